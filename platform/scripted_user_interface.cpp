@@ -1,0 +1,63 @@
+#include "platform/scripted_user_interface.h"
+
+namespace fc {
+
+namespace {
+MessageAnswer FallbackAnswer(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::RetryCancel:
+            return MessageAnswer::Cancel;
+        case MessageButtons::YesNo:
+            return MessageAnswer::No;
+        case MessageButtons::Ok:
+            break;
+    }
+    return MessageAnswer::Ok;
+}
+}  // namespace
+
+MessageAnswer ScriptedUserInterface::ShowMessage(const MessageBox& box) {
+    messages.push_back(box);
+    if (on_message)
+        on_message(box);
+    if (answers_.empty())
+        return FallbackAnswer(box.buttons);
+    MessageAnswer answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+}
+
+void ScriptedUserInterface::BeginWaitCursor() {
+    ++wait_cursor_depth;
+    ++wait_cursor_shown;
+}
+
+void ScriptedUserInterface::EndWaitCursor() {
+    --wait_cursor_depth;
+}
+
+void ScriptedUserInterface::SetStatusText(std::string_view text) {
+    status_history.emplace_back(text);
+}
+
+void ScriptedUserInterface::SetProgressRange(int lower, int upper) {
+    progress_lower = lower;
+    progress_upper = upper;
+}
+
+void ScriptedUserInterface::SetProgressPosition(int position) {
+    progress_position = position;
+}
+
+void ScriptedUserInterface::SetProgressText(int control_id, std::string_view text) {
+    progress_texts[control_id] = std::string(text);
+}
+
+std::vector<std::string> ScriptedUserInterface::MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : messages)
+        texts.push_back(box.text);
+    return texts;
+}
+
+}  // namespace fc

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace fc {
+
+// Everything the logic layers need from the person at the screen goes through
+// this one interface: the window implements it with Qt, the tests with a
+// scripted answerer and the command line tool with the terminal. The logic
+// therefore never includes Qt Widgets and runs the same in all three.
+enum class MessageIcon { None, Information, Warning, Stop };
+enum class MessageButtons { Ok, RetryCancel, YesNo };
+enum class MessageAnswer { Ok, Cancel, Retry, Yes, No };
+
+struct MessageBox {
+    std::string text;
+    std::string caption;  // empty: the application title
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageIcon icon = MessageIcon::None;
+};
+
+class UserInterface {
+  public:
+    virtual ~UserInterface() = default;
+
+    // Modal: returns when the user has answered.
+    virtual MessageAnswer ShowMessage(const MessageBox& box) = 0;
+
+    // The wait cursor nests: every Begin is matched by one End.
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+
+    // Status line and progress of a long operation (the firmware download).
+    virtual void SetStatusText(std::string_view text) = 0;
+    virtual void SetProgressRange(int lower, int upper) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    virtual void SetProgressText(int control_id, std::string_view text) = 0;
+
+    // Repaint the windows without dispatching input or timer events, so a long
+    // operation stays visible but nothing can run inside it.
+    virtual void PumpPaintMessages() = 0;
+};
+
+// Shows the wait cursor for the lifetime of the object.
+class WaitCursor {
+  public:
+    explicit WaitCursor(UserInterface& ui) : ui_(ui) { ui_.BeginWaitCursor(); }
+    ~WaitCursor() { ui_.EndWaitCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+  private:
+    UserInterface& ui_;
+};
+
+}  // namespace fc
