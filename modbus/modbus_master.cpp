@@ -44,9 +44,7 @@ PendingRequest ModbusMaster::Pending() const {
 }
 
 int ModbusMaster::Transact() {
-    if (settings_.UseIP)
-        return 0;  // no TCP transport yet
-    return TransactRtu();
+    return settings_.UseIP ? TransactTcp() : TransactRtu();
 }
 
 // Attempt index k runs from 0; after a failure at k == Retry the user is asked.

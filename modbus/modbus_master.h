@@ -6,6 +6,7 @@
 #include <string>
 
 #include "connection/comm_settings.h"
+#include "modbus/driver_socket.h"
 #include "modbus/frame_codec.h"
 #include "modbus/link_flags.h"
 #include "modbus/serial_port.h"
@@ -48,6 +49,13 @@ class ModbusMaster : public SerialPort {
     int Transact();
     int TransactRtu();
     int TransactAscii();
+    // Modbus TCP (IPProtocol 0) or RTU frames over TCP (any other value).
+    int TransactTcp();
+
+    // Connects Socket to IPAddress:IPPort; see ConnectBoundSeconds.
+    bool ConnectSocket();
+    bool CloseSocket();
+    int ConnectBoundSeconds() const;
 
     // Register requests; each runs one transaction, nonzero for success.
     int ReadRegister16(int address, int& value);
@@ -74,6 +82,7 @@ class ModbusMaster : public SerialPort {
     int32_t FunctionCode = 0;
     const uint8_t* Data = nullptr;
     uint16_t RxLength = 0;
+    DriverSocket Socket;
     int32_t OpenState = 0;
     std::string RxText;
     std::string TxText;
@@ -88,6 +97,9 @@ class ModbusMaster : public SerialPort {
     bool AsciiAttempt();
     bool CollectAsciiText(size_t& stored);
     bool ReceiveAsciiCharacter(uint8_t& character);
+    bool TcpAttempt();
+    bool AwaitTcpReply(int expected, int header);
+    bool CheckTcpReply(int expected, int header);
 
     void SetRequest(int function, int start, int count, int byteCount, const uint8_t* data);
     // Drains the serial input, then runs the transaction the settings select

@@ -1,11 +1,15 @@
 #include "tests/peers/pty_peer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -166,6 +170,14 @@ void FramePeer::Take(uint8_t byte) {
         return;
     }
     pending_.push_back(byte);
+    if (framing_ == Framing::Mbap) {
+        if (pending_.size() >= 6 && pending_.size() == 6u + (pending_[4] << 8 | pending_[5])) {
+            Bytes frame;
+            frame.swap(pending_);
+            Answer(frame);
+        }
+        return;
+    }
     if (pending_.size() >= 2 && pending_.size() == RtuRequestLength(pending_)) {
         Bytes frame;
         frame.swap(pending_);
@@ -185,7 +197,12 @@ void FramePeer::Answer(const Bytes& request) {
             std::this_thread::sleep_for(std::chrono::milliseconds(chunk.delayMs));
         size_t done = 0;
         while (done < chunk.bytes.size()) {
-            const ssize_t n = ::write(fd_, chunk.bytes.data() + done, chunk.bytes.size() - done);
+            const uint8_t* from = chunk.bytes.data() + done;
+            const size_t left = chunk.bytes.size() - done;
+            // A socket whose client has gone must not kill the test with SIGPIPE.
+            ssize_t n = ::send(fd_, from, left, MSG_NOSIGNAL);
+            if (n < 0 && errno == ENOTSOCK)
+                n = ::write(fd_, from, left);
             if (n <= 0)
                 return;
             done += static_cast<size_t>(n);
@@ -204,6 +221,17 @@ Responder RtuBank(RegisterBank& bank) {
     };
 }
 
+Responder MbapBank(RegisterBank& bank) {
+    return [&bank](const Bytes& request) -> std::vector<ReplyChunk> {
+        const Bytes reply = bank.Answer(Bytes(request.begin() + 6, request.end()));
+        if (reply.empty())
+            return {};
+        Bytes framed{request[0], request[1], 0, 0, 0, static_cast<uint8_t>(reply.size())};
+        framed.insert(framed.end(), reply.begin(), reply.end());
+        return {{framed, 0}};
+    };
+}
+
 Responder AsciiBank(RegisterBank& bank) {
     return [&bank](const Bytes& request) -> std::vector<ReplyChunk> {
         const Bytes reply = bank.Answer(request);
@@ -215,6 +243,64 @@ Responder AsciiBank(RegisterBank& bank) {
 
 Responder Silent() {
     return {};
+}
+
+TcpUnit::TcpUnit(FramePeer::Framing framing, Responder responder)
+    : framing_(framing), responder_(std::move(responder)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("no loopback listener");
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Accept(); });
+}
+
+TcpUnit::~TcpUnit() {
+    Stop();
+    ::close(listener_);
+}
+
+void TcpUnit::Accept() {
+    for (;;) {
+        const bool stopping = stopping_;
+        pollfd readable{listener_, POLLIN, 0};
+        if (::poll(&readable, 1, stopping ? 0 : 5) <= 0) {
+            if (stopping)
+                return;
+            continue;
+        }
+        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            continue;
+        std::lock_guard lock(mutex_);
+        connections_.push_back(connection);
+        peers_.push_back(std::make_unique<FramePeer>(connection, framing_, responder_));
+    }
+}
+
+void TcpUnit::Stop() {
+    stopping_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard lock(mutex_);
+    for (auto& peer : peers_)
+        peer->Stop();
+    for (int connection : connections_)
+        ::close(connection);
+    connections_.clear();
+}
+
+std::vector<std::vector<Bytes>> TcpUnit::RequestsPerConnection() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::vector<Bytes>> requests;
+    for (auto& peer : peers_)
+        requests.push_back(peer->Requests());
+    return requests;
 }
 
 }  // namespace fc::test

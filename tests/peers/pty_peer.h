@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,7 +57,7 @@ class RegisterBank {
 // (RTU with its CRC, ASCII as the decoded frame without its LRC).
 class FramePeer {
   public:
-    enum class Framing { Rtu, Ascii };
+    enum class Framing { Rtu, Ascii, Mbap };
     FramePeer(int fd, Framing framing, Responder responder);
     ~FramePeer();
     // Takes in whatever is still on its way, then ends the peer.
@@ -80,7 +81,35 @@ class FramePeer {
 
 // Responders for the usual cases.
 Responder RtuBank(RegisterBank& bank);
+// Modbus TCP: the reply behind a header that echoes the request's.
+Responder MbapBank(RegisterBank& bank);
 Responder AsciiBank(RegisterBank& bank);
 Responder Silent();
+
+// A unit on a loopback port (kernel-chosen) that answers every connection
+// it accepts with a FramePeer of its own.
+class TcpUnit {
+  public:
+    TcpUnit(FramePeer::Framing framing, Responder responder);
+    ~TcpUnit();
+    int Port() const { return port_; }
+    // Takes in what is on its way, then ends every connection.
+    void Stop();
+    // Requests, one list per accepted connection, in order of acceptance.
+    std::vector<std::vector<Bytes>> RequestsPerConnection();
+
+  private:
+    void Accept();
+
+    FramePeer::Framing framing_;
+    Responder responder_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::mutex mutex_;
+    std::vector<int> connections_;
+    std::vector<std::unique_ptr<FramePeer>> peers_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
 
 }  // namespace fc::test
