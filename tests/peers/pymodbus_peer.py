@@ -9,6 +9,7 @@ killed. Holding register n starts out holding n & 0xFFFF; any unit answers.
 """
 import asyncio
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -43,6 +44,13 @@ def serve_serial(mode, folder):
             break
         time.sleep(0.01)
     framer = ModbusRtuFramer if mode == "rtu" else ModbusAsciiFramer
+
+    def end(*_):
+        socat.kill()
+        socat.wait()
+        os._exit(0)
+
+    signal.signal(signal.SIGTERM, end)
 
     async def serve():
         server = await StartAsyncSerialServer(

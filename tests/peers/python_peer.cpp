@@ -96,10 +96,11 @@ PymodbusPeer::PymodbusPeer(const std::string& mode) {
 PymodbusPeer::~PymodbusPeer() {
     if (pid_ <= 0)
         return;
-    ::kill(-pid_, SIGTERM);
+    // The peer ends its socat itself; whatever is left of its group goes after.
     ::kill(pid_, SIGTERM);
     int status = 0;
     ::waitpid(pid_, &status, 0);
+    ::kill(-pid_, SIGKILL);
 }
 
 }  // namespace fc::test
