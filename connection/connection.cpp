@@ -1,0 +1,151 @@
+#include "connection/connection.h"
+
+#include <chrono>
+#include <thread>
+
+#include "connection/comm_settings.h"
+#include "connection/messages.h"
+#include "modbus/modbus_master.h"
+#include "platform/user_interface.h"
+
+namespace fc {
+
+namespace {
+
+constexpr int kReadTimeoutMs = 20;
+
+void ShowConnectionError(ModbusMaster& master, const char* text) {
+    master.Ui().ShowMessage({text, "", MessageButtons::Ok, MessageIcon::Stop});
+}
+
+// Codes beyond a byte must not wrap into valid ones; 255 is refused by the port.
+uint8_t LineCode(int value) {
+    return value < 0 || value > 255 ? 255 : static_cast<uint8_t>(value);
+}
+
+bool OpenConfiguredPort(ModbusMaster& master) {
+    const CommSettings& s = master.Settings();
+    const int parity = s.Parity == 1 || s.Parity == 2 ? s.Parity : 0;
+    if (!master.Open(s.ComPort, BaudFromIndex(s.BaudRate), LineCode(s.DataBits), LineCode(parity),
+                     LineCode(s.StopBits)))
+        return false;
+    master.SetTimeouts(kReadTimeoutMs);
+    return true;
+}
+
+bool ConnectSerial(ModbusMaster& master) {
+    CommSettings& s = master.Settings();
+    SetSerialMode(s, s.ModbusType);
+    WaitCursor cursor(master.Ui());
+    int value = 0;
+    // A port left open by the previous operation needs no second open.
+    if (master.ReadRegister16(kProbeRegister, value) || OpenConfiguredPort(master)) {
+        master.Links().LinkOpen = 1;
+        return true;
+    }
+    master.Close();
+    master.Links().LinkOpen = 0;
+    ShowConnectionError(master, connection_messages::kUnableToUseCommPort);
+    return false;
+}
+
+bool ConnectIp(ModbusMaster& master) {
+    LinkFlags& links = master.Links();
+    if (!master.ConnectSocket() && !IsConnectInProgress(master.Socket.LastError())) {
+        master.CloseSocket();
+        links.LinkOpen = 0;
+        ShowConnectionError(master, connection_messages::kUnableToStablishConnection);
+        return false;
+    }
+    links.LinkOpen = 1;
+    links.LinkState = kLinkUp;
+    uint8_t probe[2];
+    if (master.ReadRegisterBlock(kProbeRegister, probe, 1))
+        return true;
+    // The connection stays until Disconnect.
+    links.LinkOpen = 0;
+    links.LinkState = kLinkDown;
+    ShowConnectionError(master, connection_messages::kUnableToStablishConnection);
+    return false;
+}
+
+}  // namespace
+
+void SetSerialMode(CommSettings& settings, int mode) {
+    if (mode == kModbusRtu) {
+        settings.ModbusType = kModbusRtu;
+        settings.Parity = 0;
+        settings.DataBits = 8;
+    } else {
+        settings.ModbusType = kModbusAscii;
+    }
+}
+
+bool Connect(ModbusMaster& master) {
+    const bool result = master.Settings().UseIP ? ConnectIp(master) : ConnectSerial(master);
+    master.OpenState = result ? 1 : 0;
+    return result;
+}
+
+void ClosePort(ModbusMaster& master) {
+    master.Close();
+}
+
+void Disconnect(ModbusMaster& master) {
+    master.Links().LinkState = kLinkDown;
+    if (master.Settings().UseIP)
+        master.CloseSocket();
+    else
+        ClosePort(master);
+}
+
+int ReopenSerial(ModbusMaster& master, const ReopenBound& bound) {
+    CommSettings& s = master.Settings();
+    SetSerialMode(s, s.ModbusType);
+    if (master.OpenState != 0)
+        return master.OpenState;
+    for (int attempt = 0; attempt < bound.attempts; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(bound.pauseMs));
+        if (OpenConfiguredPort(master)) {
+            master.OpenState = 1;
+            return master.OpenState;
+        }
+        master.Close();  // also drops OpenState and LinkOpen
+    }
+    return master.OpenState;
+}
+
+bool Reconnect(ModbusMaster& master, const ReopenBound& bound) {
+    LinkFlags& links = master.Links();
+    int value = 0;
+    if (master.ReadRegister16(kProbeRegister, value)) {
+        master.OpenState = 1;
+        return true;
+    }
+    if (master.Settings().UseIP) {
+        master.OpenState = 0;
+        if (links.LinkState != kLinkDown)
+            return false;
+        if (master.ConnectSocket()) {
+            links.LinkState = kLinkUp;
+            return false;
+        }
+        master.CloseSocket();
+        links.LinkState = kLinkDown;
+        ShowConnectionError(master, connection_messages::kUnableToStablishConnection);
+        return false;
+    }
+    if (ReopenSerial(master, bound) != 0) {
+        master.SetTimeouts(kReadTimeoutMs);
+        links.LinkState = kLinkUp;
+        master.OpenState = 1;
+        return true;
+    }
+    links.LinkState = kLinkDown;
+    ShowConnectionError(master, connection_messages::kUnableToUseCommPort);
+    master.OpenState = 0;
+    return false;
+}
+
+}  // namespace fc

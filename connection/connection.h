@@ -1,0 +1,33 @@
+#pragma once
+
+namespace fc {
+
+class ModbusMaster;
+struct CommSettings;
+
+// The register read to see whether the unit answers.
+inline constexpr int kProbeRegister = 2649;
+
+// How long a re-open keeps trying a port that will not open (a USB adapter
+// coming back after the unit's reset, say) before it gives up.
+struct ReopenBound {
+    int attempts = 50;
+    int pauseMs = 100;
+};
+
+// The framing rule applied before every serial open: RTU always runs at no
+// parity and 8 data bits; ASCII keeps what is set.
+void SetSerialMode(CommSettings& settings, int mode);
+
+// Opens what the live settings describe and checks that the unit answers
+// (serial: only when the port was already open). Shows the connection error
+// box on failure. Sets OpenState to the result.
+bool Connect(ModbusMaster& master);
+void ClosePort(ModbusMaster& master);
+void Disconnect(ModbusMaster& master);
+// Returns OpenState: non-zero once the port is open.
+int ReopenSerial(ModbusMaster& master, const ReopenBound& bound = {});
+// Re-establishes the link after the unit reset into its loader.
+bool Reconnect(ModbusMaster& master, const ReopenBound& bound = {});
+
+}  // namespace fc

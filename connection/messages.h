@@ -1,0 +1,12 @@
+#pragma once
+
+namespace fc::connection_messages {
+
+inline constexpr const char* kUnableToUseCommPort =
+    "Unable to use Comm Port!\n\nPlease make sure that:\n - There is no other Application using "
+    "this port.\n - The selected port number is a valid port for your computer.";
+inline constexpr const char* kUnableToStablishConnection =
+    "Unable to stablish connection.\nPossible reasons:\n- Wrong IP Address or Port number.\n- "
+    "Device not ready to answer a connection request.\n- Network configuration problems.";
+
+}  // namespace fc::connection_messages

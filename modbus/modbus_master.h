@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "connection/comm_settings.h"
+#include "modbus/driver_socket.h"
+#include "modbus/frame_codec.h"
+#include "modbus/link_flags.h"
+#include "modbus/serial_port.h"
+
+namespace fc {
+
+class UserInterface;
+
+// The register window whose registers are 4 bytes wide for the block requests.
+inline constexpr int kWideWindowFirst = 7000;
+inline constexpr int kWideWindowLast = 7999;
+// Block requests take a count in 1..kMaxBlockCount.
+inline constexpr int kMaxBlockCount = 32766;
+// A read reply carries its data length in one byte.
+inline constexpr int kMaxReadByteCount = 255;
+
+// A float value travels as its IEEE 754 single-precision bytes, most
+// significant first. Each direction is one function so that a later word
+// order option changes one place.
+void FloatToWire(double value, uint8_t wire[4]);
+double FloatFromWire(const uint8_t wire[4]);
+
+// " %02X" per byte: the traffic texts shown by the register pages.
+std::string TrafficText(std::span<const uint8_t> bytes);
+
+// The one driver object: it is the serial port, holds the pending request and
+// the frame buffers, and runs the transactions over the transport that the
+// live settings select.
+class ModbusMaster : public SerialPort {
+  public:
+    ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterface& ui,
+                 PortResolver resolver = {});
+    ~ModbusMaster() override;
+
+    // Also drops OpenState and LinkOpen: a closed port carries no link.
+    void Close() override;
+
+    // RTU over the serial line, or TCP when UseIP is on. 1 on a valid reply
+    // (or a broadcast sent), 0 otherwise.
+    int Transact();
+    int TransactRtu();
+    int TransactAscii();
+    // Modbus TCP (IPProtocol 0) or RTU frames over TCP (any other value).
+    int TransactTcp();
+
+    // Connects Socket to IPAddress:IPPort; see ConnectBoundSeconds.
+    bool ConnectSocket();
+    bool CloseSocket();
+    int ConnectBoundSeconds() const;
+
+    // Register requests; each runs one transaction, nonzero for success.
+    int ReadRegister16(int address, int& value);
+    int ReadRegister32(int address, int& value);
+    int ReadRegisterFloat(int address, double& value);
+    int WriteRegister16(int address, int value);
+    int WriteRegister32(int address, int value);
+    int WriteRegisterFloat(int address, double value);
+    int ReadRegisterBlock(int start, uint8_t* buffer, int count);
+    int ReadRegisterBytes(int start, uint8_t* buffer, int count, int byteCount);
+    int WriteRegisterBlock(int start, const uint8_t* data, int count);
+
+    CommSettings& Settings() { return settings_; }
+    LinkFlags& Links() { return links_; }
+    UserInterface& Ui() { return ui_; }
+
+    uint8_t RxBuffer[kRxBufferSize] = {};
+    uint8_t TxBuffer[kTxBufferSize] = {};
+    char AsciiRxBuffer[kAsciiRxBufferSize] = {};
+    char AsciiTxBuffer[kAsciiTxBufferSize] = {};
+    int32_t StartAddress = 0;
+    int32_t RegisterCount = 0;
+    int32_t ByteCount = 0;
+    int32_t FunctionCode = 0;
+    const uint8_t* Data = nullptr;
+    uint16_t RxLength = 0;
+    DriverSocket Socket;
+    int32_t OpenState = 0;
+    std::string RxText;
+    std::string TxText;
+
+  private:
+    PendingRequest Pending() const;
+    uint8_t Unit() const { return static_cast<uint8_t>(settings_.UnitId); }
+    // Runs attempts until one succeeds or the series ends (see the .cpp).
+    int RunAttempts(const std::function<bool()>& attempt);
+    bool RtuAttempt();
+    bool CollectRtuReply(int expected);
+    bool AsciiAttempt();
+    bool CollectAsciiText(size_t& stored);
+    bool ReceiveAsciiCharacter(uint8_t& character);
+    bool TcpAttempt();
+    bool AwaitTcpReply(int expected, int header);
+    bool CheckTcpReply(int expected, int header);
+
+    void SetRequest(int function, int start, int count, int byteCount, const uint8_t* data);
+    // Drains the serial input, then runs the transaction the settings select
+    // unless the request was refused.
+    int RunRequest(bool refused = false);
+
+    CommSettings& settings_;
+    LinkFlags& links_;
+    UserInterface& ui_;
+    // The big-endian image of a single-value write; lives as long as the
+    // object, so it outlasts every transaction that points at it.
+    uint8_t ValueImage[4] = {};
+};
+
+}  // namespace fc

@@ -1,0 +1,289 @@
+#include "modbus/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "platform/application_title.h"
+#include "platform/profile.h"
+
+namespace fc {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// A serial line without flow control takes every byte at once; one that
+// accepts nothing for this long has gone, and the write reports what it got.
+constexpr int kWriteStallMs = 2000;
+
+struct BaudSpeed {
+    int baud;
+    speed_t speed;
+};
+constexpr BaudSpeed kSpeeds[] = {
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+}  // namespace
+
+std::string DefaultDevicePath(int port) {
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+PortResolver ProfilePortResolver(const std::string& application_title) {
+    return [application_title](int port) -> std::vector<std::string> {
+        const Profile profile(application_title);
+        const std::string key = port_keys::kKeyPrefix + std::to_string(port);
+        const std::string mapped = profile.GetString(port_keys::kSection, key, "");
+        if (!mapped.empty())
+            return {mapped};
+        return {DefaultDevicePath(port)};
+    };
+}
+
+speed_t SpeedFromBaud(int baud) {
+    for (const auto& entry : kSpeeds) {
+        if (entry.baud == baud)
+            return entry.speed;
+    }
+    return B0;
+}
+
+std::optional<termios> BuildLineSettings(const termios& reported, int baud, uint8_t dataBits,
+                                         uint8_t parity, uint8_t stopBits) {
+    const speed_t speed = SpeedFromBaud(baud);
+    if (speed == B0 || dataBits < 5 || dataBits > 8 || parity > 2 || stopBits > 2)
+        return std::nullopt;
+    termios line = reported;
+    cfmakeraw(&line);
+    // Parity is generated but never checked, and no byte is ever replaced,
+    // stripped or held back by a flow-control character.
+    line.c_iflag &= ~(INPCK | IGNPAR | PARMRK | ISTRIP | IXON | IXOFF | IXANY);
+    line.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+    line.c_cflag |= CLOCAL | CREAD;
+    constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    line.c_cflag |= kSizes[dataBits - 5];
+    if (parity == 1)
+        line.c_cflag |= PARENB | PARODD;
+    else if (parity == 2)
+        line.c_cflag |= PARENB;
+    // There is no one-and-a-half in termios. A UART asked for two stop bits
+    // with 5-bit characters sends one and a half, which is the only framing
+    // where one and a half is defined, so code 1 shares code 2's setting.
+    if (stopBits != 0)
+        line.c_cflag |= CSTOPB;
+    // Reads never wait inside the driver; poll() measures the time-outs.
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    cfsetispeed(&line, speed);
+    cfsetospeed(&line, speed);
+    return line;
+}
+
+SerialPort::SerialPort(PortResolver resolver) : resolver_(std::move(resolver)) {}
+
+SerialPort::~SerialPort() {
+    CloseHandle();
+}
+
+int SerialPort::OpenFirstAvailable(int port) {
+    const PortResolver& resolve = resolver_ ? resolver_ : ProfilePortResolver(ApplicationTitle());
+    for (const std::string& path : resolve(port)) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // The lock keeps out every program that locks its ports (as this one
+        // does); TIOCEXCL keeps out the others, except a privileged one.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            continue;
+        }
+        ::ioctl(fd, TIOCEXCL);
+        device_ = path;
+        return fd;
+    }
+    return -1;
+}
+
+bool SerialPort::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
+    configured_ = -1;
+    if (port < 1)
+        return false;
+    CloseHandle();
+    fd_ = OpenFirstAvailable(port);
+    if (fd_ < 0)
+        return false;
+    portNumber_ = port;
+    baudRate_ = baud;
+    dataBits_ = dataBits;
+    parity_ = parity;
+    stopBits_ = stopBits;
+
+    termios reported{};
+    if (::tcgetattr(fd_, &reported) != 0)
+        return false;
+    const auto line = BuildLineSettings(reported, baud, dataBits, parity, stopBits);
+    if (!line || ::tcsetattr(fd_, TCSANOW, &*line) != 0)
+        return false;
+    // A pseudo-terminal has no modem lines; the port is usable all the same.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd_, TIOCMBIS, &lines);
+    configured_ = 1;
+    return true;
+}
+
+void SerialPort::Close() {
+    CloseHandle();
+}
+
+void SerialPort::CloseHandle() {
+    if (fd_ < 0)
+        return;
+    ::close(fd_);  // also releases the lock
+    fd_ = -1;
+}
+
+bool SerialPort::SetTimeouts(int ms) {
+    if (!IsOpen())
+        return false;
+    timeouts_.ReadIntervalTimeout = ms;
+    timeouts_.ReadTotalTimeoutConstant = ms;
+    timeouts_.WriteTotalTimeoutMultiplier = 0;
+    return true;
+}
+
+bool SerialPort::Write(const uint8_t* bytes, int count, int* written) {
+    bool result = false;
+    int total = 0;
+    if (IsOpen() && bytes != nullptr && count > 0) {
+        while (total < count) {
+            const ssize_t n = ::write(fd_, bytes + total, count - total);
+            if (n > 0) {
+                total += static_cast<int>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            pollfd writable{fd_, POLLOUT, 0};
+            if (n < 0 && errno == EAGAIN && ::poll(&writable, 1, kWriteStallMs) > 0 &&
+                !(writable.revents & (POLLERR | POLLHUP)))
+                continue;
+            break;
+        }
+        result = total == count;
+        if (total == 0) {
+            // The adapter may have gone and come back: start again on a fresh
+            // handle with the same line, and let the caller's retry write.
+            CloseHandle();
+            Open(portNumber_, baudRate_, dataBits_, parity_, stopBits_);
+            result = false;
+        }
+    }
+    if (written != nullptr)
+        *written = total;
+    return result;
+}
+
+bool SerialPort::WaitReadable(int ms) {
+    if (!IsOpen())
+        return false;
+    pollfd readable{fd_, POLLIN, 0};
+    const int ready = ::poll(&readable, 1, std::max(ms, 0));
+    if (ready > 0 && (readable.revents & POLLIN))
+        return true;
+    // A hung-up line wakes poll() at once and forever; wait the time instead.
+    if (ready > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return false;
+}
+
+int SerialPort::Read(int count, uint8_t* buffer) {
+    if (!IsOpen() || buffer == nullptr || count <= 0)
+        return 0;
+    const auto start = Clock::now();
+    const auto total_deadline =
+        start + std::chrono::milliseconds(timeouts_.ReadTotalTimeoutConstant +
+                                          timeouts_.ReadTotalTimeoutMultiplier * count);
+    int got = 0;
+    while (got < count) {
+        const ssize_t n = ::read(fd_, buffer + got, count - got);
+        if (n > 0) {
+            got += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // With VMIN 0 an empty line reads as 0 bytes, like EAGAIN.
+        if (n < 0 && errno != EAGAIN) {
+            // A failing line answers at once; sit out the time-out anyway so
+            // the callers' polling loops do not spin.
+            std::this_thread::sleep_until(total_deadline);
+            break;
+        }
+        int wait = MillisecondsUntil(total_deadline);
+        if (got > 0 && timeouts_.ReadIntervalTimeout > 0)
+            wait = std::min(wait, timeouts_.ReadIntervalTimeout);
+        if (wait <= 0 || !WaitReadable(wait))
+            break;
+    }
+    return got;
+}
+
+bool SerialPort::Drain(uint8_t* buffer, int maximum) {
+    if (!IsOpen())
+        return false;
+    uint8_t internal[256];
+    if (buffer == nullptr) {
+        buffer = internal;
+        maximum = 255;
+    }
+    bool drained = false;
+    int waiting = 0;
+    int got = 0;
+    do {
+        ::tcdrain(fd_);
+        waiting = std::min(BytesWaiting(), maximum);
+        got = waiting > 0 ? Read(waiting, buffer) : 0;
+        if (got > 0) {
+            buffer[got] = 0;
+            drained = true;
+        }
+    } while (got > 0 && waiting > 0);
+    return drained;
+}
+
+int SerialPort::BytesWaiting() {
+    int waiting = 0;
+    if (!IsOpen() || ::ioctl(fd_, FIONREAD, &waiting) != 0)
+        return 0;
+    return waiting;
+}
+
+std::optional<SerialDriverState> SerialPort::ReadDriverState() const {
+    SerialDriverState state;
+    if (!IsOpen() || ::tcgetattr(fd_, &state.line) != 0)
+        return std::nullopt;
+    state.device = device_;
+    state.timeouts = timeouts_;
+    state.modemLinesKnown = ::ioctl(fd_, TIOCMGET, &state.modemLines) == 0;
+    return state;
+}
+
+}  // namespace fc

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fc {
+
+// Where the "Ports" section maps port numbers to device paths.
+namespace port_keys {
+inline constexpr const char* kSection = "Ports";
+inline constexpr const char* kKeyPrefix = "COM";
+}  // namespace port_keys
+
+// Port number n to the device paths tried in turn when opening COM n.
+using PortResolver = std::function<std::vector<std::string>(int port)>;
+
+// "/dev/ttyS<n-1>", the device COM n means when the profile names none.
+std::string DefaultDevicePath(int port);
+
+// Looks COM n up in the "Ports" section of the given application's profile.
+// A mapped port opens only its mapped device: falling back to /dev/ttyS<n-1>
+// when, say, the USB adapter is busy would silently talk to another line.
+PortResolver ProfilePortResolver(const std::string& application_title);
+
+// The line settings for (baud, data bits, parity code, stop-bits code), built
+// on the settings the driver reported so every other field keeps its value.
+// Raw mode, receiver on, modem status ignored, no flow control of any kind,
+// no parity checking. Parity codes 0 none, 1 odd, 2 even; stop-bits codes
+// 0 one, 1 one and a half, 2 two. Empty for a baud rate, data-bit count or
+// code the line cannot take.
+std::optional<termios> BuildLineSettings(const termios& reported, int baud, uint8_t dataBits,
+                                         uint8_t parity, uint8_t stopBits);
+// speed_t for a rate in bits per second, or B0 when the line has none.
+speed_t SpeedFromBaud(int baud);
+
+// The read and write time-outs in the driver's model: a read returns when its
+// count has arrived, when the interval passes after a byte without another
+// one, or when the total (constant + multiplier x count) has passed.
+struct SerialTimeouts {
+    int ReadIntervalTimeout = 20;
+    int ReadTotalTimeoutMultiplier = 0;
+    int ReadTotalTimeoutConstant = 20;
+    int WriteTotalTimeoutMultiplier = 0;
+    int WriteTotalTimeoutConstant = 0;
+};
+
+// What the driver holds for an open port, read back for the port report.
+struct SerialDriverState {
+    std::string device;
+    termios line{};
+    SerialTimeouts timeouts;
+    int modemLines = 0;            // TIOCM_* bits
+    bool modemLinesKnown = false;  // a pseudo-terminal has none
+};
+
+// One serial port, opened by number and used synchronously: every read is a
+// short poll bounded by the time-outs, so the transactions measure their own
+// waits around it.
+class SerialPort {
+  public:
+    explicit SerialPort(PortResolver resolver = {});
+    virtual ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    virtual bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
+    virtual void Close();
+
+    bool SetTimeouts(int ms);
+    bool Write(const uint8_t* bytes, int count, int* written = nullptr);
+    int Read(int count, uint8_t* buffer);
+    // Throws away (or hands back, 0-terminated) whatever waits, `maximum` at a
+    // time; the buffer must hold maximum + 1 bytes. True when anything came.
+    bool Drain(uint8_t* buffer = nullptr, int maximum = 255);
+    int BytesWaiting();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    // Blocks until the port is readable or `ms` have passed.
+    bool WaitReadable(int ms);
+    std::optional<SerialDriverState> ReadDriverState() const;
+
+  protected:
+    void CloseHandle();
+
+  private:
+    int OpenFirstAvailable(int port);
+
+    PortResolver resolver_;
+    int fd_ = -1;
+    int portNumber_ = 0;
+    int baudRate_ = 0;
+    uint8_t dataBits_ = 8;
+    uint8_t parity_ = 0;
+    uint8_t stopBits_ = 0;
+    int configured_ = -1;
+    std::string device_;
+    // Kept across Close: a port re-opened by Write reads with the same
+    // time-outs, so no read after it can stall a transaction.
+    SerialTimeouts timeouts_;
+};
+
+}  // namespace fc
