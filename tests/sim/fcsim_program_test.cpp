@@ -19,10 +19,7 @@
 namespace fc::sim::test {
 namespace {
 
-std::string FcsimPath() {
-    const char* build = std::getenv("FC_BUILD_DIR");
-    return std::string(build != nullptr ? build : ".") + "/sim/fcsim";
-}
+std::string FcsimPath() { return FCSIM_PATH; }
 
 struct Child {
     pid_t pid = -1;
