@@ -29,7 +29,7 @@ struct SeenBox {
 inline std::shared_ptr<SeenBox> AnswerNextMessageBox(
     QMessageBox::StandardButton answer = QMessageBox::Ok) {
     auto seen = std::make_shared<SeenBox>();
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(QCoreApplication::instance());
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, [=] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -57,16 +57,21 @@ inline std::shared_ptr<SeenBox> AnswerNextMessageBox(
     return seen;
 }
 
-// Runs action once the next modal dialog of the given type is up.
+// Runs action once the next modal dialog of the given type is up. Gives up
+// after a few seconds, so an action whose dialog never came cannot run later
+// inside another test.
 template <typename Dialog, typename Action>
 void WhenModalOpens(Action action) {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(QCoreApplication::instance());
+    auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, [=] {
-        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        if (dialog || ++*tries > 500) {
             timer->stop();
             timer->deleteLater();
-            action(dialog);
         }
+        if (dialog)
+            action(dialog);
     });
     timer->start(10);
 }

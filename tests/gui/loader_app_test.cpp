@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTabWidget>
+#include <algorithm>
 
 #include "app/loader_app.h"
 #include "app/main_dialog.h"
@@ -39,11 +40,18 @@ TEST(LoaderAppTest, StartUpWritesTheSettingsBackAndRunsTheWindowUntilItCloses) {
 }
 
 TEST(LoaderAppTest, SocketStartUpFailureEndsBeforeAnyWindow) {
-    auto box = AnswerNextMessageBox();
-    bool window_seen = false;
-    WhenModalOpens<MainDialog>([&](MainDialog* dialog) {
-        window_seen = true;
-        dialog->reject();
+    auto box = std::make_shared<SeenBox>();
+    auto window_seen = std::make_shared<bool>(true);
+    WhenModalOpens<QMessageBox>([box, window_seen](QMessageBox* message) {
+        box->seen = true;
+        box->text = message->text();
+        box->caption = message->windowTitle();
+        box->buttons = message->standardButtons();
+        const auto windows = QApplication::topLevelWidgets();
+        *window_seen = std::any_of(windows.begin(), windows.end(), [](QWidget* widget) {
+            return qobject_cast<MainDialog*>(widget) != nullptr;
+        });
+        message->button(QMessageBox::Ok)->click();
     });
     LoaderApp app([] { return false; });
     EXPECT_FALSE(app.InitInstance());
@@ -51,8 +59,7 @@ TEST(LoaderAppTest, SocketStartUpFailureEndsBeforeAnyWindow) {
     EXPECT_EQ(box->text, "Socket Initialization Failed");
     EXPECT_EQ(box->caption, QString::fromStdString(ApplicationTitle()));
     EXPECT_EQ(box->buttons, QMessageBox::Ok);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(window_seen);
+    EXPECT_FALSE(*window_seen);
 }
 
 }  // namespace

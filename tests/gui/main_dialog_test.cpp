@@ -252,14 +252,14 @@ TEST_F(MainDialogTest, CommandHandlersReceiveTheirButtons) {
 
 // Nothing clipped: every text fits the box the layout gives it, in the font
 // the window really uses.
-TEST_F(MainDialogTest, EveryTextFitsItsControl) {
-    const QFontMetrics metrics(dialog_.font());
-    QStyle* style = dialog_.style();
+void ExpectEveryTextFits(const MainDialog& dialog) {
+    const QFontMetrics metrics(dialog.font());
+    QStyle* style = dialog.style();
     const int button_margins = 2 * (style->pixelMetric(QStyle::PM_ButtonMargin) +
                                     style->pixelMetric(QStyle::PM_DefaultFrameWidth));
     for (const ControlSpec& row : MainDialogControls()) {
         SCOPED_TRACE(row.id);
-        QWidget* widget = dialog_.Control(row.id);
+        QWidget* widget = dialog.Control(row.id);
         const QString text = QString::fromUtf8(row.text ? row.text : "").remove('&');
         const int text_width = metrics.horizontalAdvance(text);
         switch (row.kind) {
@@ -284,6 +284,30 @@ TEST_F(MainDialogTest, EveryTextFitsItsControl) {
                 break;
         }
     }
+}
+
+TEST_F(MainDialogTest, EveryTextFitsItsControl) {
+    ExpectEveryTextFits(dialog_);
+}
+
+// The window follows the desktop's font size; desktops commonly set 9 to 11
+// points, some go smaller or larger.
+TEST(MainDialogFontTest, EveryTextFitsAtCommonDesktopFontSizes) {
+    const QFont original = QApplication::font();
+    for (const int points : {8, 10, 11, 13}) {
+        SCOPED_TRACE(points);
+        QFont font = original;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        TempDir dir;
+        CommSettings settings;
+        LinkFlags link;
+        Profile profile = Profile::AtPath(dir.File("fcloader.conf"));
+        const MainDialog dialog(settings, link, profile);
+        EXPECT_EQ(dialog.font().pointSize(), points);
+        ExpectEveryTextFits(dialog);
+    }
+    QApplication::setFont(original);
 }
 
 bool IsBlank(const QImage& image) {

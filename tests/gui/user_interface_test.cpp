@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -104,6 +106,7 @@ void ExpectAboutBox(AboutDialog* about) {
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(ok->text(), "OK");
     EXPECT_EQ(about->size(), DialogUnits(about->font()).ToPixels(101, 95));
+    about->grab().save(QStringLiteral(FC_SCREENSHOT_DIR "/about.png"));
     ok->click();
 }
 
@@ -126,6 +129,26 @@ TEST_F(UserInterfaceTest, F1OpensTheAboutBox) {
     });
     QTest::keyClick(&dialog_, Qt::Key_F1);
     EXPECT_TRUE(opened);
+}
+
+TEST_F(UserInterfaceTest, ContextMenuOffersTheAboutBox) {
+    auto entry = std::make_shared<QString>();
+    auto* timer = new QTimer(&dialog_);
+    QObject::connect(timer, &QTimer::timeout, [entry, timer] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || menu->actions().isEmpty())
+            return;
+        timer->stop();
+        *entry = menu->actions().front()->text();
+        WhenModalOpens<AboutDialog>([](AboutDialog* about) { about->accept(); });
+        menu->actions().front()->trigger();
+        menu->close();
+    });
+    timer->start(10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            dialog_.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&dialog_, &event);
+    EXPECT_EQ(*entry, "&About Tarnel...");
 }
 
 }  // namespace
