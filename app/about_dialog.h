@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+
+#include "app/control_table.h"
+
+namespace fc {
+
+namespace about_ids {
+inline constexpr int kOk = 1;
+inline constexpr int kIcon = 1200;
+inline constexpr int kVersion = 1201;
+}  // namespace about_ids
+
+inline constexpr int kAboutDialogWidth = 101;
+inline constexpr int kAboutDialogHeight = 95;
+
+// The About box: the icon, the version line and OK; nothing else happens in it.
+class AboutDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit AboutDialog(QWidget* parent = nullptr);
+
+    QWidget* Control(int id) const;
+
+  private:
+    ControlMap controls_;
+};
+
+}  // namespace fc

@@ -1,0 +1,132 @@
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <vector>
+
+#include "app/application_icon.h"
+#include "app/control_table.h"
+
+namespace fc {
+
+namespace {
+
+QString TextOf(const ControlSpec& row) {
+    return row.text ? QString::fromUtf8(row.text) : QString();
+}
+
+Qt::Alignment HorizontalAlignment(const ControlSpec& row) {
+    if (row.flags & kAlignRight)
+        return Qt::AlignRight;
+    if (row.flags & kAlignCentre)
+        return Qt::AlignHCenter;
+    return Qt::AlignLeft;
+}
+
+QWidget* MakeLabel(const ControlSpec& row, QWidget* parent) {
+    auto* label = new QLabel(TextOf(row), parent);
+    // Static text sits at the top of its box, as the layouts expect.
+    label->setAlignment(HorizontalAlignment(row) | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QWidget* MakeEdit(const ControlSpec& row, QWidget* parent) {
+    auto* edit = new QLineEdit(TextOf(row), parent);
+    edit->setAlignment(HorizontalAlignment(row) | Qt::AlignVCenter);
+    edit->setReadOnly(row.flags & kReadOnly);
+    return edit;
+}
+
+QWidget* MakePushButton(const ControlSpec& row, QWidget* parent) {
+    auto* button = new QPushButton(TextOf(row), parent);
+    button->setDefault(row.flags & kDefaultButton);
+    return button;
+}
+
+QWidget* MakeRadioButton(const ControlSpec& row, QWidget* parent) {
+    auto* radio = new QRadioButton(TextOf(row), parent);
+    // Groups come from GroupRadioButtons, not from sharing a parent.
+    radio->setAutoExclusive(false);
+    return radio;
+}
+
+QWidget* MakeProgressBar(QWidget* parent) {
+    auto* bar = new QProgressBar(parent);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    return bar;
+}
+
+QWidget* MakeIcon(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(ApplicationIcon().pixmap(kApplicationIconSize));
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QWidget* MakeControl(const ControlSpec& row, QWidget* parent) {
+    switch (row.kind) {
+        case ControlKind::PushButton:
+            return MakePushButton(row, parent);
+        case ControlKind::Label:
+            return MakeLabel(row, parent);
+        case ControlKind::Edit:
+            return MakeEdit(row, parent);
+        case ControlKind::RadioButton:
+            return MakeRadioButton(row, parent);
+        case ControlKind::GroupBox:
+            return new QGroupBox(TextOf(row), parent);
+        case ControlKind::ProgressBar:
+            return MakeProgressBar(parent);
+        case ControlKind::TabControl:
+            return new QTabWidget(parent);
+        case ControlKind::Icon:
+            return MakeIcon(parent);
+    }
+    return nullptr;
+}
+
+bool IsFrame(ControlKind kind) {
+    return kind == ControlKind::GroupBox || kind == ControlKind::TabControl;
+}
+
+}  // namespace
+
+ControlMap BuildControls(QWidget* parent, std::span<const ControlSpec> rows,
+                         const DialogUnits& units) {
+    ControlMap controls;
+    std::vector<QWidget*> frames;
+    for (const ControlSpec& row : rows) {
+        QWidget* widget = MakeControl(row, parent);
+        widget->setObjectName(QStringLiteral("control%1").arg(row.id));
+        widget->setGeometry(units.ToPixels(row.x, row.y, row.width, row.height));
+        widget->setEnabled(!(row.flags & kDisabled));
+        // Hidden explicitly, so a parent's show() leaves it hidden.
+        widget->setVisible(!(row.flags & kHidden));
+        controls[row.id] = widget;
+        if (IsFrame(row.kind))
+            frames.push_back(widget);
+    }
+    // Lowering in reverse leaves the frames in their own order, under the rest.
+    for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame)
+        (*frame)->lower();
+    return controls;
+}
+
+void GroupRadioButtons(QWidget* parent, const ControlMap& controls,
+                       std::span<const std::span<const int>> groups) {
+    for (const std::span<const int> ids : groups) {
+        auto* group = new QButtonGroup(parent);
+        group->setExclusive(true);
+        for (const int id : ids)
+            group->addButton(qobject_cast<QRadioButton*>(controls.at(id)), id);
+    }
+}
+
+}  // namespace fc

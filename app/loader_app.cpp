@@ -1,0 +1,38 @@
+#include "app/loader_app.h"
+
+#include <csignal>
+
+#include "app/app_messages.h"
+#include "app/main_dialog.h"
+#include "app/qt_user_interface.h"
+#include "platform/application_title.h"
+
+namespace fc {
+
+bool InitializeSockets() {
+    return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}
+
+LoaderApp::LoaderApp(SocketStartUp socket_start_up) : socket_start_up_(socket_start_up) {}
+
+LoaderApp::~LoaderApp() = default;
+
+bool LoaderApp::InitInstance() {
+    if (!socket_start_up_()) {
+        QtUserInterface no_window(nullptr, nullptr);
+        no_window.ShowMessage(
+            {app_messages::kSocketInitFailed, "", MessageButtons::Ok, MessageIcon::Warning});
+        return false;
+    }
+    profile_ = std::make_unique<Profile>(ApplicationTitle());
+    auto dialog = std::make_unique<MainDialog>(Settings, Link, *profile_);
+    LoadSettings(Settings, *profile_);
+    WriteBackSettings(Settings, *profile_);
+    // Every key is on disk from the first run on, whatever happens later.
+    profile_->Sync();
+    dialog->exec();
+    dialog.reset();
+    return false;
+}
+
+}  // namespace fc

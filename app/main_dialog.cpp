@@ -1,0 +1,181 @@
+#include "app/main_dialog.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QTabWidget>
+
+#include "app/about_dialog.h"
+#include "app/app_messages.h"
+#include "app/application_icon.h"
+#include "app/main_dialog_template.h"
+
+namespace fc {
+
+namespace m = app_messages;
+
+MainDialog::MainDialog(CommSettings& settings, LinkFlags& link, Profile& profile, QWidget* parent)
+    : QDialog(parent),
+      settings_(settings),
+      link_(link),
+      profile_(profile),
+      ui_(this, [this](int id) { return Control(id); }),
+      exchange_(ui_) {
+    // A caption bar with the system commands and a minimise box, no maximise
+    // box; the size is fixed below.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QString::fromUtf8(m::kMainCaption));
+    const DialogUnits units = DialogUnits::ForDialogFont();
+    setFont(DialogUnits::DialogFont());
+    setFixedSize(units.ToPixels(kMainDialogWidth, kMainDialogHeight));
+
+    controls_ = BuildControls(this, MainDialogControls(), units);
+    GroupRadioButtons(this, controls_, MainDialogRadioGroups());
+    tabs_ = ControlAs<QTabWidget>(ids::kTabControl);
+    BindFields();
+    ConnectButtons();
+    AttachPageControllers(*this);
+    // The window and its controls come into being together here, so the
+    // initialisation runs at once rather than when the window is first shown.
+    OnInitDialog();
+}
+
+MainDialog::~MainDialog() = default;
+
+QWidget* MainDialog::Control(int id) const {
+    return FindControl(controls_, id);
+}
+
+void MainDialog::BindFields() {
+    const auto edit = [this](int id) { return ControlAs<QLineEdit>(id); };
+    const auto radios = [this](std::initializer_list<int> group) {
+        std::vector<QAbstractButton*> buttons;
+        for (const int id : group)
+            buttons.push_back(ControlAs<QRadioButton>(id));
+        return buttons;
+    };
+    exchange_.Integer(edit(ids::kAddress), &fields_.Address);
+    exchange_.RadioIndex(radios({ids::kRadio4Byte, ids::kRadio2Byte}), &fields_.RegisterSize);
+    exchange_.RadioIndex(radios({ids::kRadioHiLo, ids::kRadioLoHi}), &fields_.ByteOrder);
+    exchange_.IntegerInRange(edit(ids::kUpdateEvery), &fields_.UpdatePeriod, kUpdatePeriodMin,
+                             kUpdatePeriodMax);
+    exchange_.Integer(edit(ids::kClockRegister), &fields_.ClockRegister);
+    exchange_.RadioIndex(radios({ids::kRadioHour, ids::kRadioMinute, ids::kRadioDay}),
+                         &fields_.IncreaseBy);
+    exchange_.Integer(edit(ids::kDateRegister), &fields_.DateRegister);
+    exchange_.Integer(edit(ids::kLoopInterval), &fields_.LoopInterval);
+    exchange_.Float(edit(ids::kDataIncrement), &fields_.DataIncrement);
+    exchange_.Double(edit(ids::kHiLimit), &fields_.HiLimit);
+    exchange_.Double(edit(ids::kLowLimit), &fields_.LowLimit);
+}
+
+void MainDialog::ConnectButtons() {
+    for (const auto& [id, widget] : controls_)
+        if (auto* button = qobject_cast<QPushButton*>(widget))
+            connect(button, &QPushButton::clicked, this, [this, id = id] { OnCommand(id); });
+    SetCommandHandler(ids::kStartOver, [this] { OnStartOver(); });
+    connect(tabs_, &QTabWidget::currentChanged, this, [this] { OnTabSelChange(); });
+    // No system menu to extend on most Linux desktops: the About entry lives
+    // in the window's context menu and on F1 instead.
+    auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(about, &QShortcut::activated, this, &MainDialog::OnAbout);
+}
+
+void MainDialog::OnInitDialog() {
+    LoadFields();
+    setWindowIcon(ApplicationIcon());
+    SetEnabled(ids::kClockStop, false);
+    ControlAs<QRadioButton>(ids::kRadioAuto)->setChecked(true);
+    ControlAs<QLineEdit>(ids::kRegisterCount)->setText(QStringLiteral("1"));
+    // The tab control's pages stay empty: the controls are the dialog's own
+    // and the page switch shows and hides them.
+    const QSignalBlocker quiet(tabs_);
+    for (const char* name : {m::kTabFileDownloader, m::kTabModbusDriver, m::kTabAdvanced})
+        tabs_->addTab(new QWidget(tabs_), QString::fromUtf8(name));
+    ControlAs<QLabel>(ids::kStatusLine)->clear();
+    tabs_->setCurrentIndex(0);
+    ShowPage();
+    OnStartOver();
+}
+
+bool MainDialog::SaveFields() {
+    return exchange_.Save();
+}
+
+void MainDialog::LoadFields() {
+    exchange_.Load();
+}
+
+void MainDialog::SetCommandHandler(int id, std::function<void()> handler) {
+    command_handlers_[id] = std::move(handler);
+}
+
+void MainDialog::AdoptController(std::unique_ptr<PageController> controller) {
+    controllers_.push_back(std::move(controller));
+}
+
+void MainDialog::OnCommand(int id) {
+    const auto found = command_handlers_.find(id);
+    if (found != command_handlers_.end() && found->second)
+        found->second();
+}
+
+void MainDialog::ShowPage() {
+    const auto selected = static_cast<Page>(tabs_->currentIndex());
+    for (const Page page : kPageWalkOrder)
+        for (const ControlSpec& row : MainDialogControls())
+            if (row.page == page)
+                Control(row.id)->setVisible(page == selected);
+}
+
+void MainDialog::OnTabSelChange() {
+    ShowPage();
+}
+
+void MainDialog::SetEnabled(int id, bool enabled) {
+    Control(id)->setEnabled(enabled);
+}
+
+void MainDialog::OnStartOver() {
+    SetEnabled(ids::kTestCommunication, true);
+    SetEnabled(ids::kCommSettings, true);
+    SetEnabled(ids::kBrowse, false);
+    SetEnabled(ids::kFileBox, false);
+    SetEnabled(ids::kStartDownload, false);
+    Control(ids::kProgressBar)->hide();
+}
+
+void MainDialog::OnAbout() {
+    AboutDialog about(this);
+    about.exec();
+}
+
+void MainDialog::OnOK() {
+    if (SaveFields())
+        accept();
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    // A focused push button takes Enter itself (it is clicked); anywhere else
+    // Enter means OK.
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8(m::kAboutMenuEntry), this, &MainDialog::OnAbout);
+    menu.exec(event->globalPos());
+}
+
+}  // namespace fc

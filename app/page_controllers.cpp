@@ -1,0 +1,11 @@
+#include "app/main_dialog.h"
+#include "app/page_controller.h"
+
+namespace fc {
+
+void AttachPageControllers(MainDialog& /*dialog*/) {
+    // The pages' handlers arrive here, one line each:
+    //   dialog.AdoptController(std::make_unique<DownloadPage>(dialog));
+}
+
+}  // namespace fc

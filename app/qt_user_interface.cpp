@@ -1,0 +1,131 @@
+#include "app/qt_user_interface.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+
+#include "app/main_dialog_template.h"
+#include "platform/application_title.h"
+
+namespace fc {
+
+namespace {
+
+QMessageBox::Icon QtIcon(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Stop:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons QtButtons(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::RetryCancel:
+            return QMessageBox::Retry | QMessageBox::Cancel;
+        case MessageButtons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case MessageButtons::Ok:
+            break;
+    }
+    return QMessageBox::Ok;
+}
+
+// Closing a box by its close button or Escape gives the answer of its
+// cancelling button: Cancel, No, or Ok for a box with Ok alone.
+MessageAnswer AnswerOf(int button, MessageButtons buttons) {
+    switch (button) {
+        case QMessageBox::Retry:
+            return MessageAnswer::Retry;
+        case QMessageBox::Cancel:
+            return MessageAnswer::Cancel;
+        case QMessageBox::Yes:
+            return MessageAnswer::Yes;
+        case QMessageBox::No:
+            return MessageAnswer::No;
+        case QMessageBox::Ok:
+            return MessageAnswer::Ok;
+    }
+    if (buttons == MessageButtons::RetryCancel)
+        return MessageAnswer::Cancel;
+    if (buttons == MessageButtons::YesNo)
+        return MessageAnswer::No;
+    return MessageAnswer::Ok;
+}
+
+QString FromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+QtUserInterface::QtUserInterface(QWidget* window, ControlLookup control)
+    : window_(window), control_(std::move(control)) {}
+
+MessageAnswer QtUserInterface::ShowMessage(const MessageBox& box) {
+    const std::string& caption = box.caption.empty() ? ApplicationTitle() : box.caption;
+    // A box raised inside another dialog (Comm Settings) belongs to it.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = window_;
+    QMessageBox message(QtIcon(box.icon), QString::fromStdString(caption),
+                        QString::fromStdString(box.text), QtButtons(box.buttons), owner);
+    message.setTextFormat(Qt::PlainText);
+    // The wait cursor of a long operation would otherwise hang over the box
+    // too; it comes back when the box is answered.
+    const bool waiting = QApplication::overrideCursor() != nullptr;
+    if (waiting)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int button = message.exec();
+    if (waiting)
+        QApplication::restoreOverrideCursor();
+    return AnswerOf(button, box.buttons);
+}
+
+void QtUserInterface::BeginWaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtUserInterface::EndWaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
+QWidget* QtUserInterface::ControlOrNull(int id) const {
+    return window_ && control_ ? control_(id) : nullptr;
+}
+
+void QtUserInterface::SetStatusText(std::string_view text) {
+    SetProgressText(ids::kStatusLine, text);
+}
+
+void QtUserInterface::SetProgressRange(int lower, int upper) {
+    if (auto* bar = qobject_cast<QProgressBar*>(ControlOrNull(ids::kProgressBar)))
+        bar->setRange(lower, upper);
+}
+
+void QtUserInterface::SetProgressPosition(int position) {
+    if (auto* bar = qobject_cast<QProgressBar*>(ControlOrNull(ids::kProgressBar)))
+        bar->setValue(position);
+}
+
+void QtUserInterface::SetProgressText(int control_id, std::string_view text) {
+    if (auto* label = qobject_cast<QLabel*>(ControlOrNull(control_id)))
+        label->setText(FromView(text));
+}
+
+void QtUserInterface::PumpPaintMessages() {
+    // repaint() paints at once, children included, without going through the
+    // event loop, so no click, key or timer can slip in between.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible())
+            widget->repaint();
+}
+
+}  // namespace fc
