@@ -13,7 +13,9 @@ bool InitializeSockets() {
     return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 }
 
-LoaderApp::LoaderApp(SocketStartUp socket_start_up) : socket_start_up_(socket_start_up) {}
+LoaderApp::LoaderApp(SocketStartUp socket_start_up)
+    : Master(Settings, Link, Ui, ProfilePortResolver(ApplicationTitle())),
+      socket_start_up_(socket_start_up) {}
 
 LoaderApp::~LoaderApp() = default;
 
@@ -25,12 +27,14 @@ bool LoaderApp::InitInstance() {
         return false;
     }
     profile_ = std::make_unique<Profile>(ApplicationTitle());
-    auto dialog = std::make_unique<MainDialog>(Settings, Link, *profile_);
+    auto dialog = std::make_unique<MainDialog>(Master, *profile_);
+    Ui.SetTarget(&dialog->Ui());
     LoadSettings(Settings, *profile_);
     WriteBackSettings(Settings, *profile_);
     // Every key is on disk from the first run on, whatever happens later.
     profile_->Sync();
     dialog->exec();
+    Ui.SetTarget(nullptr);
     dialog.reset();
     return false;
 }

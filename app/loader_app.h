@@ -4,7 +4,9 @@
 
 #include "connection/comm_settings.h"
 #include "modbus/link_flags.h"
+#include "modbus/modbus_master.h"
 #include "platform/profile.h"
+#include "platform/user_interface_relay.h"
 
 namespace fc {
 
@@ -32,6 +34,10 @@ class LoaderApp {
     CommSettings Settings;
     // LinkOpen and LinkState.
     LinkFlags Link;
+    // Answers for the driver: the main window's user interface while it is up.
+    UserInterfaceRelay Ui;
+    // The one driver object, built with the records before start-up.
+    ModbusMaster Master;
 
   private:
     SocketStartUp socket_start_up_;

@@ -14,15 +14,17 @@
 #include "app/app_messages.h"
 #include "app/application_icon.h"
 #include "app/main_dialog_template.h"
+#include "modbus/modbus_master.h"
 
 namespace fc {
 
 namespace m = app_messages;
 
-MainDialog::MainDialog(CommSettings& settings, LinkFlags& link, Profile& profile, QWidget* parent)
+MainDialog::MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent)
     : QDialog(parent),
-      settings_(settings),
-      link_(link),
+      master_(master),
+      settings_(master.Settings()),
+      link_(master.Links()),
       profile_(profile),
       ui_(this, [this](int id) { return Control(id); }),
       exchange_(ui_) {

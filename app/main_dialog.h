@@ -18,6 +18,7 @@ namespace fc {
 
 struct CommSettings;
 struct LinkFlags;
+class ModbusMaster;
 class Profile;
 
 // The values the main window exchanges with its controls, in exchange order.
@@ -47,8 +48,10 @@ class MainDialog : public QDialog {
     Q_OBJECT
 
   public:
-    MainDialog(CommSettings& settings, LinkFlags& link, Profile& profile,
-               QWidget* parent = nullptr);
+    // The window works the one driver, whose settings and link flags it shows
+    // and changes; the driver's messages reach the user through Ui() once the
+    // owner has pointed the driver's relay at it.
+    MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent = nullptr);
     ~MainDialog() override;
 
     // The control with the given id; nullptr for an unknown id.
@@ -66,6 +69,7 @@ class MainDialog : public QDialog {
     void LoadFields();
 
     UserInterface& Ui() { return ui_; }
+    ModbusMaster& Master() { return master_; }
     CommSettings& Settings() { return settings_; }
     LinkFlags& Link() { return link_; }
     Profile& Store() { return profile_; }
@@ -96,6 +100,7 @@ class MainDialog : public QDialog {
     void OnCommand(int id);
     void SetEnabled(int id, bool enabled);
 
+    ModbusMaster& master_;
     CommSettings& settings_;
     LinkFlags& link_;
     Profile& profile_;

@@ -10,7 +10,9 @@
 #include "app/main_dialog.h"
 #include "connection/comm_settings.h"
 #include "modbus/link_flags.h"
+#include "modbus/modbus_master.h"
 #include "platform/profile.h"
+#include "platform/user_interface_relay.h"
 #include "tests/support/temp_dir.h"
 
 namespace fc::test {
@@ -76,16 +78,25 @@ void WhenModalOpens(Action action) {
     timer->start(10);
 }
 
-// A main window over records and a profile of its own.
+// A port resolver that knows no device: a window under test never opens a
+// real serial port by accident.
+inline PortResolver NoPorts() {
+    return [](int) { return std::vector<std::string>{}; };
+}
+
+// A main window over records, a driver and a profile of its own.
 class MainDialogTest : public ::testing::Test {
   protected:
     TempDir dir_;
     CommSettings settings_;
     LinkFlags link_;
     Profile profile_ = Profile::AtPath(dir_.File("fcloader.conf"));
-    MainDialog dialog_{settings_, link_, profile_};
+    UserInterfaceRelay relay_;
+    ModbusMaster master_{settings_, link_, relay_, NoPorts()};
+    MainDialog dialog_{master_, profile_};
 
     void SetUp() override {
+        relay_.SetTarget(&dialog_.Ui());
         dialog_.show();
         dialog_.activateWindow();
         QApplication::setActiveWindow(&dialog_);

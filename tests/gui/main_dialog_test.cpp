@@ -302,8 +302,10 @@ TEST(MainDialogFontTest, EveryTextFitsAtCommonDesktopFontSizes) {
         TempDir dir;
         CommSettings settings;
         LinkFlags link;
+        UserInterfaceRelay relay;
+        ModbusMaster master(settings, link, relay, NoPorts());
         Profile profile = Profile::AtPath(dir.File("fcloader.conf"));
-        const MainDialog dialog(settings, link, profile);
+        const MainDialog dialog(master, profile);
         EXPECT_EQ(dialog.font().pointSize(), points);
         ExpectEveryTextFits(dialog);
     }
