@@ -125,7 +125,16 @@ void MainDialog::AdoptController(std::unique_ptr<PageController> controller) {
 void MainDialog::OnCommand(int id) {
     const auto found = command_handlers_.find(id);
     if (found != command_handlers_.end() && found->second)
-        found->second();
+        RunOperation(found->second);
+}
+
+void MainDialog::RunOperation(const std::function<void()>& operation) {
+    struct Depth {
+        int& depth;
+        explicit Depth(int& d) : depth(++d) {}
+        ~Depth() { --depth; }
+    } scope(operation_depth_);
+    operation();
 }
 
 void MainDialog::ShowPage() {

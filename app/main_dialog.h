@@ -80,6 +80,12 @@ class MainDialog : public QDialog {
     // Runs handler when the push button with the given id is clicked,
     // replacing any handler it had.
     void SetCommandHandler(int id, std::function<void()> handler);
+
+    // Every button handler and timer tick runs as an operation. A message box
+    // of an operation lets the window's timers fire, so a tick that finds an
+    // operation running must not start its own open/write/close inside it.
+    void RunOperation(const std::function<void()>& operation);
+    bool OperationRunning() const { return operation_depth_ > 0; }
     void AdoptController(std::unique_ptr<PageController> controller);
 
     void ShowPage();
@@ -111,6 +117,7 @@ class MainDialog : public QDialog {
     FieldExchange exchange_;
     std::map<int, std::function<void()>> command_handlers_;
     std::vector<std::unique_ptr<PageController>> controllers_;
+    int operation_depth_ = 0;
 };
 
 }  // namespace fc
