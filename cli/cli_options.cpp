@@ -1,0 +1,336 @@
+#include "cli/cli_options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iterator>
+
+#include "connection/comm_settings.h"
+
+namespace fc {
+
+namespace {
+
+// A whole decimal number within [lo, hi], nothing else around it.
+std::optional<int> ParseBounded(const std::string& text, long lo, long hi) {
+    if (text.empty())
+        return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || value < lo || value > hi)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::optional<int> IndexOf(const std::string& text, std::initializer_list<const char*> names) {
+    int index = 0;
+    for (const char* name : names) {
+        if (text == name)
+            return index;
+        ++index;
+    }
+    return std::nullopt;
+}
+
+using Setter = std::function<bool(CliOptions&, const std::string&)>;
+
+struct OptionSpec {
+    const char* name;
+    bool takes_value;
+    Setter set;
+    const char* argument;
+    const char* help;
+};
+
+Setter Number(std::optional<int> SettingsOverrides::*field, long lo, long hi) {
+    return [=](CliOptions& o, const std::string& v) {
+        const auto value = ParseBounded(v, lo, hi);
+        if (value)
+            o.overrides.*field = *value;
+        return value.has_value();
+    };
+}
+
+Setter Choice(std::optional<int> SettingsOverrides::*field,
+              std::initializer_list<const char*> names) {
+    std::vector<std::string> choices(names.begin(), names.end());
+    return [=](CliOptions& o, const std::string& v) {
+        const auto it = std::find(choices.begin(), choices.end(), v);
+        if (it == choices.end())
+            return false;
+        o.overrides.*field = static_cast<int>(std::distance(choices.begin(), it));
+        return true;
+    };
+}
+
+Setter Flag(bool CliOptions::*field) {
+    return [=](CliOptions& o, const std::string&) {
+        o.*field = true;
+        return true;
+    };
+}
+
+bool SetBaud(CliOptions& o, const std::string& v) {
+    const auto baud = ParseBounded(v, 1, 115200);
+    if (!baud)
+        return false;
+    for (int i = 0; i < static_cast<int>(std::size(kBaudTable)); ++i) {
+        if (kBaudTable[i] == *baud) {
+            o.overrides.baud_index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SetTcp(CliOptions& o, const std::string& v) {
+    std::string host = v;
+    int port = 502;
+    const auto colon = v.rfind(':');
+    if (colon != std::string::npos) {
+        const auto parsed = ParseBounded(v.substr(colon + 1), 0, 65535);
+        if (!parsed)
+            return false;
+        port = *parsed;
+        host = v.substr(0, colon);
+    }
+    if (host.empty())
+        return false;
+    o.overrides.tcp_host = host;
+    o.overrides.tcp_port = port;
+    return true;
+}
+
+const std::vector<OptionSpec>& Options() {
+    static const std::vector<OptionSpec> options = {
+        {"--port", true, Number(&SettingsOverrides::port, 1, 32767), "N",
+         "serial port number (COM N, see the [Ports] section of the profile)"},
+        {"--device", true,
+         [](CliOptions& o, const std::string& v) {
+             o.overrides.device = v;
+             return !v.empty();
+         },
+         "PATH", "serial device to use for the port, e.g. /dev/ttyUSB0"},
+        {"--baud", true, SetBaud, "N", "1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200"},
+        {"--parity", true, Choice(&SettingsOverrides::parity, {"none", "odd", "even"}), "P",
+         "none, odd or even"},
+        {"--data-bits", true, Number(&SettingsOverrides::data_bits, 5, 8), "N", "5 to 8"},
+        {"--stop-bits", true, Choice(&SettingsOverrides::stop_bits, {"1", "1.5", "2"}), "N",
+         "1, 1.5 or 2"},
+        {"--mode", true, Choice(&SettingsOverrides::mode, {"rtu", "ascii"}), "M", "rtu or ascii"},
+        {"--tcp", true, SetTcp, "HOST[:PORT]", "reach the unit over TCP/IP (port 502 by default)"},
+        {"--encapsulated", false,
+         [](CliOptions& o, const std::string&) {
+             o.overrides.encapsulated = true;
+             return true;
+         },
+         "", "over TCP, send RTU frames (TCP/IP Encapsulation) instead of Modbus TCP"},
+        {"--unit", true, Number(&SettingsOverrides::unit, 0, 255), "N", "unit id (0 to 255)"},
+        {"--timeout", true, Number(&SettingsOverrides::timeout, 0, 1000), "S",
+         "reply time-out in whole seconds (0 to 1000)"},
+        {"--retry", true, Number(&SettingsOverrides::retry, 0, 100), "N",
+         "repeated attempts (0 to 100)"},
+        {"--save", false, Flag(&CliOptions::save), "", "save the settings given here"},
+        {"--type", true,
+         [](CliOptions& o, const std::string& v) {
+             if (!IndexOf(v, {"int16", "int32", "float", "auto"}))
+                 return false;
+             o.type = v;
+             return true;
+         },
+         "T", "int16, int32, float or auto (the saved Auto ranges; default)"},
+        {"--float-size", true,
+         [](CliOptions& o, const std::string& v) {
+             const auto choice = IndexOf(v, {"4", "2"});
+             if (choice)
+                 o.float_registers = *choice == 0 ? 1 : 2;
+             return choice.has_value();
+         },
+         "B", "4 (one 4-byte register, default) or 2 (two 2-byte registers)"},
+        {"--float-order", true,
+         [](CliOptions& o, const std::string& v) {
+             const auto choice = IndexOf(v, {"hilo", "lohi"});
+             if (choice)
+                 o.float_low_word_first = *choice == 1;
+             return choice.has_value();
+         },
+         "O", "hilo (high word first, default) or lohi"},
+        {"--clock-register", true,
+         [](CliOptions& o, const std::string& v) {
+             o.clock_register = ParseBounded(v, 0, 65535);
+             return o.clock_register.has_value();
+         },
+         "A", "clock register (default 4203)"},
+        {"--date-register", true,
+         [](CliOptions& o, const std::string& v) {
+             o.date_register = ParseBounded(v, 0, 65535);
+             return o.date_register.has_value();
+         },
+         "A", "date register (default 4201)"},
+        {"--set", false, Flag(&CliOptions::set_clock), "",
+         "clock: set the unit's clock and date to the PC's"},
+        {"--yes", false, Flag(&CliOptions::yes), "", "download: do not ask for confirmation"},
+        {"--json", false, Flag(&CliOptions::json), "", "print the result as JSON"},
+        {"--trace", false, Flag(&CliOptions::trace), "",
+         "print every frame sent and received, with its meaning"},
+        {"--help", false, Flag(&CliOptions::help), "", "this text"},
+    };
+    return options;
+}
+
+const OptionSpec* FindOption(const std::string& name) {
+    for (const OptionSpec& spec : Options()) {
+        if (name == spec.name)
+            return &spec;
+    }
+    return nullptr;
+}
+
+struct CommandSpec {
+    const char* name;
+    size_t min_args;
+    size_t max_args;
+    const char* synopsis;
+};
+
+constexpr CommandSpec kCommands[] = {
+    {"test", 0, 0, "test                      connect, probe the unit, disconnect"},
+    {"detect", 0, 0, "detect                    scan the serial port for the unit's settings"},
+    {"download", 1, 1, "download IMAGE            download a firmware image into the unit"},
+    {"read", 1, 1, "read ADDR                 read one value"},
+    {"write", 2, 2, "write ADDR VALUE          write one value"},
+    {"read-block", 2, 2, "read-block ADDR COUNT     read COUNT registers"},
+    {"write-block", 3, SIZE_MAX, "write-block ADDR COUNT VALUES...  write COUNT registers"},
+    {"clock", 0, 0, "clock [--set]             show (or set) the unit's clock and date"},
+    {"report", 2, 2, "report PORT FILE          write the serial port report to FILE"},
+};
+
+const CommandSpec* FindCommand(const std::string& name) {
+    for (const CommandSpec& spec : kCommands) {
+        if (name == spec.name)
+            return &spec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
+                                           std::string& error) {
+    CliOptions options;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.rfind("--", 0) != 0 || arg == "--") {
+            positional.push_back(arg);
+            continue;
+        }
+        const auto equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const OptionSpec* spec = FindOption(name);
+        if (!spec) {
+            error = "unknown option " + name;
+            return std::nullopt;
+        }
+        std::string value;
+        if (spec->takes_value) {
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                error = name + " needs a value";
+                return std::nullopt;
+            }
+        } else if (equals != std::string::npos) {
+            error = name + " takes no value";
+            return std::nullopt;
+        }
+        if (!spec->set(options, value)) {
+            error = "bad value for " + name + ": \"" + value + "\"";
+            return std::nullopt;
+        }
+    }
+    if (options.help)
+        return options;
+    if (positional.empty()) {
+        error = "no command given";
+        return std::nullopt;
+    }
+    options.command = positional.front();
+    options.arguments.assign(positional.begin() + 1, positional.end());
+    const CommandSpec* command = FindCommand(options.command);
+    if (!command) {
+        error = "unknown command " + options.command;
+        return std::nullopt;
+    }
+    if (options.arguments.size() < command->min_args ||
+        options.arguments.size() > command->max_args) {
+        error = "wrong number of arguments for " + options.command;
+        return std::nullopt;
+    }
+    return options;
+}
+
+void ApplyOverrides(const SettingsOverrides& o, CommSettings& s) {
+    if (o.port)
+        s.ComPort = static_cast<int16_t>(*o.port);
+    if (o.port || o.device)
+        s.UseIP = false;
+    if (o.baud_index)
+        s.BaudRate = *o.baud_index;
+    if (o.parity)
+        s.Parity = *o.parity;
+    if (o.data_bits)
+        s.DataBits = static_cast<int16_t>(*o.data_bits);
+    if (o.stop_bits)
+        s.StopBits = *o.stop_bits;
+    if (o.mode)
+        s.ModbusType = *o.mode;
+    if (o.tcp_host) {
+        s.UseIP = true;
+        s.IPAddress = *o.tcp_host;
+        s.IPPort = static_cast<uint16_t>(o.tcp_port.value_or(502));
+        // Modbus TCP unless asked otherwise: the ASCII framing does not travel over TCP.
+        s.ModbusType = kModbusRtu;
+        s.IPProtocol = 0;
+    }
+    if (o.encapsulated)
+        s.IPProtocol = 1;
+    if (o.unit)
+        s.UnitId = static_cast<int16_t>(*o.unit);
+    if (o.timeout)
+        s.Timeout = static_cast<int16_t>(*o.timeout);
+    if (o.retry)
+        s.Retry = static_cast<int16_t>(*o.retry);
+}
+
+std::string UsageText() {
+    std::string text =
+        "Usage: fcloader-cli [OPTIONS] COMMAND [ARGS]\n"
+        "\n"
+        "Talks to a flow computer over Modbus with the settings saved by fcloader\n"
+        "(~/.config/Quenta/fcloader.conf); the options below override them for this\n"
+        "run only, unless --save is given.\n"
+        "\nCommands:\n";
+    for (const CommandSpec& command : kCommands)
+        text += std::string("  ") + command.synopsis + "\n";
+    text += "\nOptions:\n";
+    for (const OptionSpec& option : Options()) {
+        const std::string usage = std::string(option.name) + " " + option.argument;
+        char line[256];
+        std::snprintf(line, sizeof line, "  %-22s %s\n", usage.c_str(), option.help);
+        text += line;
+    }
+    text +=
+        "\nValues: addresses and counts in decimal (or 0x hex); write-block VALUES are\n"
+        "16-bit register values (32-bit inside the 7000..7999 window).\n"
+        "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
+    return text;
+}
+
+}  // namespace fc

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fc {
+
+struct CommSettings;
+
+// Exit codes of fcloader-cli.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitUnitFailed = 1;  // the unit or the link failed
+inline constexpr int kExitUsage = 2;       // bad usage or bad input
+
+// Communication settings given on the command line: each overrides the saved
+// profile for this run only (and is saved with --save).
+struct SettingsOverrides {
+    std::optional<int> port;
+    std::optional<std::string> device;
+    std::optional<int> baud_index;
+    std::optional<int> parity;
+    std::optional<int> data_bits;
+    std::optional<int> stop_bits;
+    std::optional<int> mode;
+    std::optional<std::string> tcp_host;
+    std::optional<int> tcp_port;
+    bool encapsulated = false;
+    std::optional<int> unit;
+    std::optional<int> timeout;
+    std::optional<int> retry;
+};
+
+struct CliOptions {
+    std::string command;
+    std::vector<std::string> arguments;
+    SettingsOverrides overrides;
+    bool save = false;
+    bool yes = false;
+    bool json = false;
+    bool trace = false;
+    bool set_clock = false;
+    std::string type = "auto";          // int16, int32, float, auto
+    int float_registers = 1;            // 1: one 4-byte register; 2: two 2-byte registers
+    bool float_low_word_first = false;  // "(LO/HI)"
+    std::optional<int> clock_register;
+    std::optional<int> date_register;
+    bool help = false;
+};
+
+// Parses the command line (without the program name). On bad usage returns
+// none and puts the reason in error.
+std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
+                                           std::string& error);
+
+// The settings record with the overrides applied.
+void ApplyOverrides(const SettingsOverrides& overrides, CommSettings& settings);
+
+std::string UsageText();
+
+}  // namespace fc

@@ -1,0 +1,115 @@
+#include "cli/cli_session.h"
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "connection/connection.h"
+#include "platform/application_title.h"
+#include "platform/profile.h"
+#include "registers/clock_registers.h"
+
+namespace fc {
+
+CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Profile& profile)
+    : options_(options), ui_(ui), profile_(profile), master_(settings_, links_, ui_, Resolver()) {
+    LoadSettings(settings_, profile_);
+    ApplyOverrides(options_.overrides, settings_);
+    if (options_.save) {
+        SaveSettings(settings_, profile_);
+        if (options_.overrides.device) {
+            profile_.WriteString(port_keys::kSection,
+                                 port_keys::kKeyPrefix + std::to_string(settings_.ComPort),
+                                 *options_.overrides.device);
+        }
+        profile_.Sync();
+    }
+}
+
+PortResolver CliSession::Resolver() const {
+    // --device names the device for this run whatever the port number says.
+    if (options_.overrides.device) {
+        const std::string device = *options_.overrides.device;
+        return [device](int) { return std::vector<std::string>{device}; };
+    }
+    return ProfilePortResolver(ApplicationTitle());
+}
+
+int CliSession::Run() {
+    using Command = int (CliSession::*)();
+    static const std::map<std::string, Command> kCommands = {
+        {"test", &CliSession::Test},
+        {"clock", &CliSession::Clock},
+    };
+    const auto found = kCommands.find(options_.command);
+    if (found == kCommands.end()) {
+        std::fprintf(stderr, "fcloader-cli: %s is not available yet\n", options_.command.c_str());
+        return kExitUsage;
+    }
+    result_.Add("command", options_.command);
+    return (this->*found->second)();
+}
+
+bool CliSession::WithConnection(const std::function<bool()>& requests) {
+    const bool connected = Connect(master_);
+    links_.LinkState = connected ? kLinkUp : kLinkDown;
+    const bool ok = connected && requests();
+    Disconnect(master_);
+    return ok;
+}
+
+int CliSession::Finish(bool success) {
+    ui_.FinishProgress();
+    if (options_.json) {
+        result_.Add("outcome", success ? "success" : "failed");
+        result_.Add("messages", ui_.Messages());
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+        result_.Add("seconds", elapsed.count());
+        std::printf("%s\n", result_.Text().c_str());
+    }
+    return success ? kExitSuccess : kExitUnitFailed;
+}
+
+int CliSession::RegisterOrDefault(const std::optional<int>& given, int fallback) const {
+    return given.value_or(fallback);
+}
+
+int CliSession::Test() {
+    const bool ok = WithConnection([] { return true; });
+    if (ok && !options_.json)
+        std::printf("The unit answered.\n");
+    return Finish(ok);
+}
+
+int CliSession::Clock() {
+    const int clock_register = RegisterOrDefault(options_.clock_register, kDefaultClockRegister);
+    const int date_register = RegisterOrDefault(options_.date_register, kDefaultDateRegister);
+    int clock = 0;
+    int date = 0;
+    const bool ok = WithConnection([&] {
+        if (options_.set_clock) {
+            const std::time_t now = std::time(nullptr);
+            std::tm local{};
+            localtime_r(&now, &local);
+            const int pc_clock = local.tm_hour * 10000 + local.tm_min * 100 + local.tm_sec;
+            const int pc_date =
+                local.tm_mday * 10000 + (local.tm_mon + 1) * 100 + local.tm_year % 100;
+            if (!master_.WriteRegister32(clock_register, pc_clock))
+                return false;
+            if (!master_.WriteRegister32(date_register, pc_date))
+                return false;
+        }
+        return master_.ReadRegister32(clock_register, clock) &&
+               master_.ReadRegister32(date_register, date);
+    });
+    if (ok) {
+        result_.Add("time", FormatClock(clock));
+        result_.Add("date", FormatDate(date));
+        if (!options_.json) {
+            std::printf("time %s\ndate %s\n", FormatClock(clock).c_str(), FormatDate(date).c_str());
+        }
+    }
+    return Finish(ok);
+}
+
+}  // namespace fc

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/json_writer.h"
+#include "cli/terminal_user_interface.h"
+#include "connection/comm_settings.h"
+#include "modbus/link_flags.h"
+#include "modbus/modbus_master.h"
+
+namespace fc {
+
+class Profile;
+
+// One run of fcloader-cli: the saved settings with this run's overrides, the
+// one driver, and the command asked for. Each command returns an exit code.
+class CliSession {
+  public:
+    CliSession(const CliOptions& options, TerminalUserInterface& ui, Profile& profile);
+    int Run();
+
+  private:
+    int Test();
+    int Clock();
+
+    // Connect, run the requests, Disconnect, as the window does around every
+    // operation; LinkState is 1 while the link is up.
+    bool WithConnection(const std::function<bool()>& requests);
+    int Finish(bool success);
+    PortResolver Resolver() const;
+    int RegisterOrDefault(const std::optional<int>& given, int fallback) const;
+
+    const CliOptions& options_;
+    TerminalUserInterface& ui_;
+    Profile& profile_;
+    CommSettings settings_;
+    LinkFlags links_;
+    ModbusMaster master_;
+    JsonObject result_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace fc
