@@ -39,6 +39,11 @@ void ModbusMaster::Close() {
     links_.LinkOpen = 0;
 }
 
+void ModbusMaster::Observe(TrafficDirection direction, const void* bytes, int count) const {
+    if (OnTraffic && count > 0)
+        OnTraffic(direction, std::span(static_cast<const uint8_t*>(bytes), count));
+}
+
 PendingRequest ModbusMaster::Pending() const {
     return {FunctionCode, StartAddress, RegisterCount, ByteCount, Data};
 }
@@ -92,6 +97,7 @@ bool ModbusMaster::RtuAttempt() {
     const int total = static_cast<int>(AppendCrc16(TxBuffer, static_cast<size_t>(n)));
     const bool written = Write(TxBuffer, total);
     if (written) {
+        Observe(TrafficDirection::Sent, TxBuffer, total);
         // Long block writes would flood the page's field; their head is enough.
         TxText = TrafficText(std::span<const uint8_t>(TxBuffer, total > 20 ? 7 : total));
     }
@@ -114,22 +120,27 @@ bool ModbusMaster::CollectRtuReply(int expected) {
     for (;;) {
         const int got = Read(kRtuChunk, chunk);
         if (got == 0) {
-            if (wait.Expired())
+            if (wait.Expired()) {
+                Observe(TrafficDirection::Received, RxBuffer, collected);
                 return false;
+            }
             continue;
         }
         // A reply that does not start with our unit is line noise: start over
         // with this chunk.
         if (RxBuffer[0] != Unit())
             collected = 0;
-        if (collected >= expected || collected + got > static_cast<int>(kRxBufferSize))
+        if (collected >= expected || collected + got > static_cast<int>(kRxBufferSize)) {
+            Observe(TrafficDirection::Received, chunk, got);
             return false;
+        }
         std::memcpy(RxBuffer + collected, chunk, got);
         collected += got;
         if (collected == expected)
             break;
         wait.Restart();  // the time-out counts from the last chunk
     }
+    Observe(TrafficDirection::Received, RxBuffer, collected);
     RxText = TrafficText(std::span<const uint8_t>(RxBuffer, collected));
     RxLength = static_cast<uint16_t>(collected);
     return Crc16(std::span<const uint8_t>(RxBuffer, collected)) == 0;
@@ -151,12 +162,14 @@ bool ModbusMaster::AsciiAttempt() {
     Drain();
     if (characters < 0 || !Write(reinterpret_cast<const uint8_t*>(AsciiTxBuffer), characters))
         return false;
+    Observe(TrafficDirection::Sent, AsciiTxBuffer, characters);
 
     AsciiRxBuffer[0] = 0;
     RxLength = 0;
     size_t stored = 0;
     if (!CollectAsciiText(stored))
         return false;
+    Observe(TrafficDirection::Received, AsciiRxBuffer, static_cast<int>(stored));
 
     const AsciiDecodeResult decoded =
         DecodeAscii(std::span<const char>(AsciiRxBuffer, stored), std::span<uint8_t>(RxBuffer));

@@ -29,6 +29,10 @@ inline constexpr int kMaxReadByteCount = 255;
 void FloatToWire(double value, uint8_t wire[4]);
 double FloatFromWire(const uint8_t wire[4]);
 
+// Which way a frame went, for whoever watches the traffic.
+enum class TrafficDirection { Sent, Received };
+using TrafficObserver = std::function<void(TrafficDirection, std::span<const uint8_t>)>;
+
 // " %02X" per byte: the traffic texts shown by the register pages.
 std::string TrafficText(std::span<const uint8_t> bytes);
 
@@ -86,8 +90,12 @@ class ModbusMaster : public SerialPort {
     int32_t OpenState = 0;
     std::string RxText;
     std::string TxText;
+    // Sees every frame as it went out and every reply (or what came of one)
+    // as it was taken, whole and on the wire's framing; for tracing.
+    TrafficObserver OnTraffic;
 
   private:
+    void Observe(TrafficDirection direction, const void* bytes, int count) const;
     PendingRequest Pending() const;
     uint8_t Unit() const { return static_cast<uint8_t>(settings_.UnitId); }
     // Runs attempts until one succeeds or the series ends (see the .cpp).

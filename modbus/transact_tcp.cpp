@@ -54,8 +54,10 @@ bool ModbusMaster::TcpAttempt() {
     RxBuffer[0] = 0;
     RxLength = 0;
     const bool sent = Socket.Send(TxBuffer, total);
-    if (sent)
+    if (sent) {
+        Observe(TrafficDirection::Sent, TxBuffer, total);
         TxText = TrafficText(std::span<const uint8_t>(TxBuffer, total));
+    }
     const int expected = ExpectedReplyLength(mbap ? Framing::ModbusTcp : Framing::Encapsulated,
                                              FunctionCode, ByteCount);
     const int header = mbap ? kMbapHeader : 0;
@@ -77,6 +79,7 @@ bool ModbusMaster::AwaitTcpReply(int expected, int header) {
         if (Socket.BytesAvailable(expected) == expected) {
             const int got = Socket.Receive(RxBuffer, expected);
             if (got > 0) {
+                Observe(TrafficDirection::Received, RxBuffer, got);
                 if (got > header && settings_.UnitId == 0 && RxBuffer[header] != 0)
                     settings_.UnitId = RxBuffer[header];
                 if (got == expected)
