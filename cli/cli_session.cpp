@@ -4,6 +4,7 @@
 #include <ctime>
 #include <map>
 
+#include "cli/frame_trace.h"
 #include "connection/connection.h"
 #include "platform/application_title.h"
 #include "platform/profile.h"
@@ -24,6 +25,20 @@ CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Pro
         }
         profile_.Sync();
     }
+    if (options_.trace) {
+        master_.OnTraffic = [this](TrafficDirection direction, std::span<const uint8_t> wire) {
+            ui_.FinishProgress();
+            std::fprintf(stderr, "%s\n", TraceLine(CurrentFraming(), direction, wire).c_str());
+        };
+    }
+}
+
+Framing CliSession::CurrentFraming() const {
+    if (settings_.ModbusType == kModbusAscii)
+        return Framing::Ascii;
+    if (!settings_.UseIP)
+        return Framing::Rtu;
+    return settings_.IPProtocol == 0 ? Framing::ModbusTcp : Framing::Encapsulated;
 }
 
 PortResolver CliSession::Resolver() const {
@@ -74,8 +89,13 @@ int CliSession::RegisterOrDefault(const std::optional<int>& given, int fallback)
     return given.value_or(fallback);
 }
 
+// Over a serial line Connect only opens the port, so the unit is asked for
+// its probe register here: a test that never spoke to the unit proves nothing.
 int CliSession::Test() {
-    const bool ok = WithConnection([] { return true; });
+    const bool ok = WithConnection([this] {
+        int ignored = 0;
+        return master_.ReadRegister16(kProbeRegister, ignored) != 0;
+    });
     if (ok && !options_.json)
         std::printf("The unit answered.\n");
     return Finish(ok);

@@ -30,6 +30,8 @@ class CliSession {
     bool WithConnection(const std::function<bool()>& requests);
     int Finish(bool success);
     PortResolver Resolver() const;
+    // The framing the live settings select (ASCII takes precedence over TCP).
+    Framing CurrentFraming() const;
     int RegisterOrDefault(const std::optional<int>& given, int fallback) const;
 
     const CliOptions& options_;

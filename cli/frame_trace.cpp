@@ -1,0 +1,153 @@
+#include "cli/frame_trace.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace fc {
+
+namespace {
+
+std::string Hex(std::span<const uint8_t> bytes) {
+    return TrafficText(bytes);
+}
+
+std::string Format(const char* format, int a, int b = 0, int c = 0) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+int Word(std::span<const uint8_t> pdu, size_t at) {
+    return at + 1 < pdu.size() ? pdu[at] << 8 | pdu[at + 1] : -1;
+}
+
+// The Modbus PDU (function code on) from a unit, either way.
+std::string DescribePdu(int unit, std::span<const uint8_t> pdu, TrafficDirection direction) {
+    if (pdu.empty())
+        return Format("unit %d, no function", unit);
+    const int function = pdu[0];
+    std::string text = Format("unit %d, ", unit);
+    if (function & 0x80) {
+        const int code = pdu.size() > 1 ? pdu[1] : -1;
+        return text + Format("exception to function %d: ", function & 0x7F) + ExceptionName(code);
+    }
+    const bool request = direction == TrafficDirection::Sent;
+    switch (function) {
+        case kReadHoldingRegisters:
+            if (request) {
+                return text +
+                       Format("read holding registers at %d, count %d", Word(pdu, 1), Word(pdu, 3));
+            }
+            return text + Format("read reply, %d data bytes", pdu.size() > 1 ? pdu[1] : -1);
+        case kWriteMultipleRegisters:
+            if (request) {
+                return text + Format("write registers at %d, count %d, %d data bytes", Word(pdu, 1),
+                                     Word(pdu, 3), pdu.size() > 5 ? pdu[5] : -1);
+            }
+            return text + Format("write reply, at %d, count %d", Word(pdu, 1), Word(pdu, 3));
+        case 8:
+            return text + Format("diagnostics, sub-function %d", Word(pdu, 1));
+        default:
+            return text + Format("function %d", function);
+    }
+}
+
+std::string DescribeRtu(std::span<const uint8_t> wire, TrafficDirection direction) {
+    if (wire.size() < 4)
+        return Format("%d bytes: too short for a frame", int(wire.size()));
+    const bool intact = Crc16(wire) == 0;
+    return DescribePdu(wire[0], wire.subspan(1, wire.size() - 3), direction) +
+           (intact ? "; CRC ok" : "; CRC BAD");
+}
+
+std::string DescribeAscii(std::span<const uint8_t> wire, TrafficDirection direction) {
+    std::array<uint8_t, kRxBufferSize> bytes{};
+    const auto text = std::span(reinterpret_cast<const char*>(wire.data()), wire.size());
+    const AsciiDecodeResult decoded = DecodeAscii(text, bytes);
+    if (decoded.odd)
+        return "odd number of hex characters";
+    if (decoded.invalid)
+        return "invalid character in the frame";
+    if (decoded.count < 2)
+        return "too short for a frame";
+    const auto frame = std::span<const uint8_t>(bytes.data(), decoded.count);
+    const bool intact = ByteSum(frame) == 0;
+    return DescribePdu(frame[0], frame.subspan(1, frame.size() - 2), direction) +
+           (intact ? "; LRC ok" : "; LRC BAD");
+}
+
+std::string DescribeMbap(std::span<const uint8_t> wire, TrafficDirection direction) {
+    if (wire.size() < 8)
+        return Format("%d bytes: too short for a frame", int(wire.size()));
+    return Format("transaction %d, length %d, ", Word(wire, 0), Word(wire, 4)) +
+           DescribePdu(wire[6], wire.subspan(7), direction);
+}
+
+}  // namespace
+
+std::string ExceptionName(int code) {
+    switch (code) {
+        case 1:
+            return "Illegal function";
+        case 2:
+            return "Illegal data address";
+        case 3:
+            return "Illegal data value";
+        case 4:
+            return "Slave device failure";
+        case 5:
+            return "Acknowledge";
+        case 6:
+            return "Slave device busy";
+        case 8:
+            return "Memory parity error";
+        case 10:
+            return "Gateway path unavailable";
+        case 11:
+            return "Gateway target device failed to respond";
+        default:
+            return Format("exception %d", code);
+    }
+}
+
+std::string DescribeFrame(Framing framing, TrafficDirection direction,
+                          std::span<const uint8_t> wire) {
+    switch (framing) {
+        case Framing::Ascii:
+            return DescribeAscii(wire, direction);
+        case Framing::ModbusTcp:
+            return DescribeMbap(wire, direction);
+        case Framing::Rtu:
+        case Framing::Encapsulated:
+            break;
+    }
+    return DescribeRtu(wire, direction);
+}
+
+std::string TraceLine(Framing framing, TrafficDirection direction, std::span<const uint8_t> wire) {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const int millis =
+        static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                  local.tm_sec, millis);
+    std::string bytes;
+    if (framing == Framing::Ascii) {
+        bytes = " ";
+        for (uint8_t c : wire)
+            bytes += (c == '\r') ? "\\r" : (c == '\n') ? "\\n" : std::string(1, char(c));
+    } else {
+        bytes = Hex(wire);
+    }
+    const char* arrow = direction == TrafficDirection::Sent ? "->" : "<-";
+    return std::string(stamp) + " " + arrow + bytes + "  [" +
+           DescribeFrame(framing, direction, wire) + "]";
+}
+
+}  // namespace fc
