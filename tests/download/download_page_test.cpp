@@ -24,6 +24,7 @@
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
 #include "platform/user_interface_relay.h"
+#include "platform/wall_clock.h"
 #include "tests/download/download_sim_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -116,6 +117,15 @@ class DownloadPageTest : public ::testing::Test {
             retry_while_running_ = settings_.Retry;
             link_state_while_running_ = link_.LinkState;
             state_while_running_ = State();
+            ticks_while_running_ = ticks_;
+        };
+        // A timer due from the start of the transfer on: the window repaints
+        // during the run, but no tick may run inside it.
+        QObject::connect(&tick_timer_, &QTimer::timeout, [this] { ++ticks_; });
+        hooks.clock = [this] {
+            if (!tick_timer_.isActive())
+                tick_timer_.start(0);
+            return WallClockSecond();
         };
         dialog_->AdoptController(std::make_unique<DownloadPage>(
             *dialog_,
@@ -173,6 +183,9 @@ class DownloadPageTest : public ::testing::Test {
     int retry_while_running_ = -1;
     int link_state_while_running_ = -1;
     std::string state_while_running_;
+    QTimer tick_timer_;
+    int ticks_ = 0;
+    int ticks_while_running_ = -1;
 };
 
 TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
@@ -200,6 +213,7 @@ TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
     EXPECT_EQ(answerer_.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(sim_->FlashImage(), image_);
     EXPECT_EQ(state_while_running_, kRunning);
+    EXPECT_EQ(ticks_while_running_, 0);
     EXPECT_EQ(retry_while_running_, 10);
     EXPECT_EQ(link_state_while_running_, kLinkDownloading);
     EXPECT_EQ(State(), kCompleted);
