@@ -33,6 +33,8 @@ constexpr KindInfo kKinds[] = {
     {FaultKind::FlashInvalidSector, "flash-invalid", 0, 0, 0, true,
      "a flash write ends with status 4"},
     {FaultKind::FlashStuck, "flash-stuck", 0, 0, 0, true, "a flash write's status stays 1"},
+    {FaultKind::FlashUnexpected, "flash-unexpected", 0, 0, 0, true,
+     "a flash write ends with status 5"},
     {FaultKind::DropConnection, "drop-connection", 0, 0, 0, false,
      "TCP: the connection is closed instead of the reply"},
     {FaultKind::ClosePty, "close-pty", 0, 0, 0, false,
@@ -227,6 +229,9 @@ FaultPlan FaultTable::Decide(const RequestInfo& request) {
                 break;
             case FaultKind::FlashStuck:
                 plan.flash = FlashOutcome::StuckBusy;
+                break;
+            case FaultKind::FlashUnexpected:
+                plan.flash = FlashOutcome::Unexpected;
                 break;
             case FaultKind::DropConnection:
                 plan.drop_connection = true;

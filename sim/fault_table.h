@@ -21,6 +21,7 @@ enum class FaultKind {
     FlashFailed,
     FlashInvalidSector,
     FlashStuck,
+    FlashUnexpected,
     DropConnection,
     ClosePty,
 };

@@ -10,6 +10,8 @@ constexpr int kStatusBusy = 1;
 constexpr int kStatusWritten = 2;
 constexpr int kStatusFailed = 3;
 constexpr int kStatusInvalidSector = 4;
+// A value outside the loader's vocabulary, for the tool's catch-all.
+constexpr int kStatusUnexpected = 5;
 
 // Reads and writes keep inside the standard's frame size, scaled by width:
 // 125 two-byte registers read, 123 written.
@@ -204,6 +206,7 @@ void UnitModel::CommitSector(FlashOutcome outcome) {
     status_stuck_ = outcome == FlashOutcome::StuckBusy;
     final_status_ = outcome == FlashOutcome::Failed          ? kStatusFailed
                     : outcome == FlashOutcome::InvalidSector ? kStatusInvalidSector
+                    : outcome == FlashOutcome::Unexpected    ? kStatusUnexpected
                                                              : kStatusWritten;
     if (outcome != FlashOutcome::Written)
         return;

@@ -69,7 +69,7 @@ struct RequestInfo {
 };
 
 // What the loader reports after a flash write; faults choose the bad ones.
-enum class FlashOutcome { Written, Failed, InvalidSector, StuckBusy };
+enum class FlashOutcome { Written, Failed, InvalidSector, StuckBusy, Unexpected };
 
 struct ModelReply {
     bool silent = false;

@@ -1,0 +1,146 @@
+#include "download/download_page.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include "app/main_dialog.h"
+#include "app/main_dialog_template.h"
+#include "connection/comm_settings.h"
+#include "connection/connection.h"
+#include "download/download_progress.h"
+#include "download/image_file.h"
+#include "download/messages.h"
+#include "modbus/modbus_master.h"
+#include "platform/profile.h"
+
+namespace fc {
+
+namespace m = download_messages;
+
+std::optional<std::string> ChooseImageFile(const std::string& folder) {
+    QFileDialog dialog(QApplication::activeWindow(), QString(), QString::fromStdString(folder),
+                       QString::fromUtf8(m::kImageFilter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // A name that does not exist yet is let through, as the dialog has always
+    // done; Start Download then finds that it cannot be opened.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QString::fromUtf8(m::kImageSuffix));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? std::string() : files.front().toStdString();
+}
+
+DownloadPage::DownloadPage(MainDialog& dialog, ImageFileChooser chooser, DownloadHooks hooks)
+    : dialog_(dialog), chooser_(std::move(chooser)), hooks_(std::move(hooks)) {
+    dialog_.SetCommandHandler(ids::kTestCommunication, [this] { OnTestCommunication(); });
+    dialog_.SetCommandHandler(ids::kBrowse, [this] { OnBrowse(); });
+    dialog_.SetCommandHandler(ids::kStartDownload, [this] { OnStartDownload(); });
+}
+
+void DownloadPage::SetEnabled(int id, bool enabled) {
+    dialog_.Control(id)->setEnabled(enabled);
+}
+
+void DownloadPage::ShowProgressBar(bool shown) {
+    dialog_.Control(ids::kProgressBar)->setVisible(shown);
+}
+
+void DownloadPage::OnTestCommunication() {
+    ModbusMaster& master = dialog_.Master();
+    if (Connect(master)) {
+        dialog_.Link().LinkState = kLinkUp;
+        SetEnabled(ids::kTestCommunication, false);
+        SetEnabled(ids::kBrowse, true);
+        SetEnabled(ids::kFileBox, true);
+        SetEnabled(ids::kStartDownload, true);
+    }
+    Disconnect(master);
+}
+
+// The folder is kept with its trailing "/" (this platform's separator), so
+// the next Browse opens where the last image came from.
+void DownloadPage::OnBrowse() {
+    Profile& profile = dialog_.Store();
+    const std::string folder =
+        profile.GetString(settings_keys::kSection, settings_keys::kCurrentDir, "");
+    const std::optional<std::string> chosen = chooser_(folder);
+    if (!chosen)
+        return;
+    dialog_.FilePath = *chosen;
+    profile.WriteString(settings_keys::kSection, settings_keys::kCurrentDir,
+                        FolderOfPath(dialog_.FilePath));
+    dialog_.ControlAs<QLineEdit>(ids::kFileBox)
+        ->setText(QString::fromStdString(ShortenPathForDisplay(dialog_.FilePath)));
+    CheckImageSelected();
+}
+
+void DownloadPage::CheckImageSelected() {
+    dialog_.SaveFields();
+    if (dialog_.FilePath.empty()) {
+        dialog_.Ui().ShowMessage(
+            {m::kNoFileNameSelected, "", MessageButtons::Ok, MessageIcon::None});
+        return;
+    }
+    SetEnabled(ids::kBrowse, false);
+    SetEnabled(ids::kFileBox, false);
+    SetEnabled(ids::kStartDownload, true);
+}
+
+void DownloadPage::OnStartDownload() {
+    WaitCursor cursor(dialog_.Ui());
+    CommSettings& settings = dialog_.Settings();
+    LinkFlags& link = dialog_.Link();
+    const int kept_link_state = link.LinkState;
+    const int16_t kept_retry = settings.Retry;
+    // A field that does not parse has no bearing on the download.
+    (void)dialog_.SaveFields();
+    if (!ImageFileOpens(dialog_.FilePath)) {
+        dialog_.Ui().ShowMessage(
+            {m::kUnableToOpenSelectedFile, "", MessageButtons::Ok, MessageIcon::None});
+        return;
+    }
+    const MessageBox confirm{m::kConfirmDownload, m::kConfirmCaption, MessageButtons::YesNo,
+                             MessageIcon::Warning};
+    if (dialog_.Ui().ShowMessage(confirm) != MessageAnswer::Yes)
+        return;
+
+    SetEnabled(ids::kStartDownload, false);
+    SetEnabled(ids::kStartOver, false);
+    // A download rides out the unit's resets; more attempts than the user
+    // would want for a single read.
+    settings.Retry = 10;
+    const bool completed = RunWithTheUnit();
+    SetEnabled(ids::kStartDownload, true);
+    SetEnabled(ids::kStartOver, true);
+    if (completed)
+        SetEnabled(ids::kStartDownload, false);
+    else
+        dialog_.Ui().ShowMessage(
+            {m::kUnableToFinishDownload, m::kErrorCaption, MessageButtons::Ok, MessageIcon::None});
+    ShowProgressBar(false);
+    Disconnect(dialog_.Master());
+    link.LinkState = kept_link_state;
+    settings.Retry = kept_retry;
+}
+
+bool DownloadPage::RunWithTheUnit() {
+    ModbusMaster& master = dialog_.Master();
+    // Whether the link came up shows in the read below.
+    (void)Connect(master);
+    dialog_.Link().LinkState = kLinkDownloading;
+    ShowProgressBar(true);
+    int ignored = 0;
+    if (!master.ReadRegister16(kLoaderVersionRegister, ignored)) {
+        dialog_.Ui().ShowMessage(
+            {m::kUnableToCommunicate, "", MessageButtons::Ok, MessageIcon::None});
+        return false;
+    }
+    FlashDownload download(master, dialog_.FilePath, hooks_);
+    const bool completed = download.RunDownload();
+    ClosePort(master);
+    return completed;
+}
+
+}  // namespace fc

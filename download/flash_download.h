@@ -1,0 +1,98 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "connection/connection.h"
+#include "download/download_progress.h"
+
+namespace fc {
+
+class ModbusMaster;
+struct CommSettings;
+
+// The loader's registers (16-bit holding registers).
+inline constexpr int kLoaderVersionRegister = kProbeRegister;  // 2649
+inline constexpr int kFlashCommandRegister = 2650;
+inline constexpr int kSectorNumberRegister = 2651;
+inline constexpr int kLoaderSpeedRegister = 2563;
+inline constexpr int kSectorBufferRegister = 20000;
+
+inline constexpr int kEnterDownloadMode = 1;
+inline constexpr int kLeaveDownloadMode = 0;
+inline constexpr int kStartOfImage = 2;
+inline constexpr int kFlashWrite = 1;
+inline constexpr int kLoaderVersion2 = 2;
+
+// Flash-write status read back from the command register.
+inline constexpr int kFlashBusy = 1;
+inline constexpr int kFlashWritten = 2;
+inline constexpr int kFlashFailed = 3;
+inline constexpr int kFlashInvalidSector = 4;
+inline constexpr int kMaxStatusPolls = 5;
+
+// Loader version 2 runs the transfer at 38400 baud; the codes written to its
+// speed register are the tool's own baud indexes.
+inline constexpr int kLoaderFastBaudIndex = 5;
+inline constexpr int kLoaderSlowBaudIndex = 3;
+
+inline constexpr std::chrono::milliseconds kResetWait{5000};
+
+// What a run takes from its surroundings, replaceable where a test or a
+// benchmark must not wait on the real thing.
+struct DownloadHooks {
+    // The wait for the unit's reset at the end of a run: a plain sleep, so
+    // nothing of the window runs while the unit restarts.
+    std::function<void(std::chrono::milliseconds)> wait;
+    // Whole seconds of the wall clock, for the progress texts.
+    std::function<int64_t()> clock;
+    ReopenBound reopen;
+};
+
+// The serial settings the loader answers under, set in memory only: the
+// profile keeps the user's own.
+void ApplyLoaderSettings(CommSettings& settings);
+
+// One firmware download over the driver's present link: puts the unit into
+// download mode, writes the image a sector at a time through the loader and
+// takes the unit out of download mode again. Reports to the user only through
+// the driver's user interface, so the window and a command line run it alike.
+class FlashDownload {
+  public:
+    FlashDownload(ModbusMaster& master, std::string file_path, DownloadHooks hooks = {});
+
+    // True when every sector was written and the unit took the request to
+    // leave download mode. Every early stop has shown its message already.
+    // The link must be open and the unit must have answered a probe.
+    bool RunDownload();
+    // True when the loader reported the sector written; otherwise the
+    // failure's message has been shown.
+    bool WriteSector(std::span<const uint8_t, kSectorSize> data, uint16_t sector,
+                     int loader_version);
+    void PumpPaintMessages();
+
+  private:
+    bool ImageFitsTheLoader();
+    bool EnterDownloadMode(int& loader_version);
+    void SwitchLoaderSpeed(int baud_index);
+    void ReestablishLink();
+    bool Transfer(int loader_version);
+    bool LeaveDownloadMode();
+    bool WriteSectorData(std::span<const uint8_t, kSectorSize> data, int block_registers);
+    bool RequestFlashWrite(uint16_t sector, int loader_version);
+    bool AwaitFlashWrite();
+    void ShowProgress(int sectors_done);
+    bool Fail(const char* text);
+
+    ModbusMaster& master_;
+    std::string file_path_;
+    DownloadHooks hooks_;
+    int sector_count_ = 0;
+    int64_t file_length_ = 0;
+    int64_t start_second_ = 0;
+};
+
+}  // namespace fc

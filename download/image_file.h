@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "download/download_progress.h"
+
+namespace fc {
+
+// The sector number travels as 16 bits and the progress bar counts sectors,
+// so a loader cannot take more than this.
+inline constexpr int kMaxImageSectors = 65535;
+inline constexpr int64_t kMaxImageLength = int64_t{kMaxImageSectors} * kSectorSize;
+
+// A firmware image opened for reading: raw bytes, read a sector at a time.
+// Only a regular file counts as an image; a folder or a device node is a
+// file that cannot be opened.
+class ImageFile {
+  public:
+    ImageFile() = default;
+    ~ImageFile();
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+
+    bool Open(const std::string& path);
+    int64_t Length() const { return length_; }
+    // Exactly one sector's bytes, or false (short read, read error).
+    bool ReadSector(std::span<uint8_t, kSectorSize> sector);
+
+  private:
+    int fd_ = -1;
+    int64_t length_ = 0;
+};
+
+// Whether the path names an image file that can be opened for reading.
+bool ImageFileOpens(const std::string& path);
+
+}  // namespace fc

@@ -1,0 +1,50 @@
+#pragma once
+
+namespace fc::download_messages {
+
+// Status line while the download runs.
+inline constexpr const char* kSettingDownloadMode =
+    "Setting Computer in Download Mode, Please Wait...";
+inline constexpr const char* kLoaderV1Found = "Loader v.1 Found. Sending Bytes...";
+inline constexpr const char* kLoaderV2Found = "Loader v.2 Found. Sending Bytes...";
+inline constexpr const char* kBeingReset = "Flow Computer is being reset, please wait...";
+
+// The flash exchange's own boxes.
+inline constexpr const char* kImageTooLarge =
+    "The image file is too large for the unit's loader (more than 65535 sectors).";
+inline constexpr const char* kUnableToPlaceInDownloadMode =
+    "Unable to place the Ovra in download mode.";
+inline constexpr const char* kUnableToOpenImage = "Unable to open the image file.";
+inline constexpr const char* kNotTheRightSize = "The specified file is not the right size.";
+inline constexpr const char* kFileReadError = "File read error";
+inline constexpr const char* kErrorWritingSectorData = "Communications error writing sector data.";
+inline constexpr const char* kErrorWritingSectorNumber =
+    "Communications error writing sector number.";
+inline constexpr const char* kErrorRequestingFlashWrite =
+    "Communications error requesting the flash write.";
+inline constexpr const char* kErrorWaitingForFlashWrite =
+    "Communications error waiting for flash write.";
+inline constexpr const char* kFlashWriteTimedOut = "Timed out waiting for the flash write.";
+inline constexpr const char* kFlashWriteFailed = "Flash write failed.";
+inline constexpr const char* kInvalidSector = "Invalid sector.";
+inline constexpr const char* kUnexpectedFlashResponse = "Unexpected response after flash write.";
+inline constexpr const char* kUnableToExitDownloadMode =
+    "Communications error: unable to exit download mode.";
+inline constexpr const char* kDownloadCompleted = "Download completed successfully.";
+
+// The File Downloader page.
+inline constexpr const char* kNoFileNameSelected = "No file name selected";
+inline constexpr const char* kUnableToOpenSelectedFile = "Unable to Open the selected file";
+inline constexpr const char* kConfirmCaption = "Confirm";
+inline constexpr const char* kConfirmDownload =
+    "You are about to clear the unit and download a new image file.\nAll the archives and "
+    "configuration will be lost!\nDo you want to proceed ?";
+inline constexpr const char* kUnableToCommunicate = "Unable to communicate.";
+inline constexpr const char* kUnableToFinishDownload = "Unable to finish Download";
+inline constexpr const char* kErrorCaption = "Error";
+
+// The file dialog of Browse.
+inline constexpr const char* kImageFilter = "IMG Files (*.img);;All Files (*)";
+inline constexpr const char* kImageSuffix = "img";
+
+}  // namespace fc::download_messages

@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_dialog.h"
+#include "app/main_dialog_template.h"
+#include "connection/comm_settings.h"
+#include "download/download_page.h"
+#include "download/download_progress.h"
+#include "download/messages.h"
+#include "modbus/link_flags.h"
+#include "modbus/modbus_master.h"
+#include "platform/profile.h"
+#include "platform/user_interface_relay.h"
+#include "platform/wall_clock.h"
+#include "tests/download/download_sim_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace fc::test {
+namespace {
+
+namespace m = download_messages;
+
+struct Box {
+    std::string text;
+    std::string caption;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Answers every message box the window raises, for as long as it lives:
+// Yes/No boxes from the queue (No when it is empty), Retry/Cancel with
+// Cancel, the rest with OK. Remembers what each box showed.
+class BoxAnswerer {
+  public:
+    BoxAnswerer() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { AnswerVisibleBox(); });
+        timer_.start(10);
+    }
+    void QueueYesNo(QMessageBox::StandardButton answer) { yes_no_.push_back(answer); }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : boxes)
+            texts.push_back(box.text);
+        return texts;
+    }
+    std::vector<Box> boxes;
+
+  private:
+    void AnswerVisibleBox() {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box == nullptr || !box->isVisible())
+                continue;
+            boxes.push_back({box->text().toStdString(), box->windowTitle().toStdString(),
+                             box->icon(), box->standardButtons()});
+            box->button(AnswerFor(box->standardButtons()))->click();
+            return;
+        }
+    }
+    QMessageBox::StandardButton AnswerFor(QMessageBox::StandardButtons buttons) {
+        if (buttons & QMessageBox::Yes) {
+            const auto answer = yes_no_.empty() ? QMessageBox::No : yes_no_.front();
+            if (!yes_no_.empty())
+                yes_no_.pop_front();
+            return answer;
+        }
+        return buttons & QMessageBox::Cancel ? QMessageBox::Cancel : QMessageBox::Ok;
+    }
+
+    QTimer timer_;
+    std::deque<QMessageBox::StandardButton> yes_no_;
+};
+
+// The enabled state of Test, Browse, file box, Start Download, Start Over,
+// and whether the progress bar shows, as one string: "TBFDS+" has all of
+// them, a "-" stands for a control that is off.
+constexpr int kPageControls[] = {ids::kTestCommunication, ids::kBrowse, ids::kFileBox,
+                                 ids::kStartDownload, ids::kStartOver};
+constexpr const char* kStart = "T---S-";
+constexpr const char* kLinkTested = "-BFDS-";
+constexpr const char* kFileChosen = "---DS-";
+constexpr const char* kRunning = "-----+";
+constexpr const char* kCompleted = "----S-";
+constexpr const char* kFailed = "---DS-";
+
+class DownloadPageTest : public ::testing::Test {
+  protected:
+    void SetUp() override { StartUnit(Options()); }
+    virtual sim::SimulatorOptions Options() { return UnitOn(Route::ModbusTcp, 2); }
+
+    void StartUnit(sim::SimulatorOptions options) {
+        sim_ = std::make_unique<sim::Simulator>(options);
+        std::string error;
+        ASSERT_TRUE(sim_->Start(&error)) << error;
+        settings_.UseIP = true;
+        settings_.IPAddress = "127.0.0.1";
+        settings_.IPPort = static_cast<uint16_t>(sim_->ModbusTcpPort());
+        settings_.UnitId = 5;
+        settings_.Timeout = kTimeout;
+        settings_.Retry = 2;
+        dialog_ = std::make_unique<MainDialog>(master_, profile_);
+        DownloadHooks hooks;
+        hooks.wait = [this](std::chrono::milliseconds) {
+            retry_while_running_ = settings_.Retry;
+            link_state_while_running_ = link_.LinkState;
+            state_while_running_ = State();
+            ticks_while_running_ = ticks_;
+        };
+        // A timer due from the start of the transfer on: the window repaints
+        // during the run, but no tick may run inside it.
+        QObject::connect(&tick_timer_, &QTimer::timeout, [this] { ++ticks_; });
+        hooks.clock = [this] {
+            if (!tick_timer_.isActive())
+                tick_timer_.start(0);
+            return WallClockSecond();
+        };
+        dialog_->AdoptController(std::make_unique<DownloadPage>(
+            *dialog_,
+            [this](const std::string& folder) {
+                folders_offered_.push_back(folder);
+                return choice_;
+            },
+            hooks));
+        relay_.SetTarget(&dialog_->Ui());
+        dialog_->show();
+    }
+
+    void TearDown() override { relay_.SetTarget(nullptr); }
+
+    std::string State() const {
+        std::string state;
+        const char* letters = "TBFDS";
+        for (int i = 0; i < 5; ++i)
+            state += dialog_->Control(kPageControls[i])->isEnabled() ? letters[i] : '-';
+        state += dialog_->Control(ids::kProgressBar)->isVisibleTo(dialog_.get()) ? "+" : "-";
+        return state;
+    }
+    void Click(int id) { dialog_->ControlAs<QPushButton>(id)->click(); }
+    QString Text(int id) { return dialog_->ControlAs<QLabel>(id)->text(); }
+
+    std::string ChooseImage(int sectors) {
+        const std::string path = dir_.File("firmware-image.img");
+        image_ = TestImage(sectors);
+        WriteFile(path, image_);
+        choice_ = path;
+        return path;
+    }
+    // Test, then Browse onto the image.
+    void ReachFileChosen(int sectors) {
+        Click(ids::kTestCommunication);
+        ChooseImage(sectors);
+        Click(ids::kBrowse);
+        ASSERT_EQ(State(), kFileChosen);
+        sim_->ClearRequests();
+    }
+
+    TempDir dir_;
+    std::unique_ptr<sim::Simulator> sim_;
+    CommSettings settings_;
+    LinkFlags link_;
+    Profile profile_ = Profile::AtPath(dir_.File("fcloader.conf"));
+    UserInterfaceRelay relay_;
+    ModbusMaster master_{settings_, link_, relay_, [](int) { return std::vector<std::string>{}; }};
+    std::unique_ptr<MainDialog> dialog_;
+    BoxAnswerer answerer_;
+
+    std::optional<std::string> choice_;
+    std::vector<uint8_t> image_;
+    std::vector<std::string> folders_offered_;
+    int retry_while_running_ = -1;
+    int link_state_while_running_ = -1;
+    std::string state_while_running_;
+    QTimer tick_timer_;
+    int ticks_ = 0;
+    int ticks_while_running_ = -1;
+};
+
+TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
+    EXPECT_EQ(State(), kStart);
+    Click(ids::kTestCommunication);
+    EXPECT_EQ(State(), kLinkTested);
+    EXPECT_EQ(link_.LinkState, kLinkDown);  // the test disconnects again
+
+    const std::string path = ChooseImage(3);
+    Click(ids::kBrowse);
+    EXPECT_EQ(State(), kFileChosen);
+    EXPECT_EQ(dialog_->FilePath, path);
+    EXPECT_EQ(dialog_->ControlAs<QLineEdit>(ids::kFileBox)->text().toStdString(),
+              ShortenPathForDisplay(path));
+    EXPECT_EQ(profile_.GetString(settings_keys::kSection, settings_keys::kCurrentDir, "?"),
+              dir_.path() + "/");
+
+    answerer_.QueueYesNo(QMessageBox::Yes);
+    Click(ids::kStartDownload);
+    EXPECT_EQ(answerer_.Texts(),
+              (std::vector<std::string>{m::kConfirmDownload, m::kDownloadCompleted}));
+    ASSERT_FALSE(answerer_.boxes.empty());
+    EXPECT_EQ(answerer_.boxes[0].caption, m::kConfirmCaption);
+    EXPECT_EQ(answerer_.boxes[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(answerer_.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(sim_->FlashImage(), image_);
+    EXPECT_EQ(state_while_running_, kRunning);
+    EXPECT_EQ(ticks_while_running_, 0);
+    EXPECT_EQ(retry_while_running_, 10);
+    EXPECT_EQ(link_state_while_running_, kLinkDownloading);
+    EXPECT_EQ(State(), kCompleted);
+    EXPECT_EQ(settings_.Retry, 2);
+    EXPECT_EQ(link_.LinkState, kLinkDown);
+    EXPECT_EQ(Text(ids::kStatusLine), "");
+
+    // The loader's unit id stays in memory, as it always has; the user sets
+    // the unit's own again (Comm Settings) once it is back from its reset.
+    EXPECT_EQ(settings_.UnitId, 1);
+    settings_.UnitId = 5;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    // Only Start Over leads on; the next Browse opens where this file was.
+    Click(ids::kStartOver);
+    EXPECT_EQ(State(), kStart);
+    Click(ids::kTestCommunication);
+    choice_ = std::nullopt;
+    Click(ids::kBrowse);
+    EXPECT_EQ(folders_offered_, (std::vector<std::string>{"", dir_.path() + "/"}));
+    EXPECT_EQ(State(), kLinkTested);  // cancelled: nothing changed
+    EXPECT_EQ(dialog_->FilePath, path);
+}
+
+TEST_F(DownloadPageTest, AnsweringNoLeavesEverythingAlone) {
+    ReachFileChosen(2);
+    link_.LinkState = kLinkUp;
+    answerer_.QueueYesNo(QMessageBox::No);
+    Click(ids::kStartDownload);
+    EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{m::kConfirmDownload});
+    EXPECT_EQ(State(), kFileChosen);
+    EXPECT_EQ(settings_.Retry, 2);
+    EXPECT_EQ(link_.LinkState, kLinkUp);
+    EXPECT_TRUE(sim_->Requests().empty());
+    EXPECT_FALSE(sim_->InDownloadMode());
+}
+
+TEST_F(DownloadPageTest, FailedRunLeavesStartDownloadEnabledAndRestoresTheLink) {
+    ReachFileChosen(2);
+    std::string error;
+    ASSERT_TRUE(sim_->AddFault("flash-failed,once=2", &error)) << error;
+    answerer_.QueueYesNo(QMessageBox::Yes);
+    Click(ids::kStartDownload);
+    EXPECT_EQ(answerer_.Texts(),
+              (std::vector<std::string>{m::kConfirmDownload, m::kFlashWriteFailed,
+                                        m::kUnableToFinishDownload}));
+    ASSERT_EQ(answerer_.boxes.size(), 3u);
+    EXPECT_EQ(answerer_.boxes[2].caption, m::kErrorCaption);
+    EXPECT_EQ(State(), kFailed);
+    EXPECT_EQ(settings_.Retry, 2);
+    EXPECT_EQ(link_.LinkState, kLinkDown);
+    EXPECT_TRUE(sim_->InDownloadMode());
+}
+
+TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {
+    ReachFileChosen(1);
+    sim_->Stop();
+    answerer_.QueueYesNo(QMessageBox::Yes);
+    Click(ids::kStartDownload);
+    const auto texts = answerer_.Texts();
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts.front(), m::kConfirmDownload);
+    EXPECT_EQ(texts[texts.size() - 2], m::kUnableToCommunicate);
+    EXPECT_EQ(texts.back(), m::kUnableToFinishDownload);
+    EXPECT_EQ(State(), kFailed);
+    EXPECT_EQ(settings_.Retry, 2);
+    EXPECT_EQ(link_.LinkState, kLinkDown);
+}
+
+TEST_F(DownloadPageTest, FileThatCannotBeOpenedSendsNothing) {
+    Click(ids::kTestCommunication);
+    choice_ = dir_.File("not-there.img");
+    Click(ids::kBrowse);
+    sim_->ClearRequests();
+    Click(ids::kStartDownload);
+    EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{m::kUnableToOpenSelectedFile});
+    EXPECT_EQ(State(), kFileChosen);
+    EXPECT_TRUE(sim_->Requests().empty());
+}
+
+TEST_F(DownloadPageTest, EmptyChoiceAsksForAFileName) {
+    Click(ids::kTestCommunication);
+    choice_ = std::string();
+    Click(ids::kBrowse);
+    EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{m::kNoFileNameSelected});
+    EXPECT_EQ(State(), kLinkTested);
+    EXPECT_EQ(profile_.GetString(settings_keys::kSection, settings_keys::kCurrentDir, "?"), "");
+}
+
+// A unit slow enough that every sector takes more than a second, so the texts
+// move as the sectors go out and stop one short of the total.
+class PacedDownloadPageTest : public DownloadPageTest {
+  protected:
+    sim::SimulatorOptions Options() override {
+        auto options = UnitOn(Route::ModbusTcp, 2);
+        options.latency_ms = 160;
+        return options;
+    }
+};
+
+TEST_F(PacedDownloadPageTest, TextsEndOneSectorShort) {
+    ReachFileChosen(3);
+    answerer_.QueueYesNo(QMessageBox::Yes);
+    Click(ids::kStartDownload);
+    EXPECT_EQ(answerer_.Texts(),
+              (std::vector<std::string>{m::kConfirmDownload, m::kDownloadCompleted}));
+    EXPECT_EQ(Text(ids::kBytesSent), "2 of 3 KBytes (66%)");
+    const auto matches = [](const char* pattern, const QString& text) {
+        return QRegularExpression(pattern).match(text).hasMatch();
+    };
+    EXPECT_TRUE(matches("^00:0[2-9]$", Text(ids::kElapsedTime)))
+        << Text(ids::kElapsedTime).toStdString();
+    EXPECT_TRUE(matches("^[1-9][0-9]* Bytes/Sec$", Text(ids::kTransferRate)))
+        << Text(ids::kTransferRate).toStdString();
+    EXPECT_TRUE(matches("^00:0[0-9]$", Text(ids::kTimeLeft))) << Text(ids::kTimeLeft).toStdString();
+}
+
+}  // namespace
+}  // namespace fc::test

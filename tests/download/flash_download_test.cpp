@@ -1,0 +1,450 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection/connection.h"
+#include "download/flash_download.h"
+#include "download/messages.h"
+#include "modbus/messages.h"
+#include "modbus/modbus_master.h"
+#include "platform/scripted_user_interface.h"
+#include "tests/download/download_sim_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace fc {
+namespace {
+
+namespace m = download_messages;
+using test::Route;
+
+// One register request as the unit saw it.
+struct Seen {
+    int function;
+    int address;
+    int count;
+    std::vector<uint32_t> values;
+    bool operator==(const Seen&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Seen& seen) {
+    out << "fn " << seen.function << " @" << seen.address << " x" << seen.count << " [";
+    for (size_t i = 0; i < seen.values.size() && i < 4; ++i)
+        out << (i ? " " : "") << seen.values[i];
+    return out << (seen.values.size() > 4 ? " ...]" : "]");
+}
+
+// The driver, the unit and the image of one run; Start() opens the link as
+// the download page does before it hands over to the run.
+class DownloadRun : public ::testing::Test {
+  protected:
+    void StartUnit(Route route, int loader_version) {
+        sim_ = std::make_unique<sim::Simulator>(test::UnitOn(route, loader_version));
+        std::string error;
+        ASSERT_TRUE(sim_->Start(&error)) << error;
+        settings_.Timeout = test::kTimeout;
+        settings_.Retry = 0;
+        settings_.UnitId = 5;
+        settings_.BaudRate = 4;  // 19200
+        settings_.UseIP = route != Route::RtuPty;
+        settings_.IPAddress = "127.0.0.1";
+        settings_.IPPort = static_cast<uint16_t>(route == Route::ModbusTcp ? sim_->ModbusTcpPort()
+                                                                           : sim_->RtuTcpPort());
+        settings_.IPProtocol = route == Route::RtuOverTcp ? 1 : 0;
+    }
+
+    void OpenLink() {
+        ASSERT_TRUE(Connect(master_));
+        links_.LinkState = kLinkDownloading;
+        int value = -1;
+        ASSERT_TRUE(master_.ReadRegister16(kProbeRegister, value));
+        sim_->ClearRequests();
+    }
+
+    bool Run(const std::string& path) {
+        hooks_.wait = [this](std::chrono::milliseconds ms) { waits_.push_back(ms.count()); };
+        FlashDownload download(master_, path, hooks_);
+        const bool result = download.RunDownload();
+        ClosePort(master_);
+        Disconnect(master_);
+        return result;
+    }
+
+    void Fault(const std::string& text) {
+        std::string error;
+        ASSERT_TRUE(sim_->AddFault(text, &error)) << error;
+    }
+
+    std::string Image(const std::vector<uint8_t>& bytes) {
+        return test::WriteFile(dir_.File("image.img"), bytes);
+    }
+
+    std::vector<Seen> SeenRequests() const {
+        std::vector<Seen> seen;
+        for (const auto& request : sim_->Requests())
+            seen.push_back({request.info.function, request.info.address, request.info.count,
+                            request.info.values});
+        return seen;
+    }
+
+    int CountRequests(int function, int address) const {
+        int count = 0;
+        for (const auto& seen : SeenRequests())
+            count += seen.function == function && seen.address == address;
+        return count;
+    }
+
+    test::TempDir dir_;
+    std::unique_ptr<sim::Simulator> sim_;
+    CommSettings settings_;
+    LinkFlags links_;
+    ScriptedUserInterface ui_;
+    ModbusMaster master_{settings_, links_, ui_, [this](int) {
+                             return std::vector<std::string>{sim_ ? sim_->PtyPath() : ""};
+                         }};
+    DownloadHooks hooks_;
+    std::vector<long long> waits_;
+};
+
+// The four ways to the unit, each writing the image byte for byte.
+struct EndToEndCase {
+    const char* name;
+    Route route;
+    int loader_version;
+};
+
+void PrintTo(const EndToEndCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EndToEnd : public DownloadRun, public ::testing::WithParamInterface<EndToEndCase> {};
+
+TEST_P(EndToEnd, ImageArrivesInFlash) {
+    const auto& param = GetParam();
+    StartUnit(param.route, param.loader_version);
+    OpenLink();
+    const auto image = test::TestImage(4);
+    std::vector<int> loader_bauds;
+    hooks_.clock = [&] {
+        loader_bauds.push_back(sim_->Line().baud);
+        return int64_t{0};
+    };
+    EXPECT_TRUE(Run(Image(image)));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kDownloadCompleted});
+    EXPECT_EQ(sim_->FlashImage(), image);
+    EXPECT_FALSE(sim_->InDownloadMode());
+    EXPECT_EQ(waits_, std::vector<long long>{5000});
+    const char* found = param.loader_version == 2 ? m::kLoaderV2Found : m::kLoaderV1Found;
+    EXPECT_EQ(ui_.status_history,
+              (std::vector<std::string>{m::kSettingDownloadMode, found, m::kBeingReset, ""}));
+    // The loader's settings stay in force; only the unit id and framing of the
+    // user's own are gone from memory.
+    EXPECT_EQ(settings_.UnitId, 1);
+    EXPECT_EQ(settings_.BaudRate, kLoaderSlowBaudIndex);
+    // Version 2 sends the sectors at 38400 and comes back to 9600 before it
+    // leaves download mode.
+    const int transfer_baud = param.loader_version == 2 ? 38400 : 9600;
+    EXPECT_EQ(loader_bauds, std::vector<int>(5, transfer_baud));
+    EXPECT_EQ(CountRequests(16, kLoaderSpeedRegister), param.loader_version == 2 ? 2 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, EndToEnd,
+                         ::testing::Values(EndToEndCase{"RtuPtyLoader1", Route::RtuPty, 1},
+                                           EndToEndCase{"RtuPtyLoader2", Route::RtuPty, 2},
+                                           EndToEndCase{"ModbusTcp", Route::ModbusTcp, 2},
+                                           EndToEndCase{"RtuOverTcp", Route::RtuOverTcp, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The requests of a two-sector image, row by row as the loader expects them.
+std::vector<Seen> ExpectedSequence(const std::vector<uint8_t>& image, int version) {
+    const auto words = [&](size_t first_byte, int count) {
+        std::vector<uint32_t> values;
+        for (int i = 0; i < count; ++i)
+            values.push_back(image[first_byte + 2 * i] << 8 | image[first_byte + 2 * i + 1]);
+        return values;
+    };
+    std::vector<Seen> expected = {
+        {3, 2649, 1, {}},    // the unit answers
+        {16, 2649, 1, {1}},  // enter download mode
+        {3, 2649, 1, {}},    // the loader's version
+    };
+    if (version == 2)
+        expected.push_back({16, 2563, 1, {5}});
+    for (uint16_t sector = 0; sector < 2; ++sector) {
+        if (sector == 0)
+            expected.push_back({16, 2650, 1, {2}});
+        const size_t base = sector * 1024u;
+        if (version == 2) {
+            for (int k = 0; k < 4; ++k)
+                expected.push_back({16, 20000 + 112 * k, 112, words(base + 224 * k, 112)});
+            expected.push_back({16, 20448, 64, words(base + 896, 64)});
+            expected.push_back({16, 2650, 2, {1, sector}});
+        } else {
+            for (int k = 0; k < 8; ++k)
+                expected.push_back({16, 20000 + 64 * k, 64, words(base + 128 * k, 64)});
+            expected.push_back({16, 2651, 1, {sector}});
+            expected.push_back({16, 2650, 1, {1}});
+        }
+        expected.push_back({3, 2650, 1, {}});
+    }
+    if (version == 2)
+        expected.push_back({16, 2563, 1, {3}});
+    expected.push_back({16, 2649, 1, {0}});  // leave download mode
+    return expected;
+}
+
+TEST_F(DownloadRun, RequestSequenceOfLoaderVersion1) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    const auto image = test::TestImage(2);
+    EXPECT_TRUE(Run(Image(image)));
+    EXPECT_EQ(SeenRequests(), ExpectedSequence(image, 1));
+}
+
+TEST_F(DownloadRun, RequestSequenceOfLoaderVersion2) {
+    StartUnit(Route::RtuPty, 2);
+    OpenLink();
+    const auto image = test::TestImage(2);
+    EXPECT_TRUE(Run(Image(image)));
+    EXPECT_EQ(SeenRequests(), ExpectedSequence(image, 2));
+}
+
+TEST_F(DownloadRun, ProgressCountsTheSectorsBeforeTheOneWritten) {
+    StartUnit(Route::ModbusTcp, 2);
+    OpenLink();
+    int64_t now = 100;
+    hooks_.clock = [&] { return now += 3; };  // start 103, then 3 s per sector
+    EXPECT_TRUE(Run(Image(test::TestImage(3))));
+    EXPECT_EQ(ui_.progress_lower, 0);
+    EXPECT_EQ(ui_.progress_upper, 3);
+    EXPECT_EQ(ui_.progress_position, 2);
+    EXPECT_EQ(ui_.progress_texts[kElapsedTimeText], "00:09");
+    EXPECT_EQ(ui_.progress_texts[kTransferRateText], "227 Bytes/Sec");
+    EXPECT_EQ(ui_.progress_texts[kBytesSentText], "2 of 3 KBytes (66%)");
+    EXPECT_EQ(ui_.progress_texts[kTimeLeftText], "00:04");  // 9 / 2 * 1, truncated
+}
+
+TEST_F(DownloadRun, NoTextChangesWhileNoSecondHasPassed) {
+    StartUnit(Route::ModbusTcp, 2);
+    OpenLink();
+    hooks_.clock = [] { return int64_t{7}; };
+    EXPECT_TRUE(Run(Image(test::TestImage(2))));
+    EXPECT_TRUE(ui_.progress_texts.empty());
+}
+
+TEST_F(DownloadRun, EmptyImageSendsNoSectorAndSucceeds) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    EXPECT_TRUE(Run(Image({})));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kDownloadCompleted});
+    EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 0);
+    EXPECT_EQ(CountRequests(16, kSectorBufferRegister), 0);
+    EXPECT_FALSE(sim_->InDownloadMode());
+}
+
+TEST_F(DownloadRun, OddSizedImageIsRefusedInDownloadMode) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    EXPECT_FALSE(Run(Image(std::vector<uint8_t>(1025, 0x5A))));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kNotTheRightSize});
+    EXPECT_TRUE(sim_->InDownloadMode());
+    EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 0);
+    EXPECT_TRUE(waits_.empty());
+}
+
+TEST_F(DownloadRun, MissingImageIsFoundOnlyInDownloadMode) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    EXPECT_FALSE(Run(dir_.File("missing.img")));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kUnableToOpenImage});
+    EXPECT_TRUE(sim_->InDownloadMode());
+}
+
+TEST_F(DownloadRun, AFolderIsNoImage) {
+    StartUnit(Route::ModbusTcp, 1);
+    OpenLink();
+    EXPECT_FALSE(Run(dir_.path()));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kUnableToOpenImage});
+}
+
+TEST_F(DownloadRun, ImageBeyondTheSectorNumberIsRefusedBeforeAnyRequest) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    const std::string path = dir_.File("huge.img");
+    test::WriteFile(path, {});
+    // Sparse: 65536 sectors without the disk space.
+    ASSERT_EQ(::truncate(path.c_str(), off_t{65536} * 1024), 0);
+    EXPECT_FALSE(Run(path));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kImageTooLarge});
+    EXPECT_TRUE(sim_->Requests().empty());
+    EXPECT_FALSE(sim_->InDownloadMode());
+    EXPECT_EQ(settings_.UnitId, 5);  // the user's settings were not touched
+}
+
+TEST_F(DownloadRun, LoaderAnsweringVersion0StopsTheRun) {
+    StartUnit(Route::RtuPty, 0);
+    OpenLink();
+    EXPECT_FALSE(Run(Image(test::TestImage(1))));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kUnableToPlaceInDownloadMode});
+    EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 0);
+}
+
+TEST_F(DownloadRun, LoaderThatNeverAnswersCannotBePlaced) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    Fault("no-reply,fn=3,addr=2649,once=2");
+    EXPECT_FALSE(Run(Image(test::TestImage(1))));
+    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+                                                            m::kUnableToPlaceInDownloadMode}));
+}
+
+// A flash write that ends badly, with the status behind it.
+struct FlashFaultCase {
+    const char* name;
+    const char* fault;
+    const char* message;
+};
+
+void PrintTo(const FlashFaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FlashFault : public DownloadRun, public ::testing::WithParamInterface<FlashFaultCase> {};
+
+TEST_P(FlashFault, StopsTheRunWithItsMessage) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    Fault(std::string(GetParam().fault) + ",once=2");  // the second sector's flash write
+    EXPECT_FALSE(Run(Image(test::TestImage(3))));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{GetParam().message});
+    EXPECT_TRUE(sim_->InDownloadMode());
+    const auto seen = SeenRequests();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), (Seen{3, 2650, 1, {}}));
+    // Nothing of the third sector went out.
+    EXPECT_EQ(CountRequests(16, kSectorNumberRegister), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, FlashFault,
+    ::testing::Values(FlashFaultCase{"Failed", "flash-failed", m::kFlashWriteFailed},
+                      FlashFaultCase{"Invalid", "flash-invalid", m::kInvalidSector},
+                      FlashFaultCase{"Other", "flash-unexpected", m::kUnexpectedFlashResponse},
+                      FlashFaultCase{"StaysBusy", "flash-stuck", m::kFlashWriteTimedOut}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadRun, BusyStatusIsReadExactlyFiveTimes) {
+    StartUnit(Route::ModbusTcp, 2);
+    OpenLink();
+    Fault("flash-stuck,once=1");
+    EXPECT_FALSE(Run(Image(test::TestImage(2))));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kFlashWriteTimedOut});
+    EXPECT_EQ(CountRequests(3, kFlashCommandRegister), 5);
+}
+
+TEST_F(DownloadRun, SlowFlashWriteWithinFivePollsSucceeds) {
+    sim::SimulatorOptions options = test::UnitOn(Route::ModbusTcp, 1);
+    options.unit.busy_polls = 4;  // busy four times, written at the fifth read
+    sim_ = std::make_unique<sim::Simulator>(options);
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+    settings_ = {};
+    settings_.UseIP = true;
+    settings_.IPAddress = "127.0.0.1";
+    settings_.IPPort = static_cast<uint16_t>(sim_->ModbusTcpPort());
+    settings_.UnitId = 5;
+    settings_.Timeout = test::kTimeout;
+    settings_.Retry = 0;
+    OpenLink();
+    const auto image = test::TestImage(2);
+    EXPECT_TRUE(Run(Image(image)));
+    EXPECT_EQ(CountRequests(3, kFlashCommandRegister), 10);
+    EXPECT_EQ(sim_->FlashImage(), image);
+}
+
+TEST_F(DownloadRun, FailedBlockWriteEndsAVersion2SectorAtOnce) {
+    StartUnit(Route::RtuPty, 2);
+    OpenLink();
+    // The third block of the second sector is refused.
+    Fault("exception=4,fn=16,addr=20224,once=2");
+    EXPECT_FALSE(Run(Image(test::TestImage(3))));
+    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+                                                            m::kErrorWritingSectorData}));
+    const auto seen = SeenRequests();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().address, 20224);
+    EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 2);  // start of image, sector 0
+    EXPECT_TRUE(sim_->InDownloadMode());
+    EXPECT_EQ(settings_.BaudRate, kLoaderFastBaudIndex);
+}
+
+TEST_F(DownloadRun, ExitRefusedIsReported) {
+    StartUnit(Route::ModbusTcp, 1);
+    OpenLink();
+    Fault("exception=4,fn=16,addr=2649,once=2");
+    EXPECT_FALSE(Run(Image(test::TestImage(1))));
+    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+                                                            m::kUnableToExitDownloadMode}));
+    EXPECT_TRUE(waits_.empty());
+}
+
+TEST_F(DownloadRun, PtyClosedMidDownloadGivesAMessageAndTheLinkComesBack) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    Fault("close-pty,fn=16,addr=20128,once=2");
+    EXPECT_FALSE(Run(Image(test::TestImage(3))));
+    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+                                                            m::kErrorWritingSectorData}));
+    // The unit is back on a new line; the next operation reaches its loader.
+    ui_.messages.clear();
+    EXPECT_TRUE(Connect(master_));
+    int version = 0;
+    EXPECT_TRUE(master_.ReadRegister16(kLoaderVersionRegister, version));
+    EXPECT_EQ(version, 1);
+    Disconnect(master_);
+}
+
+TEST_F(DownloadRun, TcpDroppedMidDownloadGivesAMessageAndTheLinkComesBack) {
+    StartUnit(Route::RtuOverTcp, 2);
+    OpenLink();
+    Fault("drop-connection,fn=16,addr=20000,once=2");
+    EXPECT_FALSE(Run(Image(test::TestImage(3))));
+    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+                                                            m::kErrorWritingSectorData}));
+    ui_.messages.clear();
+    EXPECT_TRUE(Connect(master_));
+    EXPECT_TRUE(ui_.messages.empty());
+    Disconnect(master_);
+}
+
+TEST(LoaderSettings, SetTheLoaderLineAndKeepPortTimingAndIp) {
+    CommSettings settings;
+    settings.BaudRate = 7;
+    settings.ModbusType = kModbusAscii;
+    settings.Parity = 2;
+    settings.DataBits = 7;
+    settings.StopBits = 2;
+    settings.UnitId = 9;
+    settings.ComPort = 4;
+    settings.Timeout = 3;
+    settings.Retry = 6;
+    settings.IPAddress = "10.0.0.2";
+    ApplyLoaderSettings(settings);
+    EXPECT_EQ(settings.BaudRate, 3);
+    EXPECT_EQ(settings.ModbusType, kModbusRtu);
+    EXPECT_EQ(settings.Parity, 0);
+    EXPECT_EQ(settings.DataBits, 8);
+    EXPECT_EQ(settings.StopBits, 0);
+    EXPECT_EQ(settings.UnitId, 1);
+    EXPECT_EQ(settings.ComPort, 4);
+    EXPECT_EQ(settings.Timeout, 3);
+    EXPECT_EQ(settings.Retry, 6);
+    EXPECT_EQ(settings.IPAddress, "10.0.0.2");
+}
+
+}  // namespace
+}  // namespace fc
