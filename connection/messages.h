@@ -8,5 +8,6 @@ inline constexpr const char* kUnableToUseCommPort =
 inline constexpr const char* kUnableToStablishConnection =
     "Unable to stablish connection.\nPossible reasons:\n- Wrong IP Address or Port number.\n- "
     "Device not ready to answer a connection request.\n- Network configuration problems.";
+inline constexpr const char* kUnableToOpenCommPort = "Unable to Open Comm Port.";
 
 }  // namespace fc::connection_messages

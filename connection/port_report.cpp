@@ -100,9 +100,9 @@ int Flag(bool on) {
 
 }  // namespace
 
-PortReportValues PortReportFromDriver(int port_number, const PortDriverState& state) {
-    const termios& t = state.tio;
-    const int modem = state.modem_bits.value_or(0);
+PortReportValues PortReportFromDriver(int port_number, const SerialDriverState& state) {
+    const termios& t = state.line;
+    const int modem = state.modemLines.value_or(0);
     const int vmin = t.c_cc[VMIN];
     const int vtime_ms = t.c_cc[VTIME] * 100;
     const bool returns_at_once = vmin == 0 && vtime_ms == 0;

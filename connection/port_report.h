@@ -1,10 +1,9 @@
 #pragma once
 
-#include <termios.h>
-
 #include <array>
-#include <optional>
 #include <string>
+
+#include "modbus/serial_port.h"
 
 namespace fc {
 
@@ -19,12 +18,6 @@ struct PortReportRow {
 extern const std::array<PortReportRow, kPortReportRows> kPortReportLayout;
 
 using PortReportValues = std::array<int, kPortReportRows>;
-
-// What the driver holds for an open port, as the report needs it.
-struct PortDriverState {
-    termios tio{};
-    std::optional<int> modem_bits;  // TIOCMGET; none where the device has no modem lines
-};
 
 // Which termios value stands behind each row (a Linux port has no device
 // control block). Rows without a Linux counterpart print 0:
@@ -54,7 +47,7 @@ struct PortDriverState {
 //                               both 0 a read returns at once: all ones (-1)
 //   ReadTotalTimeoutConstant    VTIME x 100 ms while VMIN is 0
 //   the multipliers and WriteTotalTimeoutConstant: no counterpart (0)
-PortReportValues PortReportFromDriver(int port_number, const PortDriverState& state);
+PortReportValues PortReportFromDriver(int port_number, const SerialDriverState& state);
 
 // The report text: header, the 25 control rows, the time header and the five
 // time rows, each row " %-27s: %5d  %s".
