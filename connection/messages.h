@@ -9,5 +9,9 @@ inline constexpr const char* kUnableToStablishConnection =
     "Unable to stablish connection.\nPossible reasons:\n- Wrong IP Address or Port number.\n- "
     "Device not ready to answer a connection request.\n- Network configuration problems.";
 inline constexpr const char* kUnableToOpenCommPort = "Unable to Open Comm Port.";
+// The port report's own failures.
+inline constexpr const char* kUnableToReadPort = "Unable to open the port to read its settings.";
+// Followed by a line with the path.
+inline constexpr const char* kUnableToCreateReport = "Unable to create the report file:";
 
 }  // namespace fc::connection_messages
