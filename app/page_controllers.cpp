@@ -1,11 +1,13 @@
 #include "app/main_dialog.h"
 #include "app/page_controller.h"
+#include "connection/comm_settings_page.h"
 
 namespace fc {
 
-void AttachPageControllers(MainDialog& /*dialog*/) {
+void AttachPageControllers(MainDialog& dialog) {
     // The pages' handlers arrive here, one line each:
     //   dialog.AdoptController(std::make_unique<DownloadPage>(dialog));
+    dialog.AdoptController(std::make_unique<CommSettingsPage>(dialog));
 }
 
 }  // namespace fc

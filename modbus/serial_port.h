@@ -84,6 +84,8 @@ class SerialPort {
     int BytesWaiting();
 
     bool IsOpen() const { return fd_ >= 0; }
+    // The device paths COM n reaches, tried in turn by Open.
+    std::vector<std::string> DevicesFor(int port) const;
     // Blocks until the port is readable or `ms` have passed.
     bool WaitReadable(int ms);
     std::optional<SerialDriverState> ReadDriverState() const;
@@ -94,7 +96,6 @@ class SerialPort {
   private:
     int OpenFirstAvailable(int port);
     int OpenDevice(const std::string& path);
-    std::vector<std::string> DevicesFor(int port) const;
 
     PortResolver resolver_;
     int fd_ = -1;
