@@ -1,4 +1,6 @@
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +90,10 @@ QWidget* MakeControl(const ControlSpec& row, QWidget* parent) {
             return new QTabWidget(parent);
         case ControlKind::Icon:
             return MakeIcon(parent);
+        case ControlKind::ComboBox:
+            return new QComboBox(parent);
+        case ControlKind::CheckBox:
+            return new QCheckBox(TextOf(row), parent);
     }
     return nullptr;
 }

@@ -18,7 +18,9 @@ enum class ControlKind {
     GroupBox,
     ProgressBar,
     TabControl,
-    Icon
+    Icon,
+    ComboBox,  // a drop-down list; its owner fills the items
+    CheckBox
 };
 
 // Style and initial state of a row.

@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 #include "app/page_controller.h"
+#include "connection/comm_settings_page.h"
 #include "download/download_page.h"
 
 namespace fc {
@@ -7,6 +8,7 @@ namespace fc {
 void AttachPageControllers(MainDialog& dialog) {
     // The pages' handlers arrive here, one line each.
     dialog.AdoptController(std::make_unique<DownloadPage>(dialog));
+    dialog.AdoptController(std::make_unique<CommSettingsPage>(dialog));
 }
 
 }  // namespace fc

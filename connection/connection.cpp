@@ -23,16 +23,6 @@ uint8_t LineCode(int value) {
     return value < 0 || value > 255 ? 255 : static_cast<uint8_t>(value);
 }
 
-bool OpenConfiguredPort(ModbusMaster& master) {
-    const CommSettings& s = master.Settings();
-    const int parity = s.Parity == 1 || s.Parity == 2 ? s.Parity : 0;
-    if (!master.Open(s.ComPort, BaudFromIndex(s.BaudRate), LineCode(s.DataBits), LineCode(parity),
-                     LineCode(s.StopBits)))
-        return false;
-    master.SetTimeouts(kReadTimeoutMs);
-    return true;
-}
-
 bool ConnectSerial(ModbusMaster& master) {
     CommSettings& s = master.Settings();
     SetSerialMode(s, s.ModbusType);
@@ -70,6 +60,16 @@ bool ConnectIp(ModbusMaster& master) {
 }
 
 }  // namespace
+
+bool OpenConfiguredPort(ModbusMaster& master) {
+    const CommSettings& s = master.Settings();
+    const int parity = s.Parity == 1 || s.Parity == 2 ? s.Parity : 0;
+    if (!master.Open(s.ComPort, BaudFromIndex(s.BaudRate), LineCode(s.DataBits), LineCode(parity),
+                     LineCode(s.StopBits)))
+        return false;
+    master.SetTimeouts(kReadTimeoutMs);
+    return true;
+}
 
 void SetSerialMode(CommSettings& settings, int mode) {
     if (mode == kModbusRtu) {

@@ -23,6 +23,10 @@ void SetSerialMode(CommSettings& settings, int mode);
 // (serial: only when the port was already open). Shows the connection error
 // box on failure. Sets OpenState to the result.
 bool Connect(ModbusMaster& master);
+// Opens ComPort with the live line settings and sets the 20 ms read
+// time-outs; the port is left closed or half-configured on failure, so the
+// caller closes it.
+bool OpenConfiguredPort(ModbusMaster& master);
 void ClosePort(ModbusMaster& master);
 void Disconnect(ModbusMaster& master);
 // Returns OpenState: non-zero once the port is open.

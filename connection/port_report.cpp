@@ -2,8 +2,18 @@
 
 #include <sys/ioctl.h>
 
+#include <QProcess>
+#include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "connection/connection.h"
+#include "connection/messages.h"
+#include "modbus/modbus_master.h"
+#include "platform/user_interface.h"
 
 namespace fc {
 
@@ -100,9 +110,9 @@ int Flag(bool on) {
 
 }  // namespace
 
-PortReportValues PortReportFromDriver(int port_number, const PortDriverState& state) {
-    const termios& t = state.tio;
-    const int modem = state.modem_bits.value_or(0);
+PortReportValues PortReportFromDriver(int port_number, const SerialDriverState& state) {
+    const termios& t = state.line;
+    const int modem = state.modemLines.value_or(0);
     const int vmin = t.c_cc[VMIN];
     const int vtime_ms = t.c_cc[VTIME] * 100;
     const bool returns_at_once = vmin == 0 && vtime_ms == 0;
@@ -158,6 +168,80 @@ std::string FormatPortReport(const PortReportValues& values) {
         text += line;
     }
     return text;
+}
+
+std::optional<SerialDriverState> ReadPortState(ModbusMaster& master, int port) {
+    std::optional<SerialDriverState> state;
+    if (master.OpenAsIs(port))
+        state = master.ReadDriverState();
+    ClosePort(master);
+    return state;
+}
+
+bool WritePortReport(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fputs(text.c_str(), file) >= 0;
+    return std::fclose(file) == 0 && written;
+}
+
+bool StartDetached(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return false;
+    QStringList arguments;
+    for (size_t i = 1; i < argv.size(); ++i)
+        arguments << QString::fromStdString(argv[i]);
+    return QProcess::startDetached(QString::fromStdString(argv.front()), arguments);
+}
+
+namespace {
+
+std::vector<std::string> Words(const char* text) {
+    std::vector<std::string> words;
+    std::istringstream in(text == nullptr ? "" : text);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+}  // namespace
+
+std::vector<std::string> EditorCommandLine(const std::string& path) {
+    std::vector<std::string> command = Words(std::getenv("VISUAL"));
+    if (command.empty())
+        command = Words(std::getenv("EDITOR"));
+    if (!command.empty())
+        command.push_back(path);
+    return command;
+}
+
+void OpenInEditor(const std::string& path, const ReportOpeners& openers) {
+    if (openers.desktop && openers.desktop(path))
+        return;
+    const std::vector<std::string> command = EditorCommandLine(path);
+    if (!command.empty() && openers.launch)
+        openers.launch(command);
+}
+
+void GenerateFullPortReport(ModbusMaster& master, int port, const PortReportHooks& hooks) {
+    UserInterface& ui = master.Ui();
+    const std::optional<SerialDriverState> state = ReadPortState(master, port);
+    if (!state) {
+        ui.ShowMessage(
+            {connection_messages::kUnableToReadPort, "", MessageButtons::Ok, MessageIcon::Warning});
+        return;
+    }
+    const std::optional<std::string> path = hooks.choosePath ? hooks.choosePath() : std::nullopt;
+    if (!path)
+        return;
+    if (!WritePortReport(*path, FormatPortReport(PortReportFromDriver(port, *state)))) {
+        ui.ShowMessage({std::string(connection_messages::kUnableToCreateReport) + "\n" + *path, "",
+                        MessageButtons::Ok, MessageIcon::Warning});
+        return;
+    }
+    if (hooks.open)
+        hooks.open(*path);
 }
 
 }  // namespace fc

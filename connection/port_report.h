@@ -1,12 +1,16 @@
 #pragma once
 
-#include <termios.h>
-
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "modbus/serial_port.h"
 
 namespace fc {
+
+class ModbusMaster;
 
 // The thirty rows of the serial port report, in the order they are printed.
 inline constexpr int kPortReportRows = 30;
@@ -19,12 +23,6 @@ struct PortReportRow {
 extern const std::array<PortReportRow, kPortReportRows> kPortReportLayout;
 
 using PortReportValues = std::array<int, kPortReportRows>;
-
-// What the driver holds for an open port, as the report needs it.
-struct PortDriverState {
-    termios tio{};
-    std::optional<int> modem_bits;  // TIOCMGET; none where the device has no modem lines
-};
 
 // Which termios value stands behind each row (a Linux port has no device
 // control block). Rows without a Linux counterpart print 0:
@@ -54,10 +52,54 @@ struct PortDriverState {
 //                               both 0 a read returns at once: all ones (-1)
 //   ReadTotalTimeoutConstant    VTIME x 100 ms while VMIN is 0
 //   the multipliers and WriteTotalTimeoutConstant: no counterpart (0)
-PortReportValues PortReportFromDriver(int port_number, const PortDriverState& state);
+PortReportValues PortReportFromDriver(int port_number, const SerialDriverState& state);
 
 // The report text: header, the 25 control rows, the time header and the five
 // time rows, each row " %-27s: %5d  %s".
 std::string FormatPortReport(const PortReportValues& values);
+
+// Opens COM n as it is (only the device the number names, no fallback),
+// reads what its driver holds, and closes it again; nothing is configured.
+// Empty when the port does not open.
+std::optional<SerialDriverState> ReadPortState(ModbusMaster& master, int port);
+
+// Creates (or truncates) the file and writes the text; false when the file
+// cannot be created or written in full.
+bool WritePortReport(const std::string& path, const std::string& text);
+
+// Starts a program with its arguments, without a shell and without waiting;
+// true when it started.
+using ProgramLauncher = std::function<bool(const std::vector<std::string>& argv)>;
+bool StartDetached(const std::vector<std::string>& argv);
+
+// The editor the user named in $VISUAL, else $EDITOR (its words split at
+// blanks, so "gedit -s" works), with the path as one more argument; empty
+// when neither names one.
+std::vector<std::string> EditorCommandLine(const std::string& path);
+
+// How a written report reaches the user's eyes. The desktop's handler for
+// text files comes first; where there is none (no desktop session), the
+// editor of $VISUAL/$EDITOR. The path always travels as one argument, so
+// blanks in it and its length need no care.
+struct ReportOpeners {
+    std::function<bool(const std::string& path)> desktop;
+    ProgramLauncher launch = StartDetached;
+};
+// Nothing is reported when no editor starts: the report is written and the
+// user can open it by hand.
+void OpenInEditor(const std::string& path, const ReportOpeners& openers);
+
+// What the report's run needs from the window: the save dialog (empty when
+// cancelled) and the opener.
+struct PortReportHooks {
+    std::function<std::optional<std::string>()> choosePath;
+    std::function<void(const std::string& path)> open;
+};
+
+// "Generate Full Port Report": reads COM n's driver state, asks where to save,
+// writes the report and opens it. A port that does not open gets a warning
+// instead of a report (there would be nothing true to print), and a file
+// that cannot be created gets a message; both end the run.
+void GenerateFullPortReport(ModbusMaster& master, int port, const PortReportHooks& hooks);
 
 }  // namespace fc

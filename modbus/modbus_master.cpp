@@ -189,7 +189,7 @@ bool ModbusMaster::CollectAsciiText(size_t& stored) {
     size_t p = 0;
     for (;;) {
         uint8_t character = 0;
-        if (!ReceiveAsciiCharacter(character))
+        if (!ReceiveByte(character))
             return false;
         if (AsciiRxBuffer[0] != ':')
             p = 0;
@@ -208,7 +208,7 @@ bool ModbusMaster::CollectAsciiText(size_t& stored) {
 
 // Each character has a whole-second wait of its own. Between checks the wait
 // sleeps in poll() until input arrives, so a silent line costs no CPU.
-bool ModbusMaster::ReceiveAsciiCharacter(uint8_t& character) {
+bool ModbusMaster::ReceiveByte(uint8_t& character) {
     SecondsWait wait(settings_.Timeout);
     for (;;) {
         if (BytesWaiting() > 0 && Read(1, &character) == 1)

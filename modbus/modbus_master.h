@@ -72,6 +72,12 @@ class ModbusMaster : public SerialPort {
     int ReadRegisterBytes(int start, uint8_t* buffer, int count, int byteCount);
     int WriteRegisterBlock(int start, const uint8_t* data, int count);
 
+    // One byte with a whole-second wait of Timeout seconds of its own.
+    bool ReceiveByte(uint8_t& byte);
+    // Collects ":" ... CR LF into AsciiRxBuffer, each character with its own
+    // wait; `stored` is the number of characters kept.
+    bool CollectAsciiText(size_t& stored);
+
     CommSettings& Settings() { return settings_; }
     LinkFlags& Links() { return links_; }
     UserInterface& Ui() { return ui_; }
@@ -103,8 +109,6 @@ class ModbusMaster : public SerialPort {
     bool RtuAttempt();
     bool CollectRtuReply(int expected);
     bool AsciiAttempt();
-    bool CollectAsciiText(size_t& stored);
-    bool ReceiveAsciiCharacter(uint8_t& character);
     bool TcpAttempt();
     bool AwaitTcpReply(int expected, int header);
     bool CheckTcpReply(int expected, int header);

@@ -103,23 +103,47 @@ SerialPort::~SerialPort() {
     CloseHandle();
 }
 
+std::vector<std::string> SerialPort::DevicesFor(int port) const {
+    return resolver_ ? resolver_(port) : ProfilePortResolver(ApplicationTitle())(port);
+}
+
+int SerialPort::OpenDevice(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // The lock keeps out every program that locks its ports (as this one
+    // does); TIOCEXCL keeps out the others, except a privileged one.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    device_ = path;
+    return fd;
+}
+
 int SerialPort::OpenFirstAvailable(int port) {
-    const PortResolver& resolve = resolver_ ? resolver_ : ProfilePortResolver(ApplicationTitle());
-    for (const std::string& path : resolve(port)) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        // The lock keeps out every program that locks its ports (as this one
-        // does); TIOCEXCL keeps out the others, except a privileged one.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            continue;
-        }
-        ::ioctl(fd, TIOCEXCL);
-        device_ = path;
-        return fd;
+    for (const std::string& path : DevicesFor(port)) {
+        const int fd = OpenDevice(path);
+        if (fd >= 0)
+            return fd;
     }
     return -1;
+}
+
+bool SerialPort::OpenAsIs(int port) {
+    configured_ = -1;
+    CloseHandle();
+    if (port < 1)
+        return false;
+    const std::vector<std::string> devices = DevicesFor(port);
+    if (devices.empty())
+        return false;
+    fd_ = OpenDevice(devices.front());
+    if (fd_ < 0)
+        return false;
+    portNumber_ = port;
+    return true;
 }
 
 bool SerialPort::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
@@ -282,7 +306,9 @@ std::optional<SerialDriverState> SerialPort::ReadDriverState() const {
         return std::nullopt;
     state.device = device_;
     state.timeouts = timeouts_;
-    state.modemLinesKnown = ::ioctl(fd_, TIOCMGET, &state.modemLines) == 0;
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) == 0)
+        state.modemLines = lines;
     return state;
 }
 

@@ -54,8 +54,7 @@ struct SerialDriverState {
     std::string device;
     termios line{};
     SerialTimeouts timeouts;
-    int modemLines = 0;            // TIOCM_* bits
-    bool modemLinesKnown = false;  // a pseudo-terminal has none
+    std::optional<int> modemLines;  // TIOCM_* bits; none where the device has no modem lines
 };
 
 // One serial port, opened by number and used synchronously: every read is a
@@ -70,6 +69,11 @@ class SerialPort {
 
     virtual bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
     virtual void Close();
+    // Opens only the first device the resolver names for the port and leaves
+    // its settings as the driver holds them, so they can be read back as they
+    // are (the port report). No fallback: the report must describe the device
+    // the number names, not whichever one happened to open.
+    bool OpenAsIs(int port);
 
     bool SetTimeouts(int ms);
     bool Write(const uint8_t* bytes, int count, int* written = nullptr);
@@ -80,6 +84,8 @@ class SerialPort {
     int BytesWaiting();
 
     bool IsOpen() const { return fd_ >= 0; }
+    // The device paths COM n reaches, tried in turn by Open.
+    std::vector<std::string> DevicesFor(int port) const;
     // Blocks until the port is readable or `ms` have passed.
     bool WaitReadable(int ms);
     std::optional<SerialDriverState> ReadDriverState() const;
@@ -89,6 +95,7 @@ class SerialPort {
 
   private:
     int OpenFirstAvailable(int port);
+    int OpenDevice(const std::string& path);
 
     PortResolver resolver_;
     int fd_ = -1;

@@ -71,6 +71,9 @@ bool IsOfKind(QWidget* widget, ControlKind kind) {
             return qobject_cast<QTabWidget*>(widget);
         case ControlKind::Icon:
             return qobject_cast<QLabel*>(widget);
+        case ControlKind::ComboBox:
+        case ControlKind::CheckBox:
+            return false;  // the main window has none
     }
     return false;
 }

@@ -65,9 +65,9 @@ TEST(PortReport, LayoutLineByLine) {
 }
 
 TEST(PortReport, ValuesFromTheDriverState) {
-    PortDriverState state;
-    state.tio = RawLine();
-    state.modem_bits = TIOCM_DTR | TIOCM_RTS;
+    SerialDriverState state;
+    state.line = RawLine();
+    state.modemLines = TIOCM_DTR | TIOCM_RTS;
     const PortReportValues v = PortReportFromDriver(3, state);
     EXPECT_EQ(v[0], 3);
     EXPECT_EQ(v[1], 19200);
@@ -84,11 +84,11 @@ TEST(PortReport, ValuesFromTheDriverState) {
 }
 
 TEST(PortReport, PseudoTerminalWithoutModemLinesAndHardwareHandshake) {
-    PortDriverState state;
-    state.tio = RawLine();
-    state.tio.c_cflag |= CRTSCTS | PARODD;
-    state.tio.c_cc[VMIN] = 1;
-    state.tio.c_cc[VTIME] = 5;
+    SerialDriverState state;
+    state.line = RawLine();
+    state.line.c_cflag |= CRTSCTS | PARODD;
+    state.line.c_cc[VMIN] = 1;
+    state.line.c_cc[VTIME] = 5;
     const PortReportValues v = PortReportFromDriver(1, state);
     EXPECT_EQ(v[3], 1);   // odd
     EXPECT_EQ(v[9], 1);   // CTS monitored

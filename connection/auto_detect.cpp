@@ -1,0 +1,131 @@
+#include "connection/auto_detect.h"
+
+#include <algorithm>
+#include <span>
+
+#include "connection/comm_settings.h"
+#include "connection/connection.h"
+#include "connection/messages.h"
+#include "modbus/frame_codec.h"
+#include "modbus/modbus_master.h"
+#include "platform/user_interface.h"
+
+namespace fc {
+
+const std::array<ScanStep, kScanSteps> kScanSequence = {{
+    {kModbusRtu, 0, 4},
+    {kModbusRtu, 0, 3},
+    {kModbusRtu, 0, 2},
+    {kModbusRtu, 0, 1},
+    {kModbusRtu, 0, 0},
+    {kModbusAscii, 1, 4},
+    {kModbusAscii, 1, 3},
+    {kModbusAscii, 1, 2},
+    {kModbusAscii, 1, 1},
+    {kModbusAscii, 1, 0},
+    {kModbusAscii, 2, 4},
+    {kModbusAscii, 2, 3},
+    {kModbusAscii, 2, 2},
+    {kModbusAscii, 2, 1},
+    {kModbusAscii, 2, 0},
+}};
+
+namespace {
+
+// Every scan step waits one second at most, whatever the user set; the
+// user's time-out comes back on every way out of the scan.
+constexpr int kScanTimeoutSeconds = 1;
+
+class ScanTimeout {
+  public:
+    explicit ScanTimeout(CommSettings& settings) : settings_(settings), saved_(settings.Timeout) {
+        settings_.Timeout = kScanTimeoutSeconds;
+    }
+    ~ScanTimeout() { settings_.Timeout = saved_; }
+    ScanTimeout(const ScanTimeout&) = delete;
+    ScanTimeout& operator=(const ScanTimeout&) = delete;
+
+  private:
+    CommSettings& settings_;
+    int16_t saved_;
+};
+
+void ApplyStep(CommSettings& settings, const ScanStep& step) {
+    settings.BaudRate = step.BaudRate;
+    if (step.ModbusType == kModbusAscii) {
+        SetSerialMode(settings, kModbusAscii);
+        settings.Parity = step.Parity;
+    }
+}
+
+// A frame shorter than an address and its LRC is no answer: ":" CR LF would
+// otherwise pass the sum check and hand over a stale address.
+constexpr size_t kShortestAsciiAnswer = 2;
+
+}  // namespace
+
+bool ProbeRtu(ModbusMaster& master) {
+    master.Drain();
+    if (!master.Write(kRtuProbe.data(), static_cast<int>(kRtuProbe.size())))
+        return false;
+    master.RxBuffer[0] = 0;
+    for (int i = 0; i < kRtuProbeAnswerLength; ++i) {
+        if (!master.ReceiveByte(master.RxBuffer[i]))
+            return false;
+    }
+    // Only the length and the CRC tell an answer: a longer reply (the echo a
+    // unit with diagnostics gives) fails here on its first five bytes.
+    return Crc16(std::span<const uint8_t>(master.RxBuffer, kRtuProbeAnswerLength)) == 0;
+}
+
+bool ProbeAscii(ModbusMaster& master) {
+    master.Drain();
+    uint8_t frame[kRtuProbe.size() + 1];
+    std::copy(kRtuProbe.begin(), kRtuProbe.end(), frame);
+    frame[kRtuProbe.size()] = Lrc(kRtuProbe);
+    master.AsciiTxBuffer[0] = ':';
+    const int characters = EncodeAscii(frame, std::span<char>(master.AsciiTxBuffer));
+    master.Drain();
+    if (characters < 0 ||
+        !master.Write(reinterpret_cast<const uint8_t*>(master.AsciiTxBuffer), characters))
+        return false;
+
+    master.AsciiRxBuffer[0] = 0;
+    size_t stored = 0;
+    if (!master.CollectAsciiText(stored))
+        return false;
+    const AsciiDecodeResult decoded = DecodeAscii(
+        std::span<const char>(master.AsciiRxBuffer, stored), std::span<uint8_t>(master.RxBuffer));
+    if (decoded.odd || decoded.invalid || decoded.count < kShortestAsciiAnswer)
+        return false;
+    CommSettings& settings = master.Settings();
+    if (settings.UnitId == 0 && master.RxBuffer[0] != 0)
+        settings.UnitId = master.RxBuffer[0];
+    return ByteSum(std::span<const uint8_t>(master.RxBuffer, decoded.count)) == 0;
+}
+
+bool AutoDetect(ModbusMaster& master) {
+    CommSettings& settings = master.Settings();
+    WaitCursor cursor(master.Ui());
+    const ScanTimeout timeout(settings);
+    SetSerialMode(settings, kModbusRtu);
+    for (const ScanStep& step : kScanSequence) {
+        ApplyStep(settings, step);
+        if (!OpenConfiguredPort(master)) {
+            ClosePort(master);
+            master.Ui().ShowMessage({connection_messages::kUnableToOpenCommPort, "",
+                                     MessageButtons::Ok, MessageIcon::None});
+            return false;
+        }
+        const bool answered = step.ModbusType == kModbusRtu ? ProbeRtu(master) : ProbeAscii(master);
+        ClosePort(master);
+        if (answered) {
+            settings.UnitId = master.RxBuffer[0];
+            return true;
+        }
+        master.Links().LinkOpen = 0;
+    }
+    return false;
+}
+
+}  // namespace fc
