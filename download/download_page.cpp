@@ -111,7 +111,8 @@ void DownloadPage::OnStartDownload() {
     // A download rides out the unit's resets; more attempts than the user
     // would want for a single read.
     settings.Retry = 10;
-    const bool completed = RunWithTheUnit();
+    const bool completed = RunDownloadSession(dialog_.Master(), dialog_.FilePath, hooks_,
+                                              [this] { ShowProgressBar(true); });
     SetEnabled(ids::kStartDownload, true);
     SetEnabled(ids::kStartOver, true);
     if (completed)
@@ -123,24 +124,6 @@ void DownloadPage::OnStartDownload() {
     Disconnect(dialog_.Master());
     link.LinkState = kept_link_state;
     settings.Retry = kept_retry;
-}
-
-bool DownloadPage::RunWithTheUnit() {
-    ModbusMaster& master = dialog_.Master();
-    // Whether the link came up shows in the read below.
-    (void)Connect(master);
-    dialog_.Link().LinkState = kLinkDownloading;
-    ShowProgressBar(true);
-    int ignored = 0;
-    if (!master.ReadRegister16(kLoaderVersionRegister, ignored)) {
-        dialog_.Ui().ShowMessage(
-            {m::kUnableToCommunicate, "", MessageButtons::Ok, MessageIcon::None});
-        return false;
-    }
-    FlashDownload download(master, dialog_.FilePath, hooks_);
-    const bool completed = download.RunDownload();
-    ClosePort(master);
-    return completed;
 }
 
 }  // namespace fc

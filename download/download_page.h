@@ -32,7 +32,6 @@ class DownloadPage : public PageController {
     void OnStartDownload();
 
   private:
-    bool RunWithTheUnit();
     void SetEnabled(int id, bool enabled);
     void ShowProgressBar(bool shown);
 

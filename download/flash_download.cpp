@@ -225,4 +225,22 @@ void FlashDownload::ShowProgress(int sectors_done) {
         ui.SetProgressText(kTimeLeftText, *texts->left);
 }
 
+bool RunDownloadSession(ModbusMaster& master, const std::string& file_path,
+                        const DownloadHooks& hooks, const std::function<void()>& link_up) {
+    (void)Connect(master);
+    master.Links().LinkState = kLinkDownloading;
+    if (link_up)
+        link_up();
+    int ignored = 0;
+    if (!master.ReadRegister16(kLoaderVersionRegister, ignored)) {
+        master.Ui().ShowMessage(
+            {download_messages::kUnableToCommunicate, "", MessageButtons::Ok, MessageIcon::None});
+        return false;
+    }
+    FlashDownload download(master, file_path, hooks);
+    const bool completed = download.RunDownload();
+    ClosePort(master);
+    return completed;
+}
+
 }  // namespace fc

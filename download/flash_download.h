@@ -95,4 +95,12 @@ class FlashDownload {
     int64_t start_second_ = 0;
 };
 
+// The run behind the Start Download button, once the user has confirmed it:
+// Connect (its result shows in the read that follows), LinkState 3 for the
+// run, a first read of 2649 ("Unable to communicate." when the unit is
+// silent), the download, and ClosePort. `link_up` runs once LinkState is 3.
+// The caller keeps and restores Retry and LinkState and disconnects.
+bool RunDownloadSession(ModbusMaster& master, const std::string& file_path,
+                        const DownloadHooks& hooks, const std::function<void()>& link_up = {});
+
 }  // namespace fc
