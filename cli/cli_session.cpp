@@ -1,30 +1,41 @@
 #include "cli/cli_session.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 
 #include "cli/frame_trace.h"
+#include "connection/auto_detect.h"
 #include "connection/connection.h"
+#include "connection/messages.h"
+#include "connection/port_report.h"
+#include "download/flash_download.h"
+#include "download/image_file.h"
+#include "download/messages.h"
 #include "platform/application_title.h"
 #include "platform/profile.h"
 #include "registers/clock_registers.h"
 
 namespace fc {
 
+namespace {
+constexpr const char* kParityNames[] = {"none", "odd", "even"};
+
+std::optional<int> ParsePortArgument(const std::string& text) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1 || value > 32767)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+}  // namespace
+
 CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Profile& profile)
     : options_(options), ui_(ui), profile_(profile), master_(settings_, links_, ui_, Resolver()) {
     LoadSettings(settings_, profile_);
     ApplyOverrides(options_.overrides, settings_);
-    if (options_.save) {
-        SaveSettings(settings_, profile_);
-        if (options_.overrides.device) {
-            profile_.WriteString(port_keys::kSection,
-                                 port_keys::kKeyPrefix + std::to_string(settings_.ComPort),
-                                 *options_.overrides.device);
-        }
-        profile_.Sync();
-    }
     if (options_.trace) {
         master_.OnTraffic = [this](TrafficDirection direction, std::span<const uint8_t> wire) {
             ui_.FinishProgress();
@@ -53,8 +64,9 @@ PortResolver CliSession::Resolver() const {
 int CliSession::Run() {
     using Command = int (CliSession::*)();
     static const std::map<std::string, Command> kCommands = {
-        {"test", &CliSession::Test},
-        {"clock", &CliSession::Clock},
+        {"test", &CliSession::Test},     {"clock", &CliSession::Clock},
+        {"detect", &CliSession::Detect}, {"download", &CliSession::Download},
+        {"report", &CliSession::Report},
     };
     const auto found = kCommands.find(options_.command);
     if (found == kCommands.end()) {
@@ -73,8 +85,25 @@ bool CliSession::WithConnection(const std::function<bool()>& requests) {
     return ok;
 }
 
+// --save keeps the settings as a successful run leaves them (after detect:
+// the ones found); a failed run saves nothing, so a scan that found no unit
+// cannot leave its last attempt behind as the saved settings.
+void CliSession::SaveIfAsked() {
+    if (!options_.save)
+        return;
+    SaveSettings(settings_, profile_);
+    if (options_.overrides.device) {
+        profile_.WriteString(port_keys::kSection,
+                             port_keys::kKeyPrefix + std::to_string(settings_.ComPort),
+                             *options_.overrides.device);
+    }
+    profile_.Sync();
+}
+
 int CliSession::Finish(bool success) {
     ui_.FinishProgress();
+    if (success)
+        SaveIfAsked();
     if (options_.json) {
         result_.Add("outcome", success ? "success" : "failed");
         result_.Add("messages", ui_.Messages());
@@ -130,6 +159,86 @@ int CliSession::Clock() {
         }
     }
     return Finish(ok);
+}
+
+int CliSession::Detect() {
+    const bool found = AutoDetect(master_);
+    if (found) {
+        const std::string text = DeviceFoundText(settings_);
+        result_.Add("mode", settings_.ModbusType != 0 ? "ascii" : "rtu");
+        result_.Add("port", settings_.ComPort);
+        result_.Add("baud", BaudFromIndex(settings_.BaudRate));
+        result_.Add("parity", kParityNames[std::clamp(settings_.Parity, 0, 2)]);
+        result_.Add("unit", settings_.UnitId);
+        if (!options_.json) {
+            std::printf("%s\n- Baud: %d\n- Parity: %s\n", text.c_str(),
+                        BaudFromIndex(settings_.BaudRate),
+                        kParityNames[std::clamp(settings_.Parity, 0, 2)]);
+        }
+    } else {
+        ui_.ShowMessage({connection_messages::kUnableToFindDevice,
+                         connection_messages::kFailedCaption, MessageButtons::Ok,
+                         MessageIcon::None});
+    }
+    return Finish(found);
+}
+
+// As the window's Start Download does it once confirmed: Retry 10 for the
+// run, LinkState 3, both put back afterwards whatever happened.
+int CliSession::Download() {
+    const std::string& image = options_.arguments.front();
+    if (!ImageFileOpens(image)) {
+        ui_.ShowMessage({download_messages::kUnableToOpenSelectedFile, "", MessageButtons::Ok,
+                         MessageIcon::None});
+        return kExitUsage;
+    }
+    if (!options_.yes) {
+        if (!ui_.Interactive()) {
+            std::fprintf(stderr,
+                         "fcloader-cli: a download clears the unit; give --yes to run it "
+                         "without a terminal to confirm on\n");
+            return kExitUsage;
+        }
+        const MessageBox confirm{download_messages::kConfirmDownload,
+                                 download_messages::kConfirmCaption, MessageButtons::YesNo,
+                                 MessageIcon::Warning};
+        if (ui_.ShowMessage(confirm) != MessageAnswer::Yes)
+            return kExitUsage;
+    }
+    const int kept_link_state = links_.LinkState;
+    const int16_t kept_retry = settings_.Retry;
+    settings_.Retry = 10;
+    const bool completed = RunDownloadSession(master_, image, {});
+    if (!completed) {
+        ui_.ShowMessage({download_messages::kUnableToFinishDownload,
+                         download_messages::kErrorCaption, MessageButtons::Ok, MessageIcon::None});
+    }
+    Disconnect(master_);
+    links_.LinkState = kept_link_state;
+    settings_.Retry = kept_retry;
+    result_.Add("image", image);
+    return Finish(completed);
+}
+
+int CliSession::Report() {
+    const auto port = ParsePortArgument(options_.arguments[0]);
+    if (!port) {
+        std::fprintf(stderr, "fcloader-cli: bad port number \"%s\"\n",
+                     options_.arguments[0].c_str());
+        return kExitUsage;
+    }
+    const std::string file = options_.arguments[1];
+    bool written = false;
+    PortReportHooks hooks;
+    hooks.choosePath = [&] { return std::optional<std::string>(file); };
+    hooks.open = [&](const std::string& path) {
+        written = true;
+        if (!options_.json)
+            std::printf("Port report written to %s\n", path.c_str());
+    };
+    GenerateFullPortReport(master_, *port, hooks);
+    result_.Add("file", file);
+    return Finish(written);
 }
 
 }  // namespace fc

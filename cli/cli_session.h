@@ -24,11 +24,15 @@ class CliSession {
   private:
     int Test();
     int Clock();
+    int Detect();
+    int Download();
+    int Report();
 
     // Connect, run the requests, Disconnect, as the window does around every
     // operation; LinkState is 1 while the link is up.
     bool WithConnection(const std::function<bool()>& requests);
     int Finish(bool success);
+    void SaveIfAsked();
     PortResolver Resolver() const;
     // The framing the live settings select (ASCII takes precedence over TCP).
     Framing CurrentFraming() const;

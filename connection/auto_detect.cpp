@@ -1,6 +1,7 @@
 #include "connection/auto_detect.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <span>
 
 #include "connection/comm_settings.h"
@@ -126,6 +127,14 @@ bool AutoDetect(ModbusMaster& master) {
         master.Links().LinkOpen = 0;
     }
     return false;
+}
+
+std::string DeviceFoundText(const CommSettings& s) {
+    char text[160];
+    std::snprintf(text, sizeof text, connection_messages::kDeviceFoundText,
+                  s.ModbusType != 0 ? "ASCII" : "RTU", static_cast<int>(s.ComPort),
+                  static_cast<int>(s.UnitId));
+    return text;
 }
 
 }  // namespace fc

@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace fc {
 
 class ModbusMaster;
+struct CommSettings;
 
 // The probe: diagnostics (function 8, sub-function 0, Return Query Data) to
 // address 0, so that any unit on the line answers. Its CRC bytes travel as
@@ -36,5 +38,8 @@ bool AutoDetect(ModbusMaster& master);
 // answer (the unit's address) is in RxBuffer[0].
 bool ProbeRtu(ModbusMaster& master);
 bool ProbeAscii(ModbusMaster& master);
+
+// What a successful scan tells the user: the mode, the port and the unit.
+std::string DeviceFoundText(const CommSettings& settings);
 
 }  // namespace fc

@@ -98,14 +98,6 @@ void Fill(QComboBox* list, const char* const (&items)[N]) {
         list->addItem(QString::fromUtf8(item));
 }
 
-std::string DeviceFoundText(const CommSettings& s) {
-    char text[160];
-    std::snprintf(text, sizeof text, connection_messages::kDeviceFoundText,
-                  s.ModbusType != 0 ? "ASCII" : "RTU", static_cast<int>(s.ComPort),
-                  static_cast<int>(s.UnitId));
-    return text;
-}
-
 bool OpenWithDesktop(const std::string& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
