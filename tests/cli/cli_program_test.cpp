@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/simulator.h"
+#include "tests/download/download_sim_support.h"
+#include "tests/support/temp_dir.h"
+
+// fcloader-cli as a script runs it: a child process with no terminal, its
+// own profile, and the simulated unit on the other end.
+namespace fc::test {
+namespace {
+
+struct CliRun {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class CliProgramTest : public ::testing::Test {
+  protected:
+    TempDir dir_;
+
+    CliRun Run(const std::vector<std::string>& arguments) {
+        const std::string out = dir_.File("out.txt");
+        const std::string err = dir_.File("err.txt");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+            const int null = open("/dev/null", O_RDONLY);
+            dup2(null, STDIN_FILENO);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            std::vector<char*> argv{const_cast<char*>("fcloader-cli")};
+            for (const auto& argument : arguments)
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            argv.push_back(nullptr);
+            execv(FCLOADER_CLI_PATH, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+    }
+
+    static std::vector<std::string> Tcp(const sim::Simulator& unit) {
+        return {"--tcp",     "127.0.0.1:" + std::to_string(unit.ModbusTcpPort()),
+                "--timeout", "2",
+                "--retry",   "0"};
+    }
+};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST_F(CliProgramTest, TestAndClockOverModbusTcpAndSerial) {
+    sim::SimulatorOptions options;
+    options.tcp_port = 0;
+    options.pty = true;
+    sim::Simulator unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+
+    CliRun run = Run(With(Tcp(unit), {"test"}));
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "The unit answered.\n");
+
+    run = Run(With(Tcp(unit), {"clock", "--json"}));
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("\"outcome\":\"success\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"time\":\""), std::string::npos) << run.out;
+
+    run = Run({"--device", unit.PtyPath(), "--port", "1", "--timeout", "2", "--trace", "test"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find("-> 01 03 0A 59 00 01 57 C1  [unit 1, read holding registers at 2649"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST_F(CliProgramTest, ExitCodesForASilentUnitAndBadUsage) {
+    CliRun run = Run({"--tcp", "127.0.0.1:1", "--timeout", "1", "--retry", "0", "test"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("Unable to stablish connection."), std::string::npos) << run.err;
+
+    run = Run({"--device", dir_.File("no-such-tty"), "--port", "1", "test"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("Unable to use Comm Port!"), std::string::npos) << run.err;
+
+    EXPECT_EQ(Run({"read"}).exit_code, 2);
+    EXPECT_EQ(Run({"--baud", "1234", "test"}).exit_code, 2);
+    EXPECT_EQ(Run({"--help"}).exit_code, 0);
+}
+
+TEST_F(CliProgramTest, DownloadNeedsYesWithoutATerminalAndFlashesTheImage) {
+    sim::SimulatorOptions options = UnitOn(Route::ModbusTcp, 2);
+    sim::Simulator unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    const std::vector<uint8_t> image = TestImage(2);
+    const std::string path = WriteFile(dir_.File("image.img"), image);
+    const std::vector<std::string> tcp = {
+        "--tcp",     "127.0.0.1:" + std::to_string(unit.ModbusTcpPort()),
+        "--unit",    "5",
+        "--timeout", std::to_string(kTimeout)};
+
+    CliRun run = Run(With(tcp, {"download", path}));
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_TRUE(unit.Requests().empty()) << "nothing may be sent unconfirmed";
+
+    run = Run(With(tcp, {"download", dir_.File("missing.img"), "--yes"}));
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.err.find("Unable to Open the selected file"), std::string::npos);
+
+    run = Run(With(tcp, {"download", path, "--yes", "--json"}));
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find("Download completed successfully."), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("\"outcome\":\"success\""), std::string::npos) << run.out;
+    EXPECT_EQ(unit.FlashImage(), image);
+}
+
+}  // namespace
+}  // namespace fc::test
