@@ -1,6 +1,8 @@
 #include "registers/register_operations.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 
 #include "connection/connection.h"
 #include "modbus/link_flags.h"
@@ -122,6 +124,11 @@ bool UpdateClock(ModbusMaster& master, const ClockSettings& clock,
 
 std::string NextLoopData(std::string_view data, float increment, double upper, double lower) {
     return DoubleToText(WriteLoopStep(TextToDouble(data), increment, upper, lower));
+}
+
+int TimerPeriodMs(int seconds) {
+    const long long ms = static_cast<long long>(seconds) * 1000;
+    return static_cast<int>(std::clamp<long long>(ms, kShortestTimerPeriodMs, INT_MAX));
 }
 
 }  // namespace fc

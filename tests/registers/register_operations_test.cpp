@@ -327,6 +327,14 @@ TEST(RegisterTypeChoice, TheButtonsInTheirOrderOfPrecedence) {
     EXPECT_EQ(SelectRegisterType({}, ranges, 7000), RegisterType::Int16);
 }
 
+TEST(TimerPeriod, SecondsToMillisecondsWithinWhatATimerHolds) {
+    EXPECT_EQ(TimerPeriodMs(10), 10000);
+    EXPECT_EQ(TimerPeriodMs(130000), 130000000);
+    EXPECT_EQ(TimerPeriodMs(0), kShortestTimerPeriodMs);
+    EXPECT_EQ(TimerPeriodMs(-3), kShortestTimerPeriodMs);
+    EXPECT_EQ(TimerPeriodMs(2147483647), 2147483647);
+}
+
 TEST(LoopData, StepsInDoubleWithASinglePrecisionIncrement) {
     EXPECT_EQ(NextLoopData("0", 0.1f, 10000, 0), "0.100000");
     EXPECT_EQ(NextLoopData("no number", 2, 10000, 0), "2.000000");
