@@ -63,12 +63,14 @@ void RegisterPage::ConnectHandlers() {
                      [this] { RunTick(&RegisterPage::OnLoopTimer); });
 }
 
-// A message box of an operation (a button's or the other timer's tick) keeps
-// the window's timers firing. A tick that comes due then is dropped, not
-// deferred: the loop's next tick comes one interval later anyway, and the
-// clock's timer is stopped during its own update, so the clock runs again one
-// period after a box of another operation. Each tick is an operation itself,
-// so a box it shows holds off the other timer's ticks in turn.
+// A message box of an operation (a button's, or a tick of either timer)
+// lets the window's timers fire, and a tick run then would open and close the
+// connection under the operation waiting in the box. Such a tick is dropped,
+// not deferred: the loop's timer brings the next one an interval later, the
+// clock's timer (still running, as the dropped tick never stopped it) a
+// period later, and nothing piles up behind a box left open for long. Each
+// tick runs as an operation itself, so a box it shows holds off the other
+// timer's ticks in turn.
 void RegisterPage::RunTick(void (RegisterPage::*tick)()) {
     if (dialog_.OperationRunning())
         return;
