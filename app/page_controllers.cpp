@@ -2,6 +2,7 @@
 #include "app/page_controller.h"
 #include "connection/comm_settings_page.h"
 #include "download/download_page.h"
+#include "registers/register_page.h"
 
 namespace fc {
 
@@ -9,6 +10,7 @@ void AttachPageControllers(MainDialog& dialog) {
     // The pages' handlers arrive here, one line each.
     dialog.AdoptController(std::make_unique<DownloadPage>(dialog));
     dialog.AdoptController(std::make_unique<CommSettingsPage>(dialog));
+    dialog.AdoptController(std::make_unique<RegisterPage>(dialog));
 }
 
 }  // namespace fc

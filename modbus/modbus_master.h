@@ -23,11 +23,26 @@ inline constexpr int kMaxBlockCount = 32766;
 // A read reply carries its data length in one byte.
 inline constexpr int kMaxReadByteCount = 255;
 
+// How a float sits in the unit's registers. The default is one 4-byte
+// register, most significant byte first. Units that keep floats in two
+// ordinary 2-byte registers take TwoRegisters (register count 2 for the same
+// four bytes); units that store the low word first take LowWordFirst, which
+// swaps the two 16-bit halves on the wire. Both apply alike to reads and
+// writes, so a value written reads back the same.
+struct FloatLayout {
+    bool TwoRegisters = false;
+    bool LowWordFirst = false;
+};
+
 // A float value travels as its IEEE 754 single-precision bytes, most
-// significant first. Each direction is one function so that a later word
-// order option changes one place.
-void FloatToWire(double value, uint8_t wire[4]);
-double FloatFromWire(const uint8_t wire[4]);
+// significant first, unless the layout puts the low word first. Each
+// direction is one function so that the wire form lives in one place.
+void FloatToWire(double value, uint8_t wire[4], FloatLayout layout = {});
+double FloatFromWire(const uint8_t wire[4], FloatLayout layout = {});
+
+// The width of each register of a block that starts at start: 4 bytes inside
+// the window, 2 elsewhere.
+int BlockRegisterWidth(int start);
 
 // Which way a frame went, for whoever watches the traffic.
 enum class TrafficDirection { Sent, Received };
@@ -64,10 +79,10 @@ class ModbusMaster : public SerialPort {
     // Register requests; each runs one transaction, nonzero for success.
     int ReadRegister16(int address, int& value);
     int ReadRegister32(int address, int& value);
-    int ReadRegisterFloat(int address, double& value);
+    int ReadRegisterFloat(int address, double& value, FloatLayout layout = {});
     int WriteRegister16(int address, int value);
     int WriteRegister32(int address, int value);
-    int WriteRegisterFloat(int address, double value);
+    int WriteRegisterFloat(int address, double value, FloatLayout layout = {});
     int ReadRegisterBlock(int start, uint8_t* buffer, int count);
     int ReadRegisterBytes(int start, uint8_t* buffer, int count, int byteCount);
     int WriteRegisterBlock(int start, const uint8_t* data, int count);

@@ -7,10 +7,6 @@ namespace fc {
 
 namespace {
 
-bool InWideWindow(int start) {
-    return start >= kWideWindowFirst && start <= kWideWindowLast;
-}
-
 bool BlockCountAccepted(int count) {
     return count > 0 && count <= kMaxBlockCount;
 }
@@ -30,14 +26,28 @@ void StoreBigEndian32(uint32_t value, uint8_t* bytes) {
     bytes[3] = static_cast<uint8_t>(value);
 }
 
-}  // namespace
-
-void FloatToWire(double value, uint8_t wire[4]) {
-    StoreBigEndian32(std::bit_cast<uint32_t>(static_cast<float>(value)), wire);
+uint32_t SwapWords(uint32_t value) {
+    return value << 16 | value >> 16;
 }
 
-double FloatFromWire(const uint8_t wire[4]) {
-    return std::bit_cast<float>(BigEndian32(wire));
+int FloatRegisterCount(FloatLayout layout) {
+    return layout.TwoRegisters ? 2 : 1;
+}
+
+}  // namespace
+
+void FloatToWire(double value, uint8_t wire[4], FloatLayout layout) {
+    const uint32_t bits = std::bit_cast<uint32_t>(static_cast<float>(value));
+    StoreBigEndian32(layout.LowWordFirst ? SwapWords(bits) : bits, wire);
+}
+
+double FloatFromWire(const uint8_t wire[4], FloatLayout layout) {
+    const uint32_t bits = BigEndian32(wire);
+    return std::bit_cast<float>(layout.LowWordFirst ? SwapWords(bits) : bits);
+}
+
+int BlockRegisterWidth(int start) {
+    return start >= kWideWindowFirst && start <= kWideWindowLast ? 4 : 2;
 }
 
 void ModbusMaster::SetRequest(int function, int start, int count, int byteCount,
@@ -78,10 +88,10 @@ int ModbusMaster::ReadRegister32(int address, int& value) {
     return result;
 }
 
-int ModbusMaster::ReadRegisterFloat(int address, double& value) {
-    SetRequest(kReadHoldingRegisters, address, 1, 4, nullptr);
+int ModbusMaster::ReadRegisterFloat(int address, double& value, FloatLayout layout) {
+    SetRequest(kReadHoldingRegisters, address, FloatRegisterCount(layout), 4, nullptr);
     const int result = RunRequest();
-    value = result ? FloatFromWire(RxBuffer + kReplyData) : 0.0;
+    value = result ? FloatFromWire(RxBuffer + kReplyData, layout) : 0.0;
     return result;
 }
 
@@ -98,16 +108,16 @@ int ModbusMaster::WriteRegister32(int address, int value) {
     return RunRequest();
 }
 
-int ModbusMaster::WriteRegisterFloat(int address, double value) {
-    FloatToWire(value, ValueImage);
-    SetRequest(kWriteMultipleRegisters, address, 1, 4, ValueImage);
+int ModbusMaster::WriteRegisterFloat(int address, double value, FloatLayout layout) {
+    FloatToWire(value, ValueImage, layout);
+    SetRequest(kWriteMultipleRegisters, address, FloatRegisterCount(layout), 4, ValueImage);
     return RunRequest();
 }
 
 int ModbusMaster::ReadRegisterBlock(int start, uint8_t* buffer, int count) {
     if (!BlockCountAccepted(count))
         return 0;
-    return ReadRegisterBytes(start, buffer, count, count * (InWideWindow(start) ? 4 : 2));
+    return ReadRegisterBytes(start, buffer, count, count * BlockRegisterWidth(start));
 }
 
 int ModbusMaster::ReadRegisterBytes(int start, uint8_t* buffer, int count, int byteCount) {
@@ -126,7 +136,7 @@ int ModbusMaster::ReadRegisterBytes(int start, uint8_t* buffer, int count, int b
 int ModbusMaster::WriteRegisterBlock(int start, const uint8_t* data, int count) {
     if (!BlockCountAccepted(count))
         return 0;
-    const int byteCount = count * (InWideWindow(start) ? 4 : 2);
+    const int byteCount = count * BlockRegisterWidth(start);
     if (byteCount > kMaxWriteByteCount || data == nullptr)
         return 0;
     SetRequest(kWriteMultipleRegisters, start, count, byteCount, data);

@@ -1,5 +1,6 @@
 #include "registers/clock_registers.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace fc {
@@ -21,16 +22,22 @@ std::string FormatDate(int value) {
     return FormatFields(value, '/');
 }
 
+// The clock register's value comes off the wire and may be anything; the sum
+// is formed in 64 bits and keeps its low 32, as the register would, rather
+// than overflowing an int near its end.
 int ClockBeforeBoundary(int clock, ClockIncrease increase) {
+    long long next = 235958;
     switch (increase) {
         case ClockIncrease::Hour:
-            return (clock / 10000) * 10000 + 5958;
+            next = (clock / 10000) * 10000LL + 5958;
+            break;
         case ClockIncrease::Minute:
-            return (clock / 100) * 100 + 58;
+            next = (clock / 100) * 100LL + 58;
+            break;
         case ClockIncrease::Day:
             break;
     }
-    return 235958;
+    return static_cast<int>(static_cast<uint32_t>(next));
 }
 
 double WriteLoopStep(double value, float increment, double upper, double lower) {

@@ -23,6 +23,15 @@ TEST(ClockRegisters, NegativeAndHugeValuesStillFormat) {
     EXPECT_FALSE(FormatDate(2147483647).empty());
 }
 
+// A clock register holding garbage must not overflow the next-boundary sum.
+TEST(ClockRegisters, BoundaryOfAnExtremeClockWrapsAsTheRegisterWould) {
+    EXPECT_EQ(ClockBeforeBoundary(2147483647, ClockIncrease::Hour),
+              static_cast<int>(static_cast<uint32_t>(2147485958LL)));
+    EXPECT_EQ(ClockBeforeBoundary(2147483647, ClockIncrease::Minute),
+              static_cast<int>(static_cast<uint32_t>(2147483658LL)));
+    EXPECT_EQ(ClockBeforeBoundary(-2147483647 - 1, ClockIncrease::Hour), -2147480000 + 5958);
+}
+
 std::vector<double> Steps(double start, float increment, double upper, double lower, int n) {
     std::vector<double> values;
     for (int i = 0; i < n; ++i)

@@ -76,6 +76,10 @@ TEST_F(Requests, FloatCodecBothWays) {
     FloatToWire(-2.5, wire);
     EXPECT_EQ(Bytes(wire, wire + 4), (Bytes{0xC0, 0x20, 0, 0}));
     EXPECT_EQ(FloatFromWire(wire), -2.5);
+    const FloatLayout low_word_first{false, true};
+    FloatToWire(-2.5, wire, low_word_first);
+    EXPECT_EQ(Bytes(wire, wire + 4), (Bytes{0, 0, 0xC0, 0x20}));
+    EXPECT_EQ(FloatFromWire(wire, low_word_first), -2.5);
 }
 
 TEST_F(Requests, FailedReadsLeaveTheDocumentedOutValues) {

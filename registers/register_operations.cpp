@@ -1,0 +1,134 @@
+#include "registers/register_operations.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+
+#include "connection/connection.h"
+#include "modbus/link_flags.h"
+
+namespace fc {
+
+namespace {
+
+RegisterOutcome Outcome(const ModbusMaster& master, bool success,
+                        std::optional<std::string> data = std::nullopt) {
+    return {success, std::move(data), master.TxText, master.RxText};
+}
+
+int ReadAsInteger(ModbusMaster& master, int address, RegisterType type, int& value) {
+    return type == RegisterType::Int32 ? master.ReadRegister32(address, value)
+                                       : master.ReadRegister16(address, value);
+}
+
+// The filler is read by the block write only; a block whose bytes would run
+// beyond it is refused here, before the driver sees it, whatever the driver's
+// own limit is.
+bool FitsScratch(int address, int count) {
+    const long long bytes = static_cast<long long>(count) * BlockRegisterWidth(address);
+    return bytes <= kBlockScratchBytes;
+}
+
+}  // namespace
+
+RegisterType SelectRegisterType(const RegisterTypeChoice& choice, const RegisterTypeRanges& ranges,
+                                int address) {
+    if (choice.Auto)
+        return TypeForAddress(ranges, address);
+    if (choice.Float)
+        return RegisterType::Float;
+    if (choice.Int32)
+        return RegisterType::Int32;
+    return RegisterType::Int16;
+}
+
+bool WithRegisterConnection(ModbusMaster& master, const std::function<bool()>& requests) {
+    const bool connected = Connect(master);
+    master.Links().LinkState = connected ? kLinkUp : kLinkDown;
+    const bool result = requests();
+    Disconnect(master);
+    return result;
+}
+
+RegisterOutcome ReadValue(ModbusMaster& master, int address, RegisterType type,
+                          FloatLayout layout) {
+    std::optional<std::string> data;
+    const bool ok = WithRegisterConnection(master, [&] {
+        if (type == RegisterType::Float) {
+            double value = 0;
+            if (!master.ReadRegisterFloat(address, value, layout))
+                return false;
+            data = DoubleToText(value);
+            return true;
+        }
+        int value = 0;
+        if (!ReadAsInteger(master, address, type, value))
+            return false;
+        data = IntToText(value);
+        return true;
+    });
+    return Outcome(master, ok, std::move(data));
+}
+
+RegisterOutcome WriteValue(ModbusMaster& master, int address, RegisterType type,
+                           std::string_view text, FloatLayout layout) {
+    const bool ok = WithRegisterConnection(master, [&] {
+        switch (type) {
+            case RegisterType::Float:
+                return master.WriteRegisterFloat(address, TextToDouble(text), layout) != 0;
+            case RegisterType::Int32:
+                return master.WriteRegister32(address, TextToInt(text)) != 0;
+            case RegisterType::Int16:
+                break;
+        }
+        return master.WriteRegister16(address, TextToInt(text)) != 0;
+    });
+    return Outcome(master, ok);
+}
+
+RegisterOutcome ReadBlock(ModbusMaster& master, int address, int count) {
+    std::array<uint8_t, kBlockScratchBytes> scratch{};
+    const bool ok = WithRegisterConnection(master, [&] {
+        return FitsScratch(address, count) &&
+               master.ReadRegisterBlock(address, scratch.data(), count) != 0;
+    });
+    return Outcome(master, ok);
+}
+
+RegisterOutcome WriteBlock(ModbusMaster& master, int address, int count) {
+    static const auto filler = [] {
+        std::array<uint8_t, kBlockScratchBytes> bytes;
+        bytes.fill(kBlockFillerByte);
+        return bytes;
+    }();
+    const bool ok = WithRegisterConnection(master, [&] {
+        return FitsScratch(address, count) &&
+               master.WriteRegisterBlock(address, filler.data(), count) != 0;
+    });
+    return Outcome(master, ok);
+}
+
+bool UpdateClock(ModbusMaster& master, const ClockSettings& clock,
+                 const std::function<void(const ClockReading&)>& show) {
+    return WithRegisterConnection(master, [&] {
+        ClockReading reading;
+        if (!master.ReadRegister32(clock.ClockRegister, reading.Clock) ||
+            !master.ReadRegister32(clock.DateRegister, reading.Date))
+            return false;
+        show(reading);
+        master.WriteRegister32(clock.ClockRegister,
+                               ClockBeforeBoundary(reading.Clock, clock.Increase));
+        return true;
+    });
+}
+
+std::string NextLoopData(std::string_view data, float increment, double upper, double lower) {
+    return DoubleToText(WriteLoopStep(TextToDouble(data), increment, upper, lower));
+}
+
+int TimerPeriodMs(int seconds) {
+    const long long ms = static_cast<long long>(seconds) * 1000;
+    return static_cast<int>(std::clamp<long long>(ms, kShortestTimerPeriodMs, INT_MAX));
+}
+
+}  // namespace fc

@@ -1,0 +1,206 @@
+#include "registers/register_page.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "app/main_dialog.h"
+#include "app/main_dialog_template.h"
+#include "registers/auto_type_dialog.h"
+
+namespace fc {
+
+namespace {
+
+ClockIncrease IncreaseFromIndex(int index) {
+    switch (index) {
+        case 1:
+            return ClockIncrease::Minute;
+        case 2:
+            return ClockIncrease::Day;
+        default:
+            return ClockIncrease::Hour;
+    }
+}
+
+std::unique_ptr<QTimer> WindowTimer(MainDialog& dialog, const char* name) {
+    auto timer = std::make_unique<QTimer>(&dialog);
+    timer->setObjectName(QString::fromUtf8(name));
+    return timer;
+}
+
+}  // namespace
+
+RegisterPage::RegisterPage(MainDialog& dialog)
+    : dialog_(dialog),
+      auto_type_(std::make_unique<AutoTypeDialog>(dialog.Store(), &dialog)),
+      clock_timer_(WindowTimer(dialog, kClockTimerName)),
+      loop_timer_(WindowTimer(dialog, kLoopTimerName)) {
+    // The ranges are in place before the window takes any input, and are
+    // read once: later changes come only through the dialog.
+    auto_type_->Load();
+    ConnectHandlers();
+}
+
+RegisterPage::~RegisterPage() = default;
+
+void RegisterPage::ConnectHandlers() {
+    const auto on = [this](int id, void (RegisterPage::*handler)()) {
+        dialog_.SetCommandHandler(id, [this, handler] { (this->*handler)(); });
+    };
+    on(ids::kRead, &RegisterPage::OnRead);
+    on(ids::kWrite, &RegisterPage::OnWrite);
+    on(ids::kReadMultiple, &RegisterPage::OnReadMultiple);
+    on(ids::kWriteMultiple, &RegisterPage::OnWriteMultiple);
+    on(ids::kAutoSettings, &RegisterPage::OnAutoSettings);
+    on(ids::kClockStart, &RegisterPage::OnClockStart);
+    on(ids::kClockStop, &RegisterPage::OnClockStop);
+    on(ids::kStartLoop, &RegisterPage::OnStartLoop);
+    on(ids::kStopLoop, &RegisterPage::OnStopLoop);
+    QObject::connect(clock_timer_.get(), &QTimer::timeout,
+                     [this] { RunTick(&RegisterPage::OnClockTimer); });
+    QObject::connect(loop_timer_.get(), &QTimer::timeout,
+                     [this] { RunTick(&RegisterPage::OnLoopTimer); });
+}
+
+// A message box of an operation (a button's, or a tick of either timer)
+// lets the window's timers fire, and a tick run then would open and close the
+// connection under the operation waiting in the box. Such a tick is dropped,
+// not deferred: the loop's timer brings the next one an interval later, the
+// clock's timer (still running, as the dropped tick never stopped it) a
+// period later, and nothing piles up behind a box left open for long. Each
+// tick runs as an operation itself, so a box it shows holds off the other
+// timer's ticks in turn.
+void RegisterPage::RunTick(void (RegisterPage::*tick)()) {
+    if (dialog_.OperationRunning())
+        return;
+    dialog_.RunOperation([this, tick] { (this->*tick)(); });
+}
+
+std::string RegisterPage::Text(int id) const {
+    return dialog_.ControlAs<QLineEdit>(id)->text().toStdString();
+}
+
+void RegisterPage::SetText(int id, const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    if (auto* edit = dialog_.ControlAs<QLineEdit>(id))
+        edit->setText(shown);
+    else if (auto* label = dialog_.ControlAs<QLabel>(id))
+        label->setText(shown);
+}
+
+void RegisterPage::SetEnabled(int id, bool enabled) {
+    dialog_.Control(id)->setEnabled(enabled);
+}
+
+int RegisterPage::AddressText() const {
+    return TextToInt(Text(ids::kAddress));
+}
+
+RegisterType RegisterPage::SelectRegisterType(int address) const {
+    const auto checked = [this](int id) {
+        return dialog_.ControlAs<QRadioButton>(id)->isChecked();
+    };
+    const RegisterTypeChoice choice{checked(ids::kRadio16Bit), checked(ids::kRadio32Bit),
+                                    checked(ids::kRadioFloat), checked(ids::kRadioAuto)};
+    return fc::SelectRegisterType(choice, auto_type_->Ranges(), address);
+}
+
+// Read afresh like the type, so a choice made on the "Advanced" page counts
+// at the next press on the "Modbus Driver" page without waiting for the
+// window's next exchange of its fields.
+FloatLayout RegisterPage::SelectedFloatLayout() const {
+    const auto checked = [this](int id) {
+        return dialog_.ControlAs<QRadioButton>(id)->isChecked();
+    };
+    return {checked(ids::kRadio2Byte), checked(ids::kRadioLoHi)};
+}
+
+void RegisterPage::ShowTraffic(const RegisterOutcome& outcome) {
+    SetText(ids::kTransmitMessage, outcome.TxText);
+    SetText(ids::kReceiveMessage, outcome.RxText);
+}
+
+void RegisterPage::OnRead() {
+    const int address = AddressText();
+    const RegisterOutcome outcome =
+        ReadValue(dialog_.Master(), address, SelectRegisterType(address), SelectedFloatLayout());
+    if (outcome.Data)
+        SetText(ids::kData, *outcome.Data);
+    ShowTraffic(outcome);
+}
+
+void RegisterPage::OnWrite() {
+    const int address = AddressText();
+    ShowTraffic(WriteValue(dialog_.Master(), address, SelectRegisterType(address), Text(ids::kData),
+                           SelectedFloatLayout()));
+}
+
+void RegisterPage::OnReadMultiple() {
+    ShowTraffic(ReadBlock(dialog_.Master(), AddressText(), TextToInt(Text(ids::kRegisterCount))));
+}
+
+void RegisterPage::OnWriteMultiple() {
+    ShowTraffic(WriteBlock(dialog_.Master(), AddressText(), TextToInt(Text(ids::kRegisterCount))));
+}
+
+void RegisterPage::OnAutoSettings() {
+    auto_type_->Open();
+}
+
+// A field that does not parse has shown its prompt; the clock starts anyway
+// with the period the window holds.
+void RegisterPage::OnClockStart() {
+    dialog_.SaveFields();
+    clock_timer_->start(TimerPeriodMs(dialog_.Fields().UpdatePeriod));
+    SetEnabled(ids::kClockStart, false);
+    SetEnabled(ids::kClockStop, true);
+}
+
+void RegisterPage::OnClockStop() {
+    clock_timer_->stop();
+    SetEnabled(ids::kClockStart, true);
+    SetEnabled(ids::kClockStop, false);
+}
+
+void RegisterPage::OnClockTimer() {
+    // No tick may arrive while the update runs.
+    clock_timer_->stop();
+    const MainFields& fields = dialog_.Fields();
+    const ClockSettings clock{fields.ClockRegister, fields.DateRegister,
+                              IncreaseFromIndex(fields.IncreaseBy)};
+    const bool updated = UpdateClock(dialog_.Master(), clock, [this](const ClockReading& reading) {
+        SetText(ids::kTimeDisplay, FormatClock(reading.Clock));
+        SetText(ids::kDateDisplay, FormatDate(reading.Date));
+    });
+    if (!updated) {
+        OnClockStop();
+        return;
+    }
+    clock_timer_->start(TimerPeriodMs(dialog_.Fields().UpdatePeriod));
+}
+
+void RegisterPage::OnStartLoop() {
+    dialog_.SaveFields();
+    loop_timer_->start(TimerPeriodMs(dialog_.Fields().LoopInterval));
+    SetEnabled(ids::kStartLoop, false);
+    SetEnabled(ids::kStopLoop, true);
+}
+
+void RegisterPage::OnStopLoop() {
+    loop_timer_->stop();
+    SetEnabled(ids::kStartLoop, true);
+    SetEnabled(ids::kStopLoop, false);
+}
+
+void RegisterPage::OnLoopTimer() {
+    // A field that does not parse shows its prompt; the tick goes on with the
+    // values the window holds.
+    dialog_.SaveFields();
+    const MainFields& fields = dialog_.Fields();
+    SetText(ids::kData,
+            NextLoopData(Text(ids::kData), fields.DataIncrement, fields.HiLimit, fields.LowLimit));
+    OnWrite();
+}
+
+}  // namespace fc
