@@ -9,6 +9,7 @@
 #include "connection/comm_settings.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
+#include "registers/register_operations.h"
 
 namespace fc {
 
@@ -27,10 +28,15 @@ class CliSession {
     int Detect();
     int Download();
     int Report();
+    int Read();
+    int Write();
+    int ReadBlockCommand();
+    int WriteBlockCommand();
+    // The type --type names, or the saved Auto ranges' for the address.
+    RegisterType ValueType(int address) const;
+    FloatLayout Layout() const;
+    int ReportValue(const RegisterOutcome& outcome, RegisterType type);
 
-    // Connect, run the requests, Disconnect, as the window does around every
-    // operation; LinkState is 1 while the link is up.
-    bool WithConnection(const std::function<bool()>& requests);
     int Finish(bool success);
     void SaveIfAsked();
     PortResolver Resolver() const;

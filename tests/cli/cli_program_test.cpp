@@ -93,6 +93,70 @@ TEST_F(CliProgramTest, TestAndClockOverModbusTcpAndSerial) {
         << run.err;
 }
 
+TEST_F(CliProgramTest, ValuesAndBlocksRoundTripThroughTheUnit) {
+    sim::SimulatorOptions options;
+    options.tcp_port = 0;
+    sim::Simulator unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    const auto tcp = Tcp(unit);
+
+    EXPECT_EQ(Run(With(tcp, {"write", "7000", "1.5"})).exit_code, 0);
+    EXPECT_EQ(Run(With(tcp, {"read", "7000"})).out, "1.500000\n");  // Auto: float
+    EXPECT_EQ(Run(With(tcp, {"write", "100", "70000"})).exit_code, 0);
+    EXPECT_EQ(Run(With(tcp, {"read", "100"})).out, "4464\n");  // low 16 bits, 0x1170
+    EXPECT_EQ(Run(With(tcp, {"write", "5000", "-7", "--type", "int32"})).exit_code, 0);
+    EXPECT_EQ(Run(With(tcp, {"read", "5000", "--type", "int32"})).out, "-7\n");
+
+    // Word order: the float's low word goes first, as two 2-byte registers.
+    CliRun run = Run(With(tcp, {"write", "300", "2.5", "--type", "float", "--float-size", "2",
+                                "--float-order", "lohi", "--json"}));
+    EXPECT_NE(run.out.find("01 10 01 2C 00 02 04 00 00 40 20"), std::string::npos) << run.out;
+    EXPECT_EQ(Run(With(tcp, {"read", "300", "--type", "float", "--float-size", "2", "--float-order",
+                             "lohi"}))
+                  .out,
+              "2.500000\n");
+
+    EXPECT_EQ(Run(With(tcp, {"write-block", "100", "3", "1", "2", "0xFFFF"})).exit_code, 0);
+    EXPECT_EQ(Run(With(tcp, {"read-block", "100", "3"})).out,
+              "100 0x0001 1\n101 0x0002 2\n102 0xFFFF 65535\n");
+    EXPECT_EQ(Run(With(tcp, {"write-block", "7000", "1", "0x3F800000"})).exit_code, 0);
+    EXPECT_EQ(Run(With(tcp, {"read-block", "7000", "1"})).out, "7000 0x3F800000 1065353216\n");
+
+    EXPECT_EQ(Run(With(tcp, {"write", "100", "abc"})).exit_code, 2);
+    EXPECT_EQ(Run(With(tcp, {"write-block", "100", "2", "1"})).exit_code, 2);
+    EXPECT_EQ(Run(With(tcp, {"write-block", "100", "1", "65536"})).exit_code, 2);
+    EXPECT_EQ(Run(With(tcp, {"read-block", "100", "0"})).exit_code, 2);
+}
+
+TEST_F(CliProgramTest, DetectFindsTheUnitAndReportDescribesThePort) {
+    sim::SimulatorOptions options;
+    options.pty = true;
+    options.unit.line = {sim::SerialMode::Rtu, 9600, sim::Parity::None, 7};
+    sim::Simulator unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+
+    CliRun run = Run({"--device", unit.PtyPath(), "--port", "4", "detect", "--save"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "Flow Computer Settings\n- RTU Mode\n- Port: Comm 4\n- Unit ID: 7\n- Baud: "
+              "9600\n- Parity: none\n");
+    // --save kept what was found, and the device for the port number.
+    const std::string profile = ReadAll(dir_.File("Quenta/fcloader.conf"));
+    EXPECT_NE(profile.find("UnitId=7"), std::string::npos) << profile;
+    EXPECT_NE(profile.find("COM4=" + unit.PtyPath()), std::string::npos) << profile;
+
+    const std::string report = dir_.File("port report.txt");
+    run = Run({"--device", unit.PtyPath(), "report", "4", report});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(ReadAll(report).find(" Port                       :     4  (Serial Port Number)"),
+              std::string::npos);
+    run = Run({"--device", dir_.File("gone"), "report", "4", dir_.File("other.txt")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("Unable to open the port to read its settings."), std::string::npos);
+}
+
 TEST_F(CliProgramTest, ExitCodesForASilentUnitAndBadUsage) {
     CliRun run = Run({"--tcp", "127.0.0.1:1", "--timeout", "1", "--retry", "0", "test"});
     EXPECT_EQ(run.exit_code, 1);
