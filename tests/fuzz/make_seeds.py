@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the reply, probe, simulator and image targets:
+the documented frames and the nasty cases around them. Run from tests/fuzz."""
+import os
+
+
+def crc(b):
+    c = 0xFFFF
+    for x in b:
+        c ^= x
+        for _ in range(8):
+            c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
+    return bytes([c & 0xFF, c >> 8])
+
+
+def rtu(b):
+    b = bytes(b)
+    return b + crc(b)
+
+
+def lrc(b):
+    return (-sum(b)) & 0xFF
+
+
+def ascii_frame(b):
+    b = bytes(b)
+    return (':' + (b + bytes([lrc(b)])).hex().upper() + '\r\n').encode()
+
+
+def mbap(unit_pdu, tid=0):
+    n = len(unit_pdu)
+    return bytes([tid >> 8, tid & 0xFF, 0, 0, (n >> 8) & 0xFF, n & 0xFF]) + bytes(unit_pdu)
+
+
+def w(folder, name, data):
+    os.makedirs(f'corpus/{folder}', exist_ok=True)
+    with open(f'corpus/{folder}/{name}', 'wb') as f:
+        f.write(bytes(data))
+
+
+# rtu_reply: [request kind][block count] reply bytes
+read16 = rtu([1, 3, 2, 0, 42])
+w('rtu_reply', 'read16', [0, 0] + list(read16))
+w('rtu_reply', 'read32', [1, 0] + list(rtu([1, 3, 4, 0, 0, 1, 2])))
+w('rtu_reply', 'float', [2, 0] + list(rtu([1, 3, 4, 0x3F, 0x80, 0, 0])))
+w('rtu_reply', 'write16', [3, 0] + list(rtu([1, 16, 0, 100, 0, 1])))
+w('rtu_reply', 'exception', [0, 0] + list(rtu([1, 0x83, 2])))
+w('rtu_reply', 'block10', [4, 10] + list(rtu([1, 3, 20] + [7] * 20)))
+w('rtu_reply', 'block125', [4, 125] + list(rtu([1, 3, 250] + [1] * 250)))
+w('rtu_reply', 'block_count0', [4, 0] + list(rtu([1, 3, 0])))
+w('rtu_reply', 'block255', [4, 255] + list(rtu([1, 3, 254] + [2] * 254)))
+w('rtu_reply', 'block128_256_bytes', [4, 128] + list(rtu([1, 3, 0] + [3] * 256)))
+w('rtu_reply', 'wide64', [5, 64] + list(rtu([1, 3, 0] + [4] * 256)))
+w('rtu_reply', 'bytecount_disagrees', [4, 10] + list(rtu([1, 3, 40] + [7] * 20)))
+w('rtu_reply', 'bytecount_short', [4, 10] + list(rtu([1, 3, 2, 0, 1])))
+w('rtu_reply', 'bad_crc', [0, 0] + list(read16[:-1]) + [read16[-1] ^ 1])
+w('rtu_reply', 'noise_then_reply', [0, 0] + [0x55] * 300 + list(read16))
+w('rtu_reply', 'other_unit', [0, 0] + list(rtu([2, 3, 2, 0, 42])))
+w('rtu_reply', 'surplus', [0, 0] + list(read16) + [0] * 10)
+w('rtu_reply', 'beyond_buffer', [4, 255] + [1] * 600)
+w('rtu_reply', 'write_block', [6, 20] + list(rtu([1, 16, 0, 100, 0, 10])))
+
+# tcp_reply: top bit of the kind selects RTU frames over TCP
+w('tcp_reply', 'mbap_read16', [0, 0] + list(mbap([1, 3, 2, 0, 42])))
+w('tcp_reply', 'mbap_write16', [3, 0] + list(mbap([1, 16, 0, 100, 0, 1])))
+w('tcp_reply', 'mbap_block125', [4, 125] + list(mbap([1, 3, 250] + [1] * 250)))
+w('tcp_reply', 'mbap_length_lies', [0, 0, 0, 0, 0, 0, 0, 255, 1, 3, 2, 0, 42])
+w('tcp_reply', 'mbap_exception', [0, 0] + list(mbap([1, 0x83, 2])))
+w('tcp_reply', 'mbap_short', [0, 0, 0, 0, 0])
+w('tcp_reply', 'mbap_wide128', [5, 128] + list(mbap([1, 3, 0] + [4] * 512)))
+w('tcp_reply', 'rtu_read16', [0x80, 0] + list(read16))
+w('tcp_reply', 'rtu_block10', [0x84, 10] + list(rtu([1, 3, 20] + [7] * 20)))
+w('tcp_reply', 'rtu_bad_crc', [0x80, 0] + list(read16[:-1]) + [0])
+w('tcp_reply', 'rtu_surplus', [0x80, 0] + list(read16) * 2)
+
+# probe_answer: [even RTU / odd ASCII] answer
+w('probe_answer', 'rtu_exception', [0] + list(rtu([1, 0x88, 1])))
+w('probe_answer', 'rtu_echo', [0] + list(rtu([1, 8, 0, 0, 0, 0])))
+w('probe_answer', 'rtu_short', [0, 1, 0x88])
+w('probe_answer', 'ascii_exception', [1] + list(ascii_frame([1, 0x88, 1])))
+w('probe_answer', 'ascii_echo', [1] + list(ascii_frame([0, 8, 0, 0, 0, 0, 0xE1, 0xDA])))
+w('probe_answer', 'ascii_lower', [1] + list(ascii_frame([7, 0x88, 1]).lower()))
+w('probe_answer', 'ascii_odd', [1] + list(b':01880\r\n'))
+w('probe_answer', 'ascii_empty', [1] + list(b':\r\n'))
+w('probe_answer', 'ascii_only_lrc', [1] + list(b':00\r\n'))
+w('probe_answer', 'ascii_long', [1] + list(b':' + b'0' * 600 + b'\r\n'))
+w('probe_answer', 'ascii_at_buffer', [1] + list(b':' + b'00' * 255 + b'\r\n'))
+w('probe_answer', 'ascii_restart', [1] + list(b':0102' + ascii_frame([1, 0x88, 1])))
+w('probe_answer', 'ascii_bad_char', [1] + list(b':01G8\r\n'))
+
+# sim_request: [transport | (piece size - 1) << 2] stream
+rd = [3, 0, 100, 0, 2]
+wr = [16, 0x0A, 0x5A, 0, 1, 2, 0, 1]
+whole = 63 << 2
+w('sim_request', 'rtu_read', [0 | whole] + list(rtu([1] + rd)))
+w('sim_request', 'rtu_write_bytewise', [0] + list(rtu([1] + wr)))
+w('sim_request', 'rtu_count_disagrees', [0 | (7 << 2)] + list(rtu([1, 16, 0, 100, 0, 10, 4, 0, 1, 0, 2])))
+w('sim_request', 'rtu_write_254', [0 | whole] + list(rtu([1, 16, 0, 100, 0, 127, 254] + [0] * 254)))
+w('sim_request', 'rtu_unknown_fn', [0 | (3 << 2)] + list(rtu([1, 0x2B, 0x0E, 1, 0])))
+w('sim_request', 'rtu_read_count0', [0 | whole] + list(rtu([1, 3, 0, 100, 0, 0])))
+w('sim_request', 'rtu_read_126', [0 | whole] + list(rtu([1, 3, 0, 100, 0, 126])))
+w('sim_request', 'rtu_download', [0 | whole] + list(rtu([1] + wr)) +
+  list(rtu([1, 16, 0x4E, 0x20, 0, 112, 224] + [9] * 224)))
+w('sim_request', 'ascii_read', [1 | (15 << 2)] + list(ascii_frame([1] + rd)))
+w('sim_request', 'ascii_odd', [1 | (15 << 2)] + list(b':0103006400021\r\n'))
+w('sim_request', 'ascii_long', [1 | whole] + list(b':' + b'01' * 300 + b'\r\n'))
+w('sim_request', 'mbap_read', [2 | whole] + list(mbap([1] + rd, 7)))
+w('sim_request', 'mbap_len0', [2 | whole] + [0, 1, 0, 0, 0, 0])
+w('sim_request', 'mbap_len255', [2 | whole] + [0, 1, 0, 0, 0, 255, 1, 3] + [0] * 253)
+w('sim_request', 'mbap_len256', [2 | whole] + [0, 1, 0, 0, 1, 0, 1, 3] + [0] * 254)
+w('sim_request', 'mbap_protocol1', [2 | whole] + [0, 1, 0, 1, 0, 6, 1] + rd)
+w('sim_request', 'mbap_write', [2 | whole] + list(mbap([1] + wr, 9)))
+w('sim_request', 'rtu_over_tcp', [3 | whole] + list(rtu([1] + rd)))
+
+# image_file: the file's bytes
+w('image_file', 'empty', [])
+w('image_file', 'one_byte', [1])
+w('image_file', 'one_sector', [0x5A] * 1024)
+w('image_file', 'sector_and_one', [0xA5] * 1025)
+w('image_file', 'two_sectors_short', [3] * 2047)

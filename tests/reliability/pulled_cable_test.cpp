@@ -1,0 +1,142 @@
+// The cable pulled in the middle of a transaction: the serial device goes
+// away (the pty is closed) or the TCP peer drops the connection instead of
+// answering. The user must get the documented box within the attempts'
+// time-outs, no descriptor may be left behind, and the next operation must
+// work once the unit is back.
+#include <dirent.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "connection/connection.h"
+#include "modbus/messages.h"
+#include "modbus/modbus_master.h"
+#include "platform/scripted_user_interface.h"
+#include "sim/simulator.h"
+
+namespace fc {
+namespace {
+
+enum class Route { RtuPty, ModbusTcp, RtuOverTcp };
+enum class Operation { Read, Write };
+
+struct Case {
+    const char* name;
+    Route route;
+    Operation operation;
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+        while (::readdir(folder) != nullptr)
+            ++count;
+        ::closedir(folder);
+    }
+    return count;
+}
+
+class PulledCable : public ::testing::TestWithParam<Case> {
+  protected:
+    void SetUp() override {
+        const Route route = GetParam().route;
+        sim::SimulatorOptions options;
+        options.unit.line = {sim::SerialMode::Rtu, 9600, sim::Parity::None, 1};
+        options.pty = route == Route::RtuPty;
+        if (route == Route::ModbusTcp)
+            options.tcp_port = 0;
+        if (route == Route::RtuOverTcp)
+            options.rtu_tcp_port = 0;
+        sim_ = std::make_unique<sim::Simulator>(options);
+        std::string error;
+        ASSERT_TRUE(sim_->Start(&error)) << error;
+        settings_.Timeout = 1;
+        settings_.Retry = 1;
+        settings_.UnitId = 1;
+        settings_.BaudRate = 3;
+        settings_.UseIP = route != Route::RtuPty;
+        settings_.IPAddress = "127.0.0.1";
+        settings_.IPPort = static_cast<uint16_t>(route == Route::ModbusTcp ? sim_->ModbusTcpPort()
+                                                                           : sim_->RtuTcpPort());
+        settings_.IPProtocol = route == Route::RtuOverTcp ? 1 : 0;
+    }
+
+    bool RunOperation() {
+        int value = 0;
+        return GetParam().operation == Operation::Read ? master_.ReadRegister16(100, value) != 0
+                                                       : master_.WriteRegister16(100, 7) != 0;
+    }
+
+    std::unique_ptr<sim::Simulator> sim_;
+    CommSettings settings_;
+    LinkFlags links_;
+    ScriptedUserInterface ui_;
+    ModbusMaster master_{settings_, links_, ui_,
+                         [this](int) { return std::vector<std::string>{sim_->PtyPath()}; }};
+};
+
+TEST_P(PulledCable, BoxWithinTheTimeOutsNothingLeftOpenAndTheNextOperationWorks) {
+    ASSERT_TRUE(Connect(master_));
+    links_.LinkState = kLinkUp;
+    ASSERT_TRUE(RunOperation());  // the link is up and in use
+    const int descriptors = OpenDescriptors();
+
+    const bool serial = GetParam().route == Route::RtuPty;
+    const std::string function = GetParam().operation == Operation::Read ? "3" : "16";
+    std::string error;
+    ASSERT_TRUE(sim_->AddFault(
+        std::string(serial ? "close-pty" : "drop-connection") + ",fn=" + function + ",every=1",
+        &error))
+        << error;
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(RunOperation());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Every attempt ends by its own time-out at the latest: (Retry + 1) x
+    // Timeout, plus the reconnects and a second's granularity of the clock.
+    EXPECT_LT(seconds, (settings_.Retry + 1) * settings_.Timeout + 2.0);
+    ASSERT_EQ(ui_.MessageTexts(), std::vector<std::string>{modbus_messages::kUnableToConnect});
+
+    // The unit is back: the next operation reaches it, over the same driver,
+    // after the link is set up again as the window does.
+    sim_->ClearFaults();
+    ui_.messages.clear();
+    Disconnect(master_);
+    // The simulated unit's new line takes a moment to appear after the old
+    // one was pulled; the user would press Connect again.
+    bool connected = false;
+    for (int i = 0; i < 20 && !connected; ++i) {
+        connected = Connect(master_);
+        if (!connected)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(connected);
+    ui_.messages.clear();
+    links_.LinkState = kLinkUp;
+    EXPECT_TRUE(RunOperation());
+    EXPECT_TRUE(ui_.messages.empty());
+    // Whatever the dead link held was closed, not leaked.
+    EXPECT_LE(OpenDescriptors(), descriptors);
+    Disconnect(master_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, PulledCable,
+    ::testing::Values(Case{"PtyRead", Route::RtuPty, Operation::Read},
+                      Case{"PtyWrite", Route::RtuPty, Operation::Write},
+                      Case{"ModbusTcpRead", Route::ModbusTcp, Operation::Read},
+                      Case{"ModbusTcpWrite", Route::ModbusTcp, Operation::Write},
+                      Case{"RtuOverTcpRead", Route::RtuOverTcp, Operation::Read}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace fc
