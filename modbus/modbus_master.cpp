@@ -1,5 +1,6 @@
 #include "modbus/modbus_master.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -55,12 +56,17 @@ int ModbusMaster::Transact() {
 // Attempt index k runs from 0; after a failure at k == Retry the user is asked.
 // Retry there starts a new series of Retry attempts (indexes 1..Retry); a
 // negative Retry gives one attempt and never asks.
+//
+// A Retry beyond what the Comm Settings dialog accepts (a profile edited by
+// hand, say 30000) counts as the dialog's largest, 100: otherwise a silent
+// unit would keep the user from the box, and from Cancel, for hours.
 int ModbusMaster::RunAttempts(const std::function<bool()>& attempt) {
+    const int retry = std::min<int>(settings_.Retry, kMaxRetry);
     int index = 0;
     for (;;) {
         const bool succeeded = attempt();
         bool retry_chosen = false;
-        if (!succeeded && index == settings_.Retry) {
+        if (!succeeded && index == retry) {
             const MessageBox box{modbus_messages::kUnableToConnect, "", MessageButtons::RetryCancel,
                                  MessageIcon::Stop};
             if (ui_.ShowMessage(box) == MessageAnswer::Retry) {
@@ -73,11 +79,11 @@ int ModbusMaster::RunAttempts(const std::function<bool()>& attempt) {
             return 1;
         // With Retry 0 a new series would be empty and the button would do
         // nothing; it gives one more attempt instead, then asks again.
-        if (retry_chosen && settings_.Retry == 0) {
+        if (retry_chosen && retry == 0) {
             index = 0;
             continue;
         }
-        if (k >= settings_.Retry)
+        if (k >= retry)
             return 0;
     }
 }

@@ -20,6 +20,9 @@ inline constexpr int kWideWindowFirst = 7000;
 inline constexpr int kWideWindowLast = 7999;
 // Block requests take a count in 1..kMaxBlockCount.
 inline constexpr int kMaxBlockCount = 32766;
+// The most repeated attempts a transaction makes, whatever the settings say:
+// the Comm Settings dialog's own upper bound.
+inline constexpr int kMaxRetry = 100;
 // A read reply carries its data length in one byte.
 inline constexpr int kMaxReadByteCount = 255;
 

@@ -62,6 +62,15 @@ TEST_F(AttemptRule, NegativeRetryMakesOneAttemptWithoutAsking) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+// A hand-edited profile's Retry of 30000 must not keep the box (and Cancel)
+// away for hours: it counts as the dialog's largest, 100.
+TEST_F(AttemptRule, RetryBeyondTheDialogsBoundAsksAfterAHundredAndOneAttempts) {
+    settings.Retry = 30000;
+    EXPECT_EQ(ReadOnce(), 0);
+    EXPECT_EQ(StopPeer().size(), 101u);
+    EXPECT_EQ(ui.messages.size(), 1u);
+}
+
 // With Retry 0 the box's Retry would otherwise end the transaction as Cancel does.
 TEST_F(AttemptRule, RetryInTheBoxWithRetryZeroStillTriesAgain) {
     ui.QueueAnswer(MessageAnswer::Retry);
