@@ -102,6 +102,8 @@ class ModbusMaster : public SerialPort {
     int RunAttempts(const std::function<bool()>& attempt);
     bool RtuAttempt();
     bool CollectRtuReply(int expected);
+    // True when another byte comes within the silence that ends a frame.
+    bool LineContinues();
     bool AsciiAttempt();
     bool CollectAsciiText(size_t& stored);
     bool ReceiveAsciiCharacter(uint8_t& character);
