@@ -126,6 +126,8 @@ class ModbusMaster : public SerialPort {
     int RunAttempts(const std::function<bool()>& attempt);
     bool RtuAttempt();
     bool CollectRtuReply(int expected);
+    // True when another byte comes within the silence that ends a frame.
+    bool LineContinues();
     bool AsciiAttempt();
     bool TcpAttempt();
     bool AwaitTcpReply(int expected, int header);

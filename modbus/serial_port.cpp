@@ -226,16 +226,29 @@ bool SerialPort::Write(const uint8_t* bytes, int count, int* written) {
 }
 
 bool SerialPort::WaitReadable(int ms) {
+    return WaitReadable(std::chrono::milliseconds(std::max(ms, 0)));
+}
+
+bool SerialPort::WaitReadable(std::chrono::microseconds wait) {
     if (!IsOpen())
         return false;
+    wait = std::max(wait, std::chrono::microseconds(0));
     pollfd readable{fd_, POLLIN, 0};
-    const int ready = ::poll(&readable, 1, std::max(ms, 0));
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    const timespec timeout{static_cast<time_t>(seconds.count()),
+                           static_cast<long>((wait - seconds).count() * 1000)};
+    const int ready = ::ppoll(&readable, 1, &timeout, nullptr);
     if (ready > 0 && (readable.revents & POLLIN))
         return true;
     // A hung-up line wakes poll() at once and forever; wait the time instead.
     if (ready > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::this_thread::sleep_for(wait);
     return false;
+}
+
+std::chrono::microseconds SerialPort::CharacterTime() const {
+    const int bits = 1 + dataBits_ + (parity_ != 0 ? 1 : 0) + (stopBits_ != 0 ? 2 : 1);
+    return std::chrono::microseconds(1'000'000LL * bits / std::max(baudRate_, 1));
 }
 
 int SerialPort::Read(int count, uint8_t* buffer) {

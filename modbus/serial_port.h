@@ -2,6 +2,7 @@
 
 #include <termios.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -88,6 +89,12 @@ class SerialPort {
     std::vector<std::string> DevicesFor(int port) const;
     // Blocks until the port is readable or `ms` have passed.
     bool WaitReadable(int ms);
+    // The same, to the microsecond, for waits shorter than a millisecond
+    // tick would measure honestly.
+    bool WaitReadable(std::chrono::microseconds wait);
+    // How long one character takes on the line as last opened: start bit,
+    // data bits, parity bit and stop bits at the remembered baud rate.
+    std::chrono::microseconds CharacterTime() const;
     std::optional<SerialDriverState> ReadDriverState() const;
 
   protected:

@@ -333,7 +333,8 @@ void Simulator::Run() {
             fds.push_back({endpoint->fd, events, 0});
             owners.push_back(endpoint.get());
         }
-        if (poll(fds.data(), fds.size(), PollTimeout(now)) < 0 && errno != EINTR)
+        const timespec timeout = PollTimeout(now);
+        if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR)
             break;
         if (fds[0].revents != 0) {
             char drain[16];
@@ -363,7 +364,9 @@ void Simulator::Run() {
     }
 }
 
-int Simulator::PollTimeout(Clock::time_point now) const {
+// To the microsecond: paced replies are due every few character times, and a
+// millisecond tick rounded up would make every reply late by up to one.
+timespec Simulator::PollTimeout(Clock::time_point now) const {
     auto next = now + std::chrono::milliseconds(kMaxPollMs);
     for (const auto& endpoint : endpoints_) {
         if (!endpoint->out.empty())
@@ -375,8 +378,9 @@ int Simulator::PollTimeout(Clock::time_point now) const {
         next = std::min(next, serial_idle_until_);
     if (pty_reopen_pending_)
         next = std::min(next, pty_reopen_at_);
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-    return static_cast<int>(std::clamp<long long>(wait + 1, 0, kMaxPollMs));
+    const auto wait = std::clamp<long long>(
+        std::chrono::ceil<std::chrono::microseconds>(next - now).count(), 0, kMaxPollMs * 1000LL);
+    return {static_cast<time_t>(wait / 1'000'000), static_cast<long>(wait % 1'000'000 * 1000)};
 }
 
 void Simulator::OnReadable(Endpoint& endpoint, Clock::time_point now) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -91,7 +92,7 @@ class Simulator {
     bool ListenControl(std::string* error);
     void CloseAll();
     void Run();
-    int PollTimeout(Clock::time_point now) const;
+    timespec PollTimeout(Clock::time_point now) const;
     void OnReadable(Endpoint& endpoint, Clock::time_point now);
     void Accept(Endpoint& listener);
     void ReadSerial(Endpoint& endpoint, Clock::time_point now);

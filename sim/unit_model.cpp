@@ -172,7 +172,7 @@ ModelReply UnitModel::AfterWrite(uint16_t first, int count, FlashOutcome outcome
     if (!download_mode_) {
         if (probe_written && probe_value == 1) {
             download_mode_ = true;
-            loader_baud_ = 9600;
+            loader_baud_ = config_.loader_baud;
             flash_status_ = 0;
             reply.line_changed = true;
         }

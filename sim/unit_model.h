@@ -42,8 +42,9 @@ inline constexpr uint8_t kIllegalValue = 3;
 struct UnitConfig {
     LineSettings line;
     int loader_version = 2;
-    int busy_polls = 0;   // status reads that answer "busy" after each flash write
-    int reset_ms = 1000;  // silence after leaving download mode
+    int busy_polls = 0;      // status reads that answer "busy" after each flash write
+    int reset_ms = 1000;     // silence after leaving download mode
+    int loader_baud = 9600;  // the loader's speed on entering download mode
     DateOrder date_order = DateOrder::Dmy;
     uint16_t clock_register = 4203;
     uint16_t date_register = 4201;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "modbus/messages.h"
 #include "tests/peers/serial_bench.h"
 
@@ -194,6 +197,33 @@ TEST_F(Rtu, SurplusBytesFail) {
     StartPeer(FramePeer::Framing::Rtu, Reply({{longer}}));
     int value = -1;
     EXPECT_EQ(master.ReadRegister16(2649, value), 0);
+}
+
+TEST_F(Rtu, SurplusWrittenSeparatelyRightBehindAWholeReplyFails) {
+    // The reply's count is complete before the surplus comes; the quiet gap
+    // that must follow a frame still catches it.
+    settings.Timeout = 0;
+    StartPeer(FramePeer::Framing::Rtu, Reply({{kReplyOne}, {{0x00, 0x00}}}));
+    int value = -1;
+    EXPECT_EQ(master.ReadRegister16(2649, value), 0);
+}
+
+TEST_F(Rtu, ByteLongAfterAWholeReplyIsLeftToTheNextRequestsDrain) {
+    // Far past the end of the frame: the reply stands, and the stale byte
+    // must not spoil the next transaction either.
+    StartPeer(FramePeer::Framing::Rtu, [](const Bytes& request) {
+        std::vector<ReplyChunk> reply{{WithCrc({0x01, 0x03, 0x02, 0x00, request[3]})}};
+        reply.push_back({{0xEE}, 200});
+        return reply;
+    });
+    int value = -1;
+    EXPECT_EQ(master.ReadRegister16(2649, value), 1);
+    EXPECT_EQ(value, 0x59);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(master.ReadRegister16(2650, value), 1);
+    EXPECT_EQ(value, 0x5A);
+    EXPECT_EQ(master.RxText, " 01 03 02 00 5A 38 7F");
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 class Ascii : public ::testing::Test, public test::SerialBench {
