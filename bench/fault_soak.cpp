@@ -122,23 +122,23 @@ std::string DrawFault(std::mt19937& random, Route route) {
         "surplus",  "flash-failed", "flash-invalid", "flash-stuck", "flash-unexpected"};
     kinds.push_back(route == Route::RtuPty ? "close-pty" : "drop-connection");
     const std::string kind = kinds[random() % kinds.size()];
-    std::string spec = kind;
+    std::string rule = kind;
     if (kind == "delay")
-        spec += "=" + std::to_string(200 + random() % 1800);  // up to the time-out
+        rule += "=" + std::to_string(200 + random() % 1800);  // up to the time-out
     if (kind == "split")
-        spec += "=" + std::to_string(1 + random() % 8) + ":" + std::to_string(random() % 40);
+        rule += "=" + std::to_string(1 + random() % 8) + ":" + std::to_string(random() % 40);
     if (kind == "stray")
-        spec += "=" + std::to_string(random() % 256);
+        rule += "=" + std::to_string(random() % 256);
     if (kind == "exception")
-        spec += "=" + std::to_string(1 + random() % 11);
+        rule += "=" + std::to_string(1 + random() % 11);
     if (random() % 3 == 0)
-        spec += ",rate=0." + std::to_string(1 + random() % 2) +
+        rule += ",rate=0." + std::to_string(1 + random() % 2) +
                 ",seed=" + std::to_string(random() % 100000);
     else
-        spec += ",once=" + std::to_string(1 + random() % 40);
+        rule += ",once=" + std::to_string(1 + random() % 40);
     if (random() % 3 == 0)
-        spec += ",fn=" + std::string(random() % 2 ? "3" : "16");
-    return spec;
+        rule += ",fn=" + std::string(random() % 2 ? "3" : "16");
+    return rule;
 }
 
 struct Tally {
@@ -151,8 +151,8 @@ struct Tally {
     std::map<std::string, int> kinds;
 };
 
-std::string FirstWord(const std::string& spec) {
-    return spec.substr(0, spec.find_first_of("=,"));
+std::string FirstWord(const std::string& rule) {
+    return rule.substr(0, rule.find_first_of("=,"));
 }
 
 bool RunOnce(int index, std::mt19937& random, Tally& tally, Watchdog& watchdog, bool verbose,
@@ -223,8 +223,8 @@ bool RunOnce(int index, std::mt19937& random, Tally& tally, Watchdog& watchdog, 
                         std::to_string(options.unit.loader_version) + " " +
                         std::to_string(sectors) + "s T" + std::to_string(settings.Timeout) + " R" +
                         std::to_string(settings.Retry);
-    for (const auto& spec : specs)
-        label += " [" + spec + "]";
+    for (const auto& rule : specs)
+        label += " [" + rule + "]";
     watchdog.Arm(label);
     const auto start = Clock::now();
     fc::DownloadHooks hooks;

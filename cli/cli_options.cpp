@@ -183,9 +183,9 @@ const std::vector<OptionSpec>& Options() {
 }
 
 const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& spec : Options()) {
-        if (name == spec.name)
-            return &spec;
+    for (const OptionSpec& entry : Options()) {
+        if (name == entry.name)
+            return &entry;
     }
     return nullptr;
 }
@@ -210,9 +210,9 @@ constexpr CommandSpec kCommands[] = {
 };
 
 const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& spec : kCommands) {
-        if (name == spec.name)
-            return &spec;
+    for (const CommandSpec& entry : kCommands) {
+        if (name == entry.name)
+            return &entry;
     }
     return nullptr;
 }
@@ -231,13 +231,13 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         }
         const auto equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = FindOption(name);
-        if (!spec) {
+        const OptionSpec* entry = FindOption(name);
+        if (!entry) {
             error = "unknown option " + name;
             return std::nullopt;
         }
         std::string value;
-        if (spec->takes_value) {
+        if (entry->takes_value) {
             if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
@@ -250,7 +250,7 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
             error = name + " takes no value";
             return std::nullopt;
         }
-        if (!spec->set(options, value)) {
+        if (!entry->set(options, value)) {
             error = "bad value for " + name + ": \"" + value + "\"";
             return std::nullopt;
         }

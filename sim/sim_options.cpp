@@ -178,7 +178,7 @@ const std::vector<OptionInfo>& Options() {
          Text([](CommandLine& cl, const std::string& v) { cl.options.flash_out = v; })},
         {"--log", "FILE|-", "traffic log in hex with timestamps (-: stderr)",
          Text([](CommandLine& cl, const std::string& v) { cl.options.log = v; })},
-        {"--fault", "SPEC", "inject a fault (repeatable; see FAULTS)",
+        {"--fault", "RULE", "inject a fault (repeatable; see FAULTS)",
          [](CommandLine& cl, const std::string& v, std::string* error) {
              const auto rule = ParseFault(v, error);
              if (rule)
@@ -273,7 +273,7 @@ std::string HelpText() {
             "  requests that match (addr: the request's registers include A). Kinds:\n"
          << FaultHelp()
          << "\nCONTROL: one command per line on the --control socket, one answer line back\n"
-            "  (\"ok ...\" or \"error ...\"): ping, status, get ADDR, set ADDR VALUE, fault SPEC,\n"
+            "  (\"ok ...\" or \"error ...\"): ping, status, get ADDR, set ADDR VALUE, fault RULE,\n"
             "  clear-faults, flash-out [FILE], flash-size, requests, clear-requests, help.\n"
             "\nExit status: 0 after SIGINT/SIGTERM, 1 when an endpoint cannot be opened, 2 on bad "
             "options.\n";

@@ -767,7 +767,7 @@ std::string Simulator::Command(const std::string& line) {
     }
     if (verb == "help")
         return ok(
-            "commands: ping, status, get ADDR, set ADDR VALUE, fault SPEC, clear-faults, "
+            "commands: ping, status, get ADDR, set ADDR VALUE, fault RULE, clear-faults, "
             "flash-out [FILE], flash-size, requests, clear-requests");
     return "error unknown or malformed command: " + line;
 }
