@@ -9,21 +9,15 @@
 #include <iterator>
 
 #include "connection/comm_settings.h"
+#include "platform/whole_number.h"
 
 namespace fc {
 
 namespace {
 
-// A whole decimal number within [lo, hi], nothing else around it.
 std::optional<int> ParseBounded(const std::string& text, long lo, long hi) {
-    if (text.empty())
-        return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || value < lo || value > hi)
-        return std::nullopt;
-    return static_cast<int>(value);
+    const auto value = ParseWholeNumber(text, lo, hi);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 
 std::optional<int> IndexOf(const std::string& text, std::initializer_list<const char*> names) {

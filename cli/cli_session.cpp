@@ -17,6 +17,7 @@
 #include "download/messages.h"
 #include "platform/application_title.h"
 #include "platform/profile.h"
+#include "platform/whole_number.h"
 #include "registers/clock_registers.h"
 #include "registers/register_operations.h"
 #include "registers/register_types.h"
@@ -26,18 +27,8 @@ namespace fc {
 namespace {
 constexpr const char* kParityNames[] = {"none", "odd", "even"};
 
-// A whole number (decimal, or hex with 0x) within [lo, hi], nothing around it.
-std::optional<long long> ParseWhole(const std::string& text, long long lo, long long hi) {
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), &end, 0);
-    if (text.empty() || errno != 0 || *end != '\0' || value < lo || value > hi)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<int> ParsePortArgument(const std::string& text) {
-    const auto value = ParseWhole(text, 1, 32767);
+    const auto value = ParseWholeNumber(text, 1, 32767);
     return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 
@@ -284,7 +275,7 @@ int CliSession::ReportValue(const RegisterOutcome& outcome, RegisterType type) {
 }
 
 int CliSession::Read() {
-    const auto address = ParseWhole(options_.arguments[0], 0, 65535);
+    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
     if (!address)
         return BadArgument("address", options_.arguments[0]);
     const RegisterType type = ValueType(static_cast<int>(*address));
@@ -292,7 +283,7 @@ int CliSession::Read() {
 }
 
 int CliSession::Write() {
-    const auto address = ParseWhole(options_.arguments[0], 0, 65535);
+    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
     if (!address)
         return BadArgument("address", options_.arguments[0]);
     const std::string& text = options_.arguments[1];
@@ -309,8 +300,8 @@ int CliSession::Write() {
 // Values one per line, hex and decimal, each register as wide as the block's
 // start address makes it.
 int CliSession::ReadBlockCommand() {
-    const auto address = ParseWhole(options_.arguments[0], 0, 65535);
-    const auto count = ParseWhole(options_.arguments[1], 1, kMaxBlockCount);
+    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
+    const auto count = ParseWholeNumber(options_.arguments[1], 1, kMaxBlockCount);
     if (!address)
         return BadArgument("address", options_.arguments[0]);
     if (!count)
@@ -337,8 +328,8 @@ int CliSession::ReadBlockCommand() {
 }
 
 int CliSession::WriteBlockCommand() {
-    const auto address = ParseWhole(options_.arguments[0], 0, 65535);
-    const auto count = ParseWhole(options_.arguments[1], 1, kMaxBlockCount);
+    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
+    const auto count = ParseWholeNumber(options_.arguments[1], 1, kMaxBlockCount);
     if (!address)
         return BadArgument("address", options_.arguments[0]);
     if (!count)
@@ -353,7 +344,7 @@ int CliSession::WriteBlockCommand() {
     const long long hi = width == 2 ? 65535 : UINT32_MAX;
     std::vector<uint8_t> data;
     for (size_t i = 2; i < options_.arguments.size(); ++i) {
-        const auto value = ParseWhole(options_.arguments[i], lo, hi);
+        const auto value = ParseWholeNumber(options_.arguments[i], lo, hi);
         if (!value)
             return BadArgument("value", options_.arguments[i]);
         for (int b = width - 1; b >= 0; --b)

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/whole_number.h"
+
 namespace fc::sim {
 
 namespace {
@@ -57,17 +59,6 @@ const KindInfo& InfoOf(FaultKind kind) {
     return kKinds[0];
 }
 
-bool ParseInt(const std::string& text, long long low, long long high, int* out) {
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 0);
-    if (*end != '\0' || value < low || value > high)
-        return false;
-    *out = static_cast<int>(value);
-    return true;
-}
-
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::stringstream stream(text);
@@ -90,8 +81,9 @@ bool ParseKind(const std::string& token, FaultRule& rule, std::string* error) {
     if (eq == std::string::npos)
         return true;
     const auto params = Split(token.substr(eq + 1), ':');
-    if (params.empty() || params.size() > 2 || !ParseInt(params[0], 0, info->max, &rule.param) ||
-        (params.size() == 2 && !ParseInt(params[1], 0, 600000, &rule.param2))) {
+    if (params.empty() || params.size() > 2 ||
+        !ParseWholeNumber(params[0], 0, info->max, &rule.param) ||
+        (params.size() == 2 && !ParseWholeNumber(params[1], 0, 600000, &rule.param2))) {
         *error = "bad parameter in '" + token + "'";
         return false;
     }
@@ -105,11 +97,11 @@ bool ParseOption(const std::string& token, FaultRule& rule) {
     int number = 0;
     if (key == "once") {
         rule.trigger = TriggerKind::Once;
-        return value.empty() || (ParseInt(value, 1, 1 << 30, &rule.n));
+        return value.empty() || (ParseWholeNumber(value, 1, 1 << 30, &rule.n));
     }
     if (key == "every") {
         rule.trigger = TriggerKind::Every;
-        return ParseInt(value, 1, 1 << 30, &rule.n);
+        return ParseWholeNumber(value, 1, 1 << 30, &rule.n);
     }
     if (key == "rate") {
         char* end = nullptr;
@@ -117,15 +109,15 @@ bool ParseOption(const std::string& token, FaultRule& rule) {
         rule.rate = std::strtod(value.c_str(), &end);
         return !value.empty() && *end == '\0' && rule.rate >= 0 && rule.rate <= 1;
     }
-    if (key == "seed" && ParseInt(value, 0, 0x7FFFFFFF, &number)) {
+    if (key == "seed" && ParseWholeNumber(value, 0, 0x7FFFFFFF, &number)) {
         rule.seed = static_cast<uint32_t>(number);
         return true;
     }
-    if (key == "fn" && ParseInt(value, 0, 255, &number)) {
+    if (key == "fn" && ParseWholeNumber(value, 0, 255, &number)) {
         rule.function = number;
         return true;
     }
-    if (key == "addr" && ParseInt(value, 0, 65535, &number)) {
+    if (key == "addr" && ParseWholeNumber(value, 0, 65535, &number)) {
         rule.address = number;
         return true;
     }

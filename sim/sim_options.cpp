@@ -6,6 +6,8 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/whole_number.h"
+
 namespace fc::sim {
 
 namespace {
@@ -19,24 +21,12 @@ struct OptionInfo {
     Handler handle;
 };
 
-bool Number(const std::string& text, long long low, long long high, long long* out) {
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), &end, 0);
-    if (*end != '\0' || errno != 0 || value < low || value > high)
-        return false;
-    *out = value;
-    return true;
-}
-
 // An integer option with its range.
 Handler IntField(std::function<void(CommandLine&, long long)> store, long long low,
                  long long high) {
     return [=](CommandLine& cl, const std::string& value, std::string* error) {
         long long number = 0;
-        if (!Number(value, low, high, &number)) {
+        if (!ParseWholeNumber(value, low, high, &number)) {
             *error = "'" + value + "' is not a number from " + std::to_string(low) + " to " +
                      std::to_string(high);
             return false;
@@ -106,7 +96,7 @@ const std::vector<OptionInfo>& Options() {
         {"--baud", "N", "serial speed (9600); the unit answers only at this speed",
          [](CommandLine& cl, const std::string& v, std::string* error) {
              long long baud = 0;
-             if (!Number(v, 1, 1000000, &baud) || !IsBaud(baud)) {
+             if (!ParseWholeNumber(v, 1, 1000000, &baud) || !IsBaud(baud)) {
                  *error = "'" + v + "' is not a serial speed (300 to 230400)";
                  return false;
              }
@@ -153,8 +143,9 @@ const std::vector<OptionInfo>& Options() {
          [](CommandLine& cl, const std::string& v, std::string* error) {
              const size_t eq = v.find('=');
              long long address = 0, value = 0;
-             if (eq == std::string::npos || !Number(v.substr(0, eq), 0, 65535, &address) ||
-                 !Number(v.substr(eq + 1), 0, 0xFFFFFFFFLL, &value)) {
+             if (eq == std::string::npos ||
+                 !ParseWholeNumber(v.substr(0, eq), 0, 65535, &address) ||
+                 !ParseWholeNumber(v.substr(eq + 1), 0, 0xFFFFFFFFLL, &value)) {
                  *error = "'" + v + "' is not ADDR=VALUE";
                  return false;
              }
@@ -296,8 +287,8 @@ bool LoadRegisterFile(const std::string& path,
             continue;
         fields >> value_text >> extra;
         long long address = 0, value = 0;
-        if (!Number(address_text, 0, 65535, &address) ||
-            !Number(value_text, 0, 0xFFFFFFFFLL, &value) || !extra.empty()) {
+        if (!ParseWholeNumber(address_text, 0, 65535, &address) ||
+            !ParseWholeNumber(value_text, 0, 0xFFFFFFFFLL, &value) || !extra.empty()) {
             *error = path + ":" + std::to_string(number) + ": expected \"address value\"";
             return false;
         }

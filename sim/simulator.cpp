@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/whole_number.h"
+
 namespace fc::sim {
 
 namespace {
@@ -97,18 +99,6 @@ Addressing AddressingOf(Transport transport, const Request& request, uint8_t own
     if (transport == Transport::SerialAscii || request.function == 8)
         return Addressing::Answer;
     return Addressing::ExecuteSilently;
-}
-
-bool ParseNumber(const std::string& text, long long low, long long high, long long* out) {
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), &end, 0);
-    if (*end != '\0' || errno != 0 || value < low || value > high)
-        return false;
-    *out = value;
-    return true;
 }
 
 }  // namespace
@@ -734,10 +724,10 @@ std::string Simulator::Command(const std::string& line) {
         ClearFaults();
         return ok("");
     }
-    if (verb == "get" && ParseNumber(first, 0, 65535, &address) && second.empty())
+    if (verb == "get" && ParseWholeNumber(first, 0, 65535, &address) && second.empty())
         return ok(std::to_string(Register(static_cast<uint16_t>(address))));
-    if (verb == "set" && ParseNumber(first, 0, 65535, &address) &&
-        ParseNumber(second, 0, 0xFFFFFFFFLL, &value) && extra.empty()) {
+    if (verb == "set" && ParseWholeNumber(first, 0, 65535, &address) &&
+        ParseWholeNumber(second, 0, 0xFFFFFFFFLL, &value) && extra.empty()) {
         SetRegister(static_cast<uint16_t>(address), static_cast<uint32_t>(value));
         return ok("");
     }
