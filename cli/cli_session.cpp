@@ -275,16 +275,16 @@ int CliSession::ReportValue(const RegisterOutcome& outcome, RegisterType type) {
 }
 
 int CliSession::Read() {
-    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
-    if (!address)
+    int address = 0;
+    if (!ParseWholeNumber(options_.arguments[0], 0, 65535, &address))
         return BadArgument("address", options_.arguments[0]);
-    const RegisterType type = ValueType(static_cast<int>(*address));
-    return ReportValue(ReadValue(master_, static_cast<int>(*address), type, Layout()), type);
+    const RegisterType type = ValueType(address);
+    return ReportValue(ReadValue(master_, address, type, Layout()), type);
 }
 
 int CliSession::Write() {
-    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
-    if (!address)
+    int address = 0;
+    if (!ParseWholeNumber(options_.arguments[0], 0, 65535, &address))
         return BadArgument("address", options_.arguments[0]);
     const std::string& text = options_.arguments[1];
     // The window takes any text (a non-number writes 0); a script is better
@@ -293,32 +293,41 @@ int CliSession::Write() {
     std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0')
         return BadArgument("value", text);
-    const RegisterType type = ValueType(static_cast<int>(*address));
-    return ReportValue(WriteValue(master_, static_cast<int>(*address), type, text, Layout()), type);
+    const RegisterType type = ValueType(address);
+    return ReportValue(WriteValue(master_, address, type, text, Layout()), type);
+}
+
+// ADDR and COUNT of the block commands; false after saying what is wrong.
+bool CliSession::ParseBlockArguments(int& address, int& count) const {
+    if (!ParseWholeNumber(options_.arguments[0], 0, 65535, &address)) {
+        BadArgument("address", options_.arguments[0]);
+        return false;
+    }
+    if (!ParseWholeNumber(options_.arguments[1], 1, kMaxBlockCount, &count)) {
+        BadArgument("count", options_.arguments[1]);
+        return false;
+    }
+    return true;
 }
 
 // Values one per line, hex and decimal, each register as wide as the block's
 // start address makes it.
 int CliSession::ReadBlockCommand() {
-    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
-    const auto count = ParseWholeNumber(options_.arguments[1], 1, kMaxBlockCount);
-    if (!address)
-        return BadArgument("address", options_.arguments[0]);
-    if (!count)
-        return BadArgument("count", options_.arguments[1]);
-    const int width = BlockRegisterWidth(static_cast<int>(*address));
-    std::vector<uint8_t> data(static_cast<size_t>(*count) * width);
-    const bool ok = WithRegisterConnection(master_, [&] {
-        return master_.ReadRegisterBlock(static_cast<int>(*address), data.data(),
-                                         static_cast<int>(*count)) != 0;
-    });
+    int address = 0;
+    int count = 0;
+    if (!ParseBlockArguments(address, count))
+        return kExitUsage;
+    const int width = BlockRegisterWidth(address);
+    std::vector<uint8_t> data(static_cast<size_t>(count) * width);
+    const bool ok = WithRegisterConnection(
+        master_, [&] { return master_.ReadRegisterBlock(address, data.data(), count) != 0; });
     std::vector<std::string> values;
-    for (long long i = 0; ok && i < *count; ++i) {
+    for (long long i = 0; ok && i < count; ++i) {
         uint32_t value = 0;
         for (int b = 0; b < width; ++b)
             value = value << 8 | data[i * width + b];
         char line[64];
-        std::snprintf(line, sizeof line, "%lld 0x%0*X %u", *address + i, width * 2, value, value);
+        std::snprintf(line, sizeof line, "%lld 0x%0*X %u", address + i, width * 2, value, value);
         values.push_back(std::to_string(value));
         if (!options_.json)
             std::printf("%s\n", line);
@@ -328,18 +337,16 @@ int CliSession::ReadBlockCommand() {
 }
 
 int CliSession::WriteBlockCommand() {
-    const auto address = ParseWholeNumber(options_.arguments[0], 0, 65535);
-    const auto count = ParseWholeNumber(options_.arguments[1], 1, kMaxBlockCount);
-    if (!address)
-        return BadArgument("address", options_.arguments[0]);
-    if (!count)
-        return BadArgument("count", options_.arguments[1]);
+    int address = 0;
+    int count = 0;
+    if (!ParseBlockArguments(address, count))
+        return kExitUsage;
     const size_t given = options_.arguments.size() - 2;
-    if (given != static_cast<size_t>(*count)) {
-        std::fprintf(stderr, "fcloader-cli: %lld values needed, %zu given\n", *count, given);
+    if (given != static_cast<size_t>(count)) {
+        std::fprintf(stderr, "fcloader-cli: %d values needed, %zu given\n", count, given);
         return kExitUsage;
     }
-    const int width = BlockRegisterWidth(static_cast<int>(*address));
+    const int width = BlockRegisterWidth(address);
     const long long lo = width == 2 ? -32768 : INT32_MIN;
     const long long hi = width == 2 ? 65535 : UINT32_MAX;
     std::vector<uint8_t> data;
@@ -350,10 +357,8 @@ int CliSession::WriteBlockCommand() {
         for (int b = width - 1; b >= 0; --b)
             data.push_back(static_cast<uint8_t>(static_cast<uint64_t>(*value) >> (8 * b)));
     }
-    const bool ok = WithRegisterConnection(master_, [&] {
-        return master_.WriteRegisterBlock(static_cast<int>(*address), data.data(),
-                                          static_cast<int>(*count)) != 0;
-    });
+    const bool ok = WithRegisterConnection(
+        master_, [&] { return master_.WriteRegisterBlock(address, data.data(), count) != 0; });
     result_.Add("transmitted", master_.TxText);
     return Finish(ok);
 }

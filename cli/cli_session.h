@@ -32,6 +32,7 @@ class CliSession {
     int Write();
     int ReadBlockCommand();
     int WriteBlockCommand();
+    bool ParseBlockArguments(int& address, int& count) const;
     // The type --type names, or the saved Auto ranges' for the address.
     RegisterType ValueType(int address) const;
     FloatLayout Layout() const;
