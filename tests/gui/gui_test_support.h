@@ -84,19 +84,31 @@ inline PortResolver NoPorts() {
     return [](int) { return std::vector<std::string>{}; };
 }
 
-// A main window over records, a driver and a profile of its own.
-class MainDialogTest : public ::testing::Test {
+// The real main window over records, a driver and a profile of its own, wired
+// as the application wires them: the driver's messages reach the window.
+// Which device a port number reaches is the test's to say.
+class TestWindow {
   protected:
+    explicit TestWindow(PortResolver resolver)
+        : master_(settings_, link_, relay_, std::move(resolver)) {
+        relay_.SetTarget(&dialog_.Ui());
+    }
+
     TempDir dir_;
     CommSettings settings_;
     LinkFlags link_;
     Profile profile_ = Profile::AtPath(dir_.File("fcloader.conf"));
     UserInterfaceRelay relay_;
-    ModbusMaster master_{settings_, link_, relay_, NoPorts()};
+    ModbusMaster master_;
     MainDialog dialog_{master_, profile_};
+};
+
+// A window that reaches no device at all.
+class MainDialogTest : public ::testing::Test, protected TestWindow {
+  protected:
+    MainDialogTest() : TestWindow(NoPorts()) {}
 
     void SetUp() override {
-        relay_.SetTarget(&dialog_.Ui());
         dialog_.show();
         dialog_.activateWindow();
         QApplication::setActiveWindow(&dialog_);

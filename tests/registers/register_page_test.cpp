@@ -30,9 +30,11 @@
 namespace fc::test {
 namespace {
 
-class RegisterPageTest : public ::testing::Test {
+class RegisterPageTest : public ::testing::Test, protected TestWindow {
   protected:
-    RegisterPageTest() {
+    // COM n is the simulated unit's pseudo-terminal.
+    RegisterPageTest()
+        : TestWindow([this](int) { return std::vector<std::string>{sim_->PtyPath()}; }) {
         sim::SimulatorOptions options;
         options.pty = true;
         sim_ = std::make_unique<sim::Simulator>(options);
@@ -47,7 +49,6 @@ class RegisterPageTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(started_);
-        relay_.SetTarget(&dialog_.Ui());
         dialog_.show();
         dialog_.activateWindow();
         QApplication::setActiveWindow(&dialog_);
@@ -82,14 +83,6 @@ class RegisterPageTest : public ::testing::Test {
 
     std::unique_ptr<sim::Simulator> sim_;
     bool started_ = false;
-    TempDir dir_;
-    CommSettings settings_;
-    LinkFlags link_;
-    Profile profile_ = Profile::AtPath(dir_.File("fcloader.conf"));
-    UserInterfaceRelay relay_;
-    ModbusMaster master_{settings_, link_, relay_,
-                         [this](int) { return std::vector<std::string>{sim_->PtyPath()}; }};
-    MainDialog dialog_{master_, profile_};
 };
 
 // Keeps the next message box open for a while, noting what the unit was

@@ -25,9 +25,11 @@ namespace {
 
 enum class Route { RtuPty, ModbusTcp };
 
-class PulledCableClock : public ::testing::TestWithParam<Route> {
+class PulledCableClock : public ::testing::TestWithParam<Route>, protected TestWindow {
   protected:
-    PulledCableClock() {
+    // COM n is the simulated unit's pseudo-terminal.
+    PulledCableClock()
+        : TestWindow([this](int) { return std::vector<std::string>{sim_->PtyPath()}; }) {
         sim::SimulatorOptions options;
         options.pty = GetParam() == Route::RtuPty;
         if (GetParam() == Route::ModbusTcp)
@@ -45,7 +47,6 @@ class PulledCableClock : public ::testing::TestWithParam<Route> {
 
     void SetUp() override {
         ASSERT_TRUE(started_);
-        relay_.SetTarget(&dialog_.Ui());
         dialog_.show();
         dialog_.ControlAs<QLineEdit>(ids::kUpdateEvery)->setText("0");
     }
@@ -65,14 +66,6 @@ class PulledCableClock : public ::testing::TestWithParam<Route> {
 
     std::unique_ptr<sim::Simulator> sim_;
     bool started_ = false;
-    TempDir dir_;
-    CommSettings settings_;
-    LinkFlags link_;
-    Profile profile_ = Profile::AtPath(dir_.File("fcloader.conf"));
-    UserInterfaceRelay relay_;
-    ModbusMaster master_{settings_, link_, relay_,
-                         [this](int) { return std::vector<std::string>{sim_->PtyPath()}; }};
-    MainDialog dialog_{master_, profile_};
     BoxAnswerer answerer_;
 };
 
