@@ -4,7 +4,7 @@
 
 #include "app/app_messages.h"
 #include "app/main_dialog.h"
-#include "app/qt_user_interface.h"
+#include "ui/qt_user_interface.h"
 #include "platform/application_title.h"
 
 namespace fc {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"

@@ -12,8 +12,8 @@
 
 #include "app/about_dialog.h"
 #include "app/app_messages.h"
-#include "app/application_icon.h"
-#include "app/main_dialog_template.h"
+#include "ui/application_icon.h"
+#include "ui/main_dialog_template.h"
 #include "modbus/modbus_master.h"
 
 namespace fc {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/control_table.h"
-#include "app/field_exchange.h"
-#include "app/page_controller.h"
-#include "app/qt_user_interface.h"
+#include "ui/control_table.h"
+#include "ui/field_exchange.h"
+#include "ui/page_host.h"
+#include "ui/qt_user_interface.h"
 
 class QTabWidget;
 

@@ -1,5 +1,5 @@
 #include "app/main_dialog.h"
-#include "app/page_controller.h"
+#include "ui/page_host.h"
 #include "connection/comm_settings_page.h"
 #include "download/download_page.h"
 #include "registers/register_page.h"

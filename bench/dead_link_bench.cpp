@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"

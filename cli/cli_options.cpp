@@ -8,7 +8,7 @@
 #include <functional>
 #include <iterator>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "platform/whole_number.h"
 
 namespace fc {

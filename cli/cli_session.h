@@ -6,7 +6,7 @@
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_user_interface.h"
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
 #include "registers/register_operations.h"

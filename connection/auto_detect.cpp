@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <span>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "connection/messages.h"
 #include "modbus/frame_codec.h"

@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/dialog_units.h"
+#include "ui/dialog_units.h"
 #include "connection/auto_detect.h"
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "connection/messages.h"
 #include "connection/port_report.h"
 #include "connection/serial_devices.h"

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "app/control_table.h"
-#include "app/field_exchange.h"
+#include "ui/control_table.h"
+#include "ui/field_exchange.h"
 
 class QComboBox;
 

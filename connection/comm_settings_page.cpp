@@ -1,7 +1,7 @@
 #include "connection/comm_settings_page.h"
 
 #include "app/main_dialog.h"
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "connection/comm_settings_dialog.h"
 
 namespace fc {

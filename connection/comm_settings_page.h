@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/page_controller.h"
+#include "ui/page_host.h"
 
 namespace fc {
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "connection/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/user_interface.h"

@@ -5,8 +5,8 @@
 #include <QLineEdit>
 
 #include "app/main_dialog.h"
-#include "app/main_dialog_template.h"
-#include "connection/comm_settings.h"
+#include "ui/main_dialog_template.h"
+#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "download/download_progress.h"
 #include "download/image_file.h"

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/page_controller.h"
+#include "ui/page_host.h"
 #include "download/flash_download.h"
 
 namespace fc {

@@ -4,7 +4,7 @@
 #include <array>
 #include <thread>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "download/image_file.h"
 #include "download/messages.h"
 #include "modbus/modbus_master.h"

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "modbus/driver_socket.h"
 #include "modbus/frame_codec.h"
 #include "modbus/link_flags.h"

@@ -2,9 +2,9 @@
 
 #include <QDialog>
 
-#include "app/control_table.h"
-#include "app/field_exchange.h"
-#include "app/qt_user_interface.h"
+#include "ui/control_table.h"
+#include "ui/field_exchange.h"
+#include "ui/qt_user_interface.h"
 #include "registers/register_types.h"
 
 namespace fc {

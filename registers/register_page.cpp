@@ -5,7 +5,7 @@
 #include <QRadioButton>
 
 #include "app/main_dialog.h"
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "registers/auto_type_dialog.h"
 
 namespace fc {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/page_controller.h"
+#include "ui/page_host.h"
 #include "modbus/modbus_master.h"
 #include "registers/register_operations.h"
 

@@ -2,7 +2,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 
 namespace fc {
 namespace {

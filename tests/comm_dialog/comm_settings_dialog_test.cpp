@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "connection/comm_settings_dialog.h"
 #include "connection/messages.h"
 #include "platform/field_text.h"

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/main_dialog.h"
-#include "app/main_dialog_template.h"
-#include "connection/comm_settings.h"
+#include "ui/main_dialog_template.h"
+#include "modbus/comm_settings.h"
 #include "download/download_page.h"
 #include "download/download_progress.h"
 #include "download/messages.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "platform/profile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

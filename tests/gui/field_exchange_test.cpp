@@ -6,7 +6,7 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "platform/field_text.h"
 #include "tests/gui/gui_test_support.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/main_dialog.h"
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"

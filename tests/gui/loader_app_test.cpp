@@ -7,7 +7,7 @@
 
 #include "app/loader_app.h"
 #include "app/main_dialog.h"
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "platform/application_title.h"
 #include "tests/gui/gui_test_support.h"
 

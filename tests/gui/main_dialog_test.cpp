@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/app_messages.h"
-#include "app/dialog_units.h"
-#include "app/main_dialog_template.h"
+#include "ui/dialog_units.h"
+#include "ui/main_dialog_template.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace fc::test {

@@ -8,8 +8,8 @@
 #include <QTest>
 
 #include "app/about_dialog.h"
-#include "app/dialog_units.h"
-#include "app/main_dialog_template.h"
+#include "ui/dialog_units.h"
+#include "ui/main_dialog_template.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace fc::test {

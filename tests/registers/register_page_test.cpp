@@ -16,7 +16,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "modbus/messages.h"
 #include "platform/field_text.h"
 #include "registers/auto_type_dialog.h"

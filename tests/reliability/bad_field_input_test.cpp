@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "connection/comm_settings_dialog.h"
 #include "connection/messages.h"
 #include "modbus/messages.h"

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <string>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "download/image_file.h"
 #include "modbus/modbus_master.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "modbus/messages.h"
 #include "registers/clock_registers.h"
 #include "registers/register_page.h"

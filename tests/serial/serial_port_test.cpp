@@ -7,7 +7,7 @@
 #include <chrono>
 #include <vector>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "modbus/serial_port.h"
 #include "platform/profile.h"
 #include "tests/peers/pty_peer.h"

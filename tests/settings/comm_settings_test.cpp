@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 #include "platform/profile.h"
 #include "tests/support/temp_dir.h"
 

@@ -10,8 +10,8 @@
 #include <QTabWidget>
 #include <vector>
 
-#include "app/application_icon.h"
-#include "app/control_table.h"
+#include "ui/application_icon.h"
+#include "ui/control_table.h"
 
 namespace fc {
 

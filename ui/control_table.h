@@ -4,7 +4,7 @@
 #include <map>
 #include <span>
 
-#include "app/dialog_units.h"
+#include "ui/dialog_units.h"
 
 namespace fc {
 

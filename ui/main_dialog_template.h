@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "app/control_table.h"
+#include "ui/control_table.h"
 
 namespace fc {
 

@@ -1,4 +1,4 @@
-#include "connection/comm_settings.h"
+#include "modbus/comm_settings.h"
 
 #include <string_view>
 

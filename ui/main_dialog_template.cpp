@@ -1,4 +1,4 @@
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc {
 

@@ -1,4 +1,4 @@
-#include "app/field_exchange.h"
+#include "ui/field_exchange.h"
 
 #include <QAbstractButton>
 #include <QApplication>

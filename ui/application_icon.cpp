@@ -1,4 +1,4 @@
-#include "app/application_icon.h"
+#include "ui/application_icon.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,11 +1,11 @@
-#include "app/qt_user_interface.h"
+#include "ui/qt_user_interface.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 
-#include "app/main_dialog_template.h"
+#include "ui/main_dialog_template.h"
 #include "platform/application_title.h"
 
 namespace fc {
