@@ -4,8 +4,8 @@
 
 #include "app/app_messages.h"
 #include "app/main_dialog.h"
-#include "ui/qt_user_interface.h"
 #include "platform/application_title.h"
+#include "ui/qt_user_interface.h"
 
 namespace fc {
 

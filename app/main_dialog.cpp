@@ -12,9 +12,9 @@
 
 #include "app/about_dialog.h"
 #include "app/app_messages.h"
+#include "modbus/modbus_master.h"
 #include "ui/application_icon.h"
 #include "ui/main_dialog_template.h"
-#include "modbus/modbus_master.h"
 
 namespace fc {
 

@@ -21,30 +21,12 @@ struct LinkFlags;
 class ModbusMaster;
 class Profile;
 
-// The values the main window exchanges with its controls, in exchange order.
-struct MainFields {
-    int Address = 2200;        // 1022
-    int RegisterSize = 0;      // 1061 "4-Byte" / 1062 "2-Byte"
-    int ByteOrder = 0;         // 1063 "(HI/LO)" / 1064 "(LO/HI)"
-    int UpdatePeriod = 10;     // 1069, seconds, 0 to 130000
-    int ClockRegister = 4203;  // 1072
-    int IncreaseBy = 0;        // 1074 "1 Hour" / 1075 "1 Minute" / 1081 "1 Day"
-    int DateRegister = 4201;   // 1076
-    int LoopInterval = 1;      // 1099, seconds
-    float DataIncrement = 0;   // 1097
-    double HiLimit = 10000;    // 1101
-    double LowLimit = 0;       // 1102
-};
-
-inline constexpr int kUpdatePeriodMin = 0;
-inline constexpr int kUpdatePeriodMax = 130000;
-
 // The one main window: three tab pages over one set of controls, all made
 // from the control table. The pages' behaviour comes from page controllers
 // (AttachPageControllers), which find controls by id, read and write the
 // exchanged fields, and hang their handlers on the buttons with
 // SetCommandHandler.
-class MainDialog : public QDialog {
+class MainDialog : public QDialog, public PageHost {
     Q_OBJECT
 
   public:
@@ -54,38 +36,26 @@ class MainDialog : public QDialog {
     MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent = nullptr);
     ~MainDialog() override;
 
-    // The control with the given id; nullptr for an unknown id.
-    QWidget* Control(int id) const;
-    template <typename Widget>
-    Widget* ControlAs(int id) const {
-        return qobject_cast<Widget*>(Control(id));
-    }
+    QWidget* Window() override { return this; }
+    QWidget* Control(int id) const override;
+    using PageHost::ControlAs;
 
-    MainFields& Fields() { return fields_; }
-    // Controls to fields; false (after the prompt, with the focus on the
-    // failing control) when a field does not parse.
-    bool SaveFields();
+    MainFields& Fields() override { return fields_; }
+    bool SaveFields() override;
     // Fields to controls.
     void LoadFields();
 
-    UserInterface& Ui() { return ui_; }
-    ModbusMaster& Master() { return master_; }
-    CommSettings& Settings() { return settings_; }
-    LinkFlags& Link() { return link_; }
-    Profile& Store() { return profile_; }
+    UserInterface& Ui() override { return ui_; }
+    ModbusMaster& Master() override { return master_; }
+    CommSettings& Settings() override { return settings_; }
+    LinkFlags& Link() override { return link_; }
+    Profile& Store() override { return profile_; }
 
-    // The full path of the chosen image file (File Downloader page).
-    std::string FilePath;
-
-    // Runs handler when the push button with the given id is clicked,
-    // replacing any handler it had.
-    void SetCommandHandler(int id, std::function<void()> handler);
-
-    // Every button handler and timer tick runs as an operation. A message box
-    // of an operation lets the window's timers fire, so a tick that finds an
-    // operation running must not start its own open/write/close inside it.
-    void RunOperation(const std::function<void()>& operation);
-    bool OperationRunning() const { return operation_depth_ > 0; }
+    void SetCommandHandler(int id, std::function<void()> handler) override;
+    // A message box of an operation lets the window's timers fire, hence the
+    // guard that OperationRunning reads.
+    void RunOperation(const std::function<void()>& operation) override;
+    bool OperationRunning() const override { return operation_depth_ > 0; }
     void AdoptController(std::unique_ptr<PageController> controller);
 
     void ShowPage();
@@ -119,5 +89,8 @@ class MainDialog : public QDialog {
     std::vector<std::unique_ptr<PageController>> controllers_;
     int operation_depth_ = 0;
 };
+
+// Makes every page controller of the window; each page adds its own line.
+void AttachPageControllers(MainDialog& dialog);
 
 }  // namespace fc

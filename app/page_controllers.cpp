@@ -1,8 +1,8 @@
 #include "app/main_dialog.h"
-#include "ui/page_host.h"
 #include "connection/comm_settings_page.h"
 #include "download/download_page.h"
 #include "registers/register_page.h"
+#include "ui/page_host.h"
 
 namespace fc {
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "modbus/comm_settings.h"
 #include "connection/connection.h"
+#include "modbus/comm_settings.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "modbus/comm_settings.h"
 #include "connection/connection.h"
+#include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"
 #include "sim/simulator.h"

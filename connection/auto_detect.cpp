@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <span>
 
-#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "connection/messages.h"
+#include "modbus/comm_settings.h"
 #include "modbus/frame_codec.h"
 #include "modbus/modbus_master.h"
 #include "platform/user_interface.h"

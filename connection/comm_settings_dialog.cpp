@@ -12,16 +12,16 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ui/dialog_units.h"
 #include "connection/auto_detect.h"
-#include "modbus/comm_settings.h"
 #include "connection/messages.h"
 #include "connection/port_report.h"
 #include "connection/serial_devices.h"
+#include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
 #include "platform/field_text.h"
 #include "platform/profile.h"
 #include "platform/user_interface.h"
+#include "ui/dialog_units.h"
 
 namespace fc {
 

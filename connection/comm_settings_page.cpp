@@ -1,14 +1,13 @@
 #include "connection/comm_settings_page.h"
 
-#include "app/main_dialog.h"
-#include "ui/main_dialog_template.h"
 #include "connection/comm_settings_dialog.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc {
 
-CommSettingsPage::CommSettingsPage(MainDialog& dialog) {
+CommSettingsPage::CommSettingsPage(PageHost& dialog) {
     dialog.SetCommandHandler(ids::kCommSettings, [&dialog] {
-        RunCommSettingsDialog(dialog.Master(), dialog.Store(), &dialog);
+        RunCommSettingsDialog(dialog.Master(), dialog.Store(), dialog.Window());
     });
 }
 

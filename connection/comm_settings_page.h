@@ -4,12 +4,12 @@
 
 namespace fc {
 
-class MainDialog;
+class PageHost;
 
 // The main window's "Comm Settings" button.
 class CommSettingsPage : public PageController {
   public:
-    explicit CommSettingsPage(MainDialog& dialog);
+    explicit CommSettingsPage(PageHost& dialog);
 };
 
 }  // namespace fc

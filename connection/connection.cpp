@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "modbus/comm_settings.h"
 #include "connection/messages.h"
+#include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
 #include "platform/user_interface.h"
 

@@ -4,15 +4,15 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
-#include "app/main_dialog.h"
-#include "ui/main_dialog_template.h"
-#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "download/download_progress.h"
 #include "download/image_file.h"
 #include "download/messages.h"
+#include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
+#include "platform/user_interface.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc {
 
@@ -32,7 +32,7 @@ std::optional<std::string> ChooseImageFile(const std::string& folder) {
     return files.isEmpty() ? std::string() : files.front().toStdString();
 }
 
-DownloadPage::DownloadPage(MainDialog& dialog, ImageFileChooser chooser, DownloadHooks hooks)
+DownloadPage::DownloadPage(PageHost& dialog, ImageFileChooser chooser, DownloadHooks hooks)
     : dialog_(dialog), chooser_(std::move(chooser)), hooks_(std::move(hooks)) {
     dialog_.SetCommandHandler(ids::kTestCommunication, [this] { OnTestCommunication(); });
     dialog_.SetCommandHandler(ids::kBrowse, [this] { OnBrowse(); });

@@ -4,12 +4,12 @@
 #include <optional>
 #include <string>
 
-#include "ui/page_host.h"
 #include "download/flash_download.h"
+#include "ui/page_host.h"
 
 namespace fc {
 
-class MainDialog;
+class PageHost;
 
 // Asks for the image file, starting in the given folder: the chosen path,
 // an empty path when the dialog gave none, nothing when it was cancelled.
@@ -23,7 +23,7 @@ std::optional<std::string> ChooseImageFile(const std::string& folder);
 // dialog cannot be driven from a test and the reset wait would hold it up.
 class DownloadPage : public PageController {
   public:
-    explicit DownloadPage(MainDialog& dialog, ImageFileChooser chooser = ChooseImageFile,
+    explicit DownloadPage(PageHost& dialog, ImageFileChooser chooser = ChooseImageFile,
                           DownloadHooks hooks = {});
 
     void OnTestCommunication();
@@ -35,7 +35,7 @@ class DownloadPage : public PageController {
     void SetEnabled(int id, bool enabled);
     void ShowProgressBar(bool shown);
 
-    MainDialog& dialog_;
+    PageHost& dialog_;
     ImageFileChooser chooser_;
     DownloadHooks hooks_;
 };

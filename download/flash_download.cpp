@@ -4,9 +4,9 @@
 #include <array>
 #include <thread>
 
-#include "modbus/comm_settings.h"
 #include "download/image_file.h"
 #include "download/messages.h"
+#include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
 #include "platform/user_interface.h"
 #include "platform/wall_clock.h"

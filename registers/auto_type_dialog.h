@@ -2,10 +2,10 @@
 
 #include <QDialog>
 
+#include "registers/register_types.h"
 #include "ui/control_table.h"
 #include "ui/field_exchange.h"
 #include "ui/qt_user_interface.h"
-#include "registers/register_types.h"
 
 namespace fc {
 

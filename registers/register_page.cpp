@@ -4,9 +4,9 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "app/main_dialog.h"
-#include "ui/main_dialog_template.h"
+#include "platform/user_interface.h"
 #include "registers/auto_type_dialog.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc {
 
@@ -23,17 +23,17 @@ ClockIncrease IncreaseFromIndex(int index) {
     }
 }
 
-std::unique_ptr<QTimer> WindowTimer(MainDialog& dialog, const char* name) {
-    auto timer = std::make_unique<QTimer>(&dialog);
+std::unique_ptr<QTimer> WindowTimer(PageHost& dialog, const char* name) {
+    auto timer = std::make_unique<QTimer>(dialog.Window());
     timer->setObjectName(QString::fromUtf8(name));
     return timer;
 }
 
 }  // namespace
 
-RegisterPage::RegisterPage(MainDialog& dialog)
+RegisterPage::RegisterPage(PageHost& dialog)
     : dialog_(dialog),
-      auto_type_(std::make_unique<AutoTypeDialog>(dialog.Store(), &dialog)),
+      auto_type_(std::make_unique<AutoTypeDialog>(dialog.Store(), dialog.Window())),
       clock_timer_(WindowTimer(dialog, kClockTimerName)),
       loop_timer_(WindowTimer(dialog, kLoopTimerName)) {
     // The ranges are in place before the window takes any input, and are

@@ -4,14 +4,14 @@
 #include <memory>
 #include <string>
 
-#include "ui/page_host.h"
 #include "modbus/modbus_master.h"
 #include "registers/register_operations.h"
+#include "ui/page_host.h"
 
 namespace fc {
 
 class AutoTypeDialog;
-class MainDialog;
+class PageHost;
 
 // The window's two timers (ids 1 and 2 of the window), found by these
 // object names among its children.
@@ -24,7 +24,7 @@ inline constexpr const char* kLoopTimerName = "LoopTimer";
 // register_operations'; this wires it to the controls.
 class RegisterPage : public PageController {
   public:
-    explicit RegisterPage(MainDialog& dialog);
+    explicit RegisterPage(PageHost& dialog);
     ~RegisterPage() override;
 
     // The value type for an address, from the "Register Type" buttons as
@@ -55,7 +55,7 @@ class RegisterPage : public PageController {
     void ShowTraffic(const RegisterOutcome& outcome);
     int AddressText() const;
 
-    MainDialog& dialog_;
+    PageHost& dialog_;
     // Children of the window, deleted with this controller, before the
     // window goes.
     std::unique_ptr<AutoTypeDialog> auto_type_;

@@ -5,8 +5,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 
-#include "ui/main_dialog_template.h"
 #include "platform/application_title.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc {
 

@@ -13,13 +13,13 @@
 #include <sstream>
 #include <thread>
 
-#include "ui/main_dialog_template.h"
 #include "connection/comm_settings_dialog.h"
 #include "connection/messages.h"
 #include "platform/field_text.h"
 #include "sim/simulator.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/peers/pty_peer.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc::test {
 namespace {

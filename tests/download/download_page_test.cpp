@@ -15,11 +15,10 @@
 #include <vector>
 
 #include "app/main_dialog.h"
-#include "ui/main_dialog_template.h"
-#include "modbus/comm_settings.h"
 #include "download/download_page.h"
 #include "download/download_progress.h"
 #include "download/messages.h"
+#include "modbus/comm_settings.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
@@ -27,6 +26,7 @@
 #include "platform/wall_clock.h"
 #include "tests/download/download_sim_support.h"
 #include "tests/support/temp_dir.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc::test {
 namespace {

@@ -6,9 +6,9 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "ui/main_dialog_template.h"
 #include "platform/field_text.h"
 #include "tests/gui/gui_test_support.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc::test {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "app/loader_app.h"
 #include "app/main_dialog.h"
-#include "ui/main_dialog_template.h"
 #include "platform/application_title.h"
 #include "tests/gui/gui_test_support.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc::test {
 namespace {

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/app_messages.h"
+#include "tests/gui/gui_test_support.h"
 #include "ui/dialog_units.h"
 #include "ui/main_dialog_template.h"
-#include "tests/gui/gui_test_support.h"
 
 namespace fc::test {
 namespace {

@@ -8,9 +8,9 @@
 #include <QTest>
 
 #include "app/about_dialog.h"
+#include "tests/gui/gui_test_support.h"
 #include "ui/dialog_units.h"
 #include "ui/main_dialog_template.h"
-#include "tests/gui/gui_test_support.h"
 
 namespace fc::test {
 namespace {

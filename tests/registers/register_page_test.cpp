@@ -16,7 +16,6 @@
 #include <functional>
 #include <memory>
 
-#include "ui/main_dialog_template.h"
 #include "modbus/messages.h"
 #include "platform/field_text.h"
 #include "registers/auto_type_dialog.h"
@@ -24,6 +23,7 @@
 #include "registers/register_page.h"
 #include "sim/simulator.h"
 #include "tests/gui/gui_test_support.h"
+#include "ui/main_dialog_template.h"
 
 // The register pages of the real window, offscreen, against the simulated
 // unit on a pseudo-terminal as COM 1.

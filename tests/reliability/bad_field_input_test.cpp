@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/main_dialog_template.h"
 #include "connection/comm_settings_dialog.h"
 #include "connection/messages.h"
 #include "modbus/messages.h"
@@ -17,6 +16,7 @@
 #include "registers/auto_type_dialog.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/reliability/box_answerer.h"
+#include "ui/main_dialog_template.h"
 
 // Whatever a technician may type into the edits of the window and its two
 // dialogs: the field exchange answers with its prompt or takes the value,

@@ -10,9 +10,9 @@
 #include <chrono>
 #include <string>
 
-#include "modbus/comm_settings.h"
 #include "connection/connection.h"
 #include "download/image_file.h"
+#include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
 #include "platform/scripted_user_interface.h"

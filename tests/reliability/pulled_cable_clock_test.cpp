@@ -12,13 +12,13 @@
 #include <memory>
 #include <string>
 
-#include "ui/main_dialog_template.h"
 #include "modbus/messages.h"
 #include "registers/clock_registers.h"
 #include "registers/register_page.h"
 #include "sim/simulator.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/reliability/box_answerer.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc::test {
 namespace {
