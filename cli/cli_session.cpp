@@ -7,7 +7,6 @@
 #include <ctime>
 #include <map>
 
-#include "cli/frame_trace.h"
 #include "connection/auto_detect.h"
 #include "connection/connection.h"
 #include "connection/messages.h"
@@ -15,6 +14,7 @@
 #include "download/flash_download.h"
 #include "download/image_file.h"
 #include "download/messages.h"
+#include "modbus/frame_trace.h"
 #include "platform/application_title.h"
 #include "platform/profile.h"
 #include "platform/whole_number.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/frame_trace.h"
+#include "modbus/frame_trace.h"
 
 namespace fc {
 namespace {

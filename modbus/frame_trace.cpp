@@ -1,4 +1,4 @@
-#include "cli/frame_trace.h"
+#include "modbus/frame_trace.h"
 
 #include <array>
 #include <chrono>
