@@ -9,9 +9,9 @@
 
 namespace fc {
 
-// The meaning of a frame on the wire, for the traces of every front end: unit, function, address
-// and count, the exception's name, and whether its CRC or LRC checks.
-// Request or reply is told by the direction.
+// The meaning of a frame on the wire, for the traces of every front end:
+// unit, function, address and count, the exception's name, and whether its
+// CRC or LRC checks. Request or reply is told by the direction.
 std::string DescribeFrame(Framing framing, TrafficDirection direction,
                           std::span<const uint8_t> wire);
 
