@@ -1,6 +1,7 @@
 #include "connection/port_report.h"
 
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QString>
@@ -13,6 +14,7 @@
 #include "connection/connection.h"
 #include "connection/messages.h"
 #include "modbus/modbus_master.h"
+#include "platform/regular_file.h"
 #include "platform/user_interface.h"
 
 namespace fc {
@@ -178,10 +180,17 @@ std::optional<SerialDriverState> ReadPortState(ModbusMaster& master, int port) {
     return state;
 }
 
+// A FIFO or a device named as the report would hold the window until some
+// other program opened it; only a regular file is written.
 bool WritePortReport(const std::string& path, const std::string& text) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr)
+    const int fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0)
         return false;
+    std::FILE* file = ::fdopen(fd, "w");
+    if (file == nullptr) {
+        ::close(fd);
+        return false;
+    }
     const bool written = std::fputs(text.c_str(), file) >= 0;
     return std::fclose(file) == 0 && written;
 }

@@ -151,13 +151,19 @@ TEST_F(PortReportRun, APortThatDoesNotOpenGetsAWarningNotStaleZeros) {
     }
 }
 
+// A FIFO with no reader would hold the run for good; it is no report file.
 TEST_F(PortReportRun, AFileThatCannotBeCreatedGetsAMessage) {
-    chosen = dir.File("no such folder/Config.txt");
-    GenerateFullPortReport(master, 3, Hooks());
-    EXPECT_TRUE(opened.empty());
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
-              std::string(connection_messages::kUnableToCreateReport) + "\n" + *chosen);
+    const std::string fifo = dir.File("fifo.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir.File("no such folder/Config.txt"), fifo}) {
+        chosen = path;
+        ui.messages.clear();
+        GenerateFullPortReport(master, 3, Hooks());
+        EXPECT_TRUE(opened.empty());
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text,
+                  std::string(connection_messages::kUnableToCreateReport) + "\n" + path);
+    }
 }
 
 TEST_F(PortReportRun, AnExistingFileIsReplaced) {
