@@ -14,9 +14,11 @@
 #include "download/flash_download.h"
 #include "download/image_file.h"
 #include "download/messages.h"
+#include "download/unit_contact.h"
 #include "modbus/frame_trace.h"
 #include "platform/application_title.h"
 #include "platform/profile.h"
+#include "platform/stop_request.h"
 #include "platform/whole_number.h"
 #include "registers/clock_registers.h"
 #include "registers/register_operations.h"
@@ -104,12 +106,12 @@ void CliSession::SaveIfAsked() {
     profile_.Sync();
 }
 
-int CliSession::Finish(bool success) {
+int CliSession::Finish(bool success, const char* failure) {
     ui_.FinishProgress();
     if (success)
         SaveIfAsked();
     if (options_.json) {
-        result_.Add("outcome", success ? "success" : "failed");
+        result_.Add("outcome", success ? "success" : failure);
         result_.Add("messages", ui_.Messages());
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
         result_.Add("seconds", elapsed.count());
@@ -122,13 +124,24 @@ int CliSession::RegisterOrDefault(const std::optional<int>& given, int fallback)
     return given.value_or(fallback);
 }
 
-// Over a serial line Connect only opens the port, so the unit is asked for
-// its probe register here: a test that never spoke to the unit proves nothing.
+// Over a serial line Connect only opens the port, so the unit is asked here:
+// a test that never spoke to the unit proves nothing. A unit found in its
+// loader is reported as such, and fails the test: its application is not
+// there to answer.
 int CliSession::Test() {
-    const bool ok = WithRegisterConnection(master_, [this] {
-        int ignored = 0;
-        return master_.ReadRegister16(kProbeRegister, ignored) != 0;
-    });
+    UnitContact contact;
+    const UnitProbe probe = [&contact](ModbusMaster& m) { return ProbeUnitOrLoader(m, &contact); };
+    {
+        KeptSettings kept(settings_);
+        bool answered = Connect(master_, probe);
+        links_.LinkState = answered ? kLinkUp : kLinkDown;
+        if (answered && !settings_.UseIP)
+            answered = probe(master_);
+        Disconnect(master_);
+    }
+    const bool ok = contact.found == UnitFound::Application;
+    if (contact.found == UnitFound::Loader)
+        result_.Add("loader_version", contact.loader_version);
     if (ok && !options_.json)
         std::printf("The unit answered.\n");
     return Finish(ok);
@@ -187,13 +200,16 @@ int CliSession::Detect() {
     return Finish(found);
 }
 
-// As the window's Start Download does it once confirmed: Retry 10 for the
-// run, LinkState 3, both put back afterwards whatever happened.
+// As the window's Start Download does it once confirmed. SIGINT, SIGTERM and
+// SIGHUP do not end the process mid-frame: they ask the run to stop between
+// two requests, and the run then says what it left behind.
 int CliSession::Download() {
+    namespace m = download_messages;
     const std::string& image = options_.arguments.front();
-    if (!ImageFileOpens(image)) {
-        ui_.ShowMessage({download_messages::kUnableToOpenSelectedFile, "", MessageButtons::Ok,
-                         MessageIcon::None});
+    const ImageVerdict verdict = JudgeImage(image);
+    if (verdict != ImageVerdict::Fine) {
+        ui_.ShowMessage({ImageVerdictText(verdict, m::kUnableToOpenSelectedFile), "",
+                         MessageButtons::Ok, MessageIcon::None});
         return kExitUsage;
     }
     if (!options_.yes) {
@@ -203,25 +219,32 @@ int CliSession::Download() {
                          "without a terminal to confirm on\n");
             return kExitUsage;
         }
-        const MessageBox confirm{download_messages::kConfirmDownload,
-                                 download_messages::kConfirmCaption, MessageButtons::YesNo,
+        const MessageBox confirm{m::kConfirmDownload, m::kConfirmCaption, MessageButtons::YesNo,
                                  MessageIcon::Warning};
         if (ui_.ShowMessage(confirm) != MessageAnswer::Yes)
             return kExitUsage;
     }
-    const int kept_link_state = links_.LinkState;
-    const int16_t kept_retry = settings_.Retry;
-    settings_.Retry = 10;
-    const bool completed = RunDownloadSession(master_, image, {});
-    if (!completed) {
-        ui_.ShowMessage({download_messages::kUnableToFinishDownload,
-                         download_messages::kErrorCaption, MessageButtons::Ok, MessageIcon::None});
-    }
-    Disconnect(master_);
-    links_.LinkState = kept_link_state;
-    settings_.Retry = kept_retry;
     result_.Add("image", image);
-    return Finish(completed);
+    DownloadOutcome outcome;
+    {
+        const StopSignals signals;
+        DownloadHooks hooks;
+        hooks.stop = &ProcessStopRequest();
+        outcome = RunDownloadSession(master_, image, hooks);
+    }
+    switch (outcome.result) {
+        case DownloadResult::Completed:
+            return Finish(true);
+        case DownloadResult::Failed:
+            ui_.ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption,
+                             MessageButtons::Ok, MessageIcon::None});
+            return Finish(false);
+        case DownloadResult::Interrupted:
+            break;
+    }
+    ui_.ShowMessage({InterruptionText(outcome.unit), "", MessageButtons::Ok, MessageIcon::None});
+    Finish(false, "interrupted");
+    return ExitStatusForSignal(outcome.signal);
 }
 
 int CliSession::Report() {

@@ -38,7 +38,8 @@ class CliSession {
     FloatLayout Layout() const;
     int ReportValue(const RegisterOutcome& outcome, RegisterType type);
 
-    int Finish(bool success);
+    // The outcome as --json names it: "success", or the failure's name.
+    int Finish(bool success, const char* failure = "failed");
     void SaveIfAsked();
     PortResolver Resolver() const;
     // The framing the live settings select (ASCII takes precedence over TCP).

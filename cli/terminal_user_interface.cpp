@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "download/download_progress.h"
+#include "platform/stop_request.h"
 
 namespace fc {
 
@@ -36,7 +37,9 @@ MessageAnswer TerminalUserInterface::ShowMessage(const MessageBox& box) {
     std::fflush(out_);
     switch (box.buttons) {
         case MessageButtons::RetryCancel:
-            if (interactive_ && Ask("[r]etry or [c]ancel? ", "rc") == 'r')
+            // Whoever asked the run to stop has answered already.
+            if (interactive_ && !ProcessStopRequest().Raised() &&
+                Ask("[r]etry or [c]ancel? ", "rc") == 'r')
                 return MessageAnswer::Retry;
             return MessageAnswer::Cancel;
         case MessageButtons::YesNo:

@@ -39,7 +39,7 @@ bool ConnectSerial(ModbusMaster& master) {
     return false;
 }
 
-bool ConnectIp(ModbusMaster& master) {
+bool ConnectIp(ModbusMaster& master, const UnitProbe& probe) {
     LinkFlags& links = master.Links();
     if (!master.ConnectSocket() && !IsConnectInProgress(master.Socket.LastError())) {
         master.CloseSocket();
@@ -49,8 +49,8 @@ bool ConnectIp(ModbusMaster& master) {
     }
     links.LinkOpen = 1;
     links.LinkState = kLinkUp;
-    uint8_t probe[2];
-    if (master.ReadRegisterBlock(kProbeRegister, probe, 1))
+    uint8_t value[2];
+    if (probe ? probe(master) : master.ReadRegisterBlock(kProbeRegister, value, 1) != 0)
         return true;
     // The connection stays until Disconnect.
     links.LinkOpen = 0;
@@ -81,8 +81,8 @@ void SetSerialMode(CommSettings& settings, int mode) {
     }
 }
 
-bool Connect(ModbusMaster& master) {
-    const bool result = master.Settings().UseIP ? ConnectIp(master) : ConnectSerial(master);
+bool Connect(ModbusMaster& master, const UnitProbe& probe) {
+    const bool result = master.Settings().UseIP ? ConnectIp(master, probe) : ConnectSerial(master);
     master.OpenState = result ? 1 : 0;
     return result;
 }

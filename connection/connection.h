@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace fc {
 
 class ModbusMaster;
@@ -19,10 +21,15 @@ struct ReopenBound {
 // parity and 8 data bits; ASCII keeps what is set.
 void SetSerialMode(CommSettings& settings, int mode);
 
+// How Connect asks the unit over TCP whether it answers, once the socket is
+// up. The default reads the probe register; the download asks in its own
+// way, because a unit left in its loader answers at other settings.
+using UnitProbe = std::function<bool(ModbusMaster&)>;
+
 // Opens what the live settings describe and checks that the unit answers
 // (serial: only when the port was already open). Shows the connection error
 // box on failure. Sets OpenState to the result.
-bool Connect(ModbusMaster& master);
+bool Connect(ModbusMaster& master, const UnitProbe& probe = {});
 // Opens ComPort with the live line settings and sets the 20 ms read
 // time-outs; the port is left closed or half-configured on failure, so the
 // caller closes it.

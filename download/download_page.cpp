@@ -8,6 +8,7 @@
 #include "download/download_progress.h"
 #include "download/image_file.h"
 #include "download/messages.h"
+#include "download/unit_contact.h"
 #include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
@@ -47,9 +48,13 @@ void DownloadPage::ShowProgressBar(bool shown) {
     dialog_.Control(ids::kProgressBar)->setVisible(shown);
 }
 
+// Over TCP the test asks the unit, and a unit left in its loader answers
+// only there: it is told about and passes, so Start Download can recover it.
+// The loader's settings are for that download; the user's are live again.
 void DownloadPage::OnTestCommunication() {
     ModbusMaster& master = dialog_.Master();
-    if (Connect(master)) {
+    KeptSettings kept(dialog_.Settings());
+    if (Connect(master, [](ModbusMaster& m) { return ProbeUnitOrLoader(m); })) {
         dialog_.Link().LinkState = kLinkUp;
         SetEnabled(ids::kTestCommunication, false);
         SetEnabled(ids::kBrowse, true);
@@ -90,15 +95,13 @@ void DownloadPage::CheckImageSelected() {
 
 void DownloadPage::OnStartDownload() {
     WaitCursor cursor(dialog_.Ui());
-    CommSettings& settings = dialog_.Settings();
-    LinkFlags& link = dialog_.Link();
-    const int kept_link_state = link.LinkState;
-    const int16_t kept_retry = settings.Retry;
     // A field that does not parse has no bearing on the download.
     (void)dialog_.SaveFields();
-    if (!ImageFileOpens(dialog_.FilePath)) {
-        dialog_.Ui().ShowMessage(
-            {m::kUnableToOpenSelectedFile, "", MessageButtons::Ok, MessageIcon::None});
+    // The image is judged before anything is asked or sent.
+    const ImageVerdict verdict = JudgeImage(dialog_.FilePath);
+    if (verdict != ImageVerdict::Fine) {
+        dialog_.Ui().ShowMessage({ImageVerdictText(verdict, m::kUnableToOpenSelectedFile), "",
+                                  MessageButtons::Ok, MessageIcon::None});
         return;
     }
     const MessageBox confirm{m::kConfirmDownload, m::kConfirmCaption, MessageButtons::YesNo,
@@ -108,22 +111,20 @@ void DownloadPage::OnStartDownload() {
 
     SetEnabled(ids::kStartDownload, false);
     SetEnabled(ids::kStartOver, false);
-    // A download rides out the unit's resets; more attempts than the user
-    // would want for a single read.
-    settings.Retry = 10;
-    const bool completed = RunDownloadSession(dialog_.Master(), dialog_.FilePath, hooks_,
-                                              [this] { ShowProgressBar(true); });
-    SetEnabled(ids::kStartDownload, true);
+    const DownloadOutcome outcome = RunDownloadSession(dialog_.Master(), dialog_.FilePath, hooks_,
+                                                       [this] { ShowProgressBar(true); });
+    const bool completed = outcome.result == DownloadResult::Completed;
+    SetEnabled(ids::kStartDownload, !completed);
     SetEnabled(ids::kStartOver, true);
-    if (completed)
-        SetEnabled(ids::kStartDownload, false);
-    else
-        dialog_.Ui().ShowMessage(
-            {m::kUnableToFinishDownload, m::kErrorCaption, MessageButtons::Ok, MessageIcon::None});
+    if (!completed) {
+        // The status line must not go on saying that bytes are being sent.
+        dialog_.Ui().SetStatusText(outcome.unit == UnitMode::Application
+                                       ? m::kStatusDownloadFailed
+                                       : m::kStatusFailedInDownloadMode);
+        dialog_.Ui().ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption,
+                                  MessageButtons::Ok, MessageIcon::None});
+    }
     ShowProgressBar(false);
-    Disconnect(dialog_.Master());
-    link.LinkState = kept_link_state;
-    settings.Retry = kept_retry;
 }
 
 }  // namespace fc

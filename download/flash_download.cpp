@@ -6,8 +6,10 @@
 
 #include "download/image_file.h"
 #include "download/messages.h"
+#include "download/unit_contact.h"
 #include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
+#include "platform/stop_request.h"
 #include "platform/user_interface.h"
 #include "platform/wall_clock.h"
 
@@ -49,24 +51,51 @@ void FlashDownload::PumpPaintMessages() {
     master_.Ui().PumpPaintMessages();
 }
 
+// A stopped run says nothing of the failures its stop caused: the caller
+// tells what the stop left.
 bool FlashDownload::Fail(const char* text) {
-    master_.Ui().ShowMessage({text, "", MessageButtons::Ok, MessageIcon::None});
+    if (!stopped_)
+        master_.Ui().ShowMessage({text, "", MessageButtons::Ok, MessageIcon::None});
     return false;
 }
 
+bool FlashDownload::Continue() {
+    PumpPaintMessages();
+    if (hooks_.stop != nullptr && hooks_.stop->Raised())
+        stopped_ = true;
+    return !stopped_;
+}
+
 bool FlashDownload::RunDownload() {
-    // An image the loader cannot number is refused while the unit still runs
-    // its application: nothing is sent for it, not even the first read. A
-    // file that cannot be opened here is left to the open after entering
-    // download mode, which reports it.
-    if (!ImageFitsTheLoader())
-        return Fail(m::kImageTooLarge);
+    if (!ImageIsSound())
+        return false;
     uint8_t probe[2] = {};
-    if (!master_.ReadRegisterBlock(kLoaderVersionRegister, probe, 1))
+    if (!master_.ReadRegisterBlock(kLoaderVersionRegister, probe, 1) || !Continue())
         return false;
     int loader_version = 0;
     if (!EnterDownloadMode(loader_version))
         return Fail(m::kUnableToPlaceInDownloadMode);
+    return RunInLoader(loader_version);
+}
+
+bool FlashDownload::RecoverDownload(int loader_version) {
+    if (!ImageIsSound())
+        return false;
+    unit_mode_ = UnitMode::InLoader;
+    return RunInLoader(loader_version);
+}
+
+// An image that would fail the transfer is refused while the unit still runs
+// its application: nothing is sent for it, not even the first read, and no
+// unit is left in its loader for the sake of a file that was never sound.
+bool FlashDownload::ImageIsSound() {
+    const ImageVerdict verdict = JudgeImage(file_path_);
+    if (verdict == ImageVerdict::Fine)
+        return true;
+    return Fail(ImageVerdictText(verdict, m::kUnableToOpenImage));
+}
+
+bool FlashDownload::RunInLoader(int loader_version) {
     if (loader_version == kLoaderVersion2) {
         master_.WriteRegister16(kLoaderSpeedRegister, kLoaderFastBaudIndex);
         SwitchLoaderSpeed(kLoaderFastBaudIndex);
@@ -83,22 +112,22 @@ bool FlashDownload::RunDownload() {
     return LeaveDownloadMode();
 }
 
-bool FlashDownload::ImageFitsTheLoader() {
-    ImageFile file;
-    return !file.Open(file_path_) || file.Length() <= kMaxImageLength;
-}
-
 // The unit answers the enter request and resets into its loader, which
 // listens at its own fixed settings; the version it reports decides the rest.
 bool FlashDownload::EnterDownloadMode(int& loader_version) {
     master_.Ui().SetStatusText(m::kSettingDownloadMode);
     master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
+    // Whatever the reply, the unit may have taken the request.
+    unit_mode_ = UnitMode::MaybeInLoader;
     loader_version = 0;
     PumpPaintMessages();
     ClosePort(master_);
     ApplyLoaderSettings(master_.Settings());
     ReestablishLink();
-    return master_.ReadRegister16(kLoaderVersionRegister, loader_version) && loader_version != 0;
+    if (!master_.ReadRegister16(kLoaderVersionRegister, loader_version) || loader_version == 0)
+        return false;
+    unit_mode_ = UnitMode::InLoader;
+    return true;
 }
 
 void FlashDownload::SwitchLoaderSpeed(int baud_index) {
@@ -120,15 +149,16 @@ bool FlashDownload::Transfer(int loader_version) {
         return Fail(m::kUnableToOpenImage);
     file_length_ = file.Length();
     // The early check saw the file before the unit was switched; it may have
-    // grown since.
-    if (file_length_ % kSectorSize != 0 || file_length_ > kMaxImageLength)
+    // changed since.
+    if (file_length_ == 0 || file_length_ % kSectorSize != 0 || file_length_ > kMaxImageLength)
         return Fail(m::kNotTheRightSize);
     sector_count_ = static_cast<int>(file_length_ / kSectorSize);
     master_.Ui().SetProgressRange(0, sector_count_);
     start_second_ = hooks_.clock();
     std::array<uint8_t, kSectorSize> data{};
     for (int sector = 0; sector < sector_count_; ++sector) {
-        PumpPaintMessages();
+        if (!Continue())
+            return false;
         master_.Ui().SetProgressPosition(sector);
         if (!file.ReadSector(data))
             return Fail(m::kFileReadError);
@@ -143,6 +173,7 @@ bool FlashDownload::Transfer(int loader_version) {
 bool FlashDownload::LeaveDownloadMode() {
     if (!master_.WriteRegister16(kLoaderVersionRegister, kLeaveDownloadMode))
         return Fail(m::kUnableToExitDownloadMode);
+    unit_mode_ = UnitMode::Application;
     master_.Ui().SetStatusText(m::kBeingReset);
     hooks_.wait(kResetWait);
     master_.Ui().SetStatusText("");
@@ -167,7 +198,8 @@ bool FlashDownload::WriteSectorData(std::span<const uint8_t, kSectorSize> data,
                                     int block_registers) {
     for (int first = 0; first < kSectorRegisters; first += block_registers) {
         const int count = std::min(block_registers, kSectorRegisters - first);
-        PumpPaintMessages();
+        if (!Continue())
+            return false;
         if (!master_.WriteRegisterBlock(kSectorBufferRegister + first, data.data() + 2 * first,
                                         count))
             return false;
@@ -194,7 +226,8 @@ bool FlashDownload::RequestFlashWrite(uint16_t sector, int loader_version) {
 bool FlashDownload::AwaitFlashWrite() {
     int status = kFlashBusy;
     for (int polls = 0; status == kFlashBusy && polls < kMaxStatusPolls; ++polls) {
-        PumpPaintMessages();
+        if (!Continue())
+            return false;
         if (!master_.ReadRegister16(kFlashCommandRegister, status))
             return Fail(m::kErrorWaitingForFlashWrite);
     }
@@ -225,22 +258,95 @@ void FlashDownload::ShowProgress(int sectors_done) {
         ui.SetProgressText(kTimeLeftText, *texts->left);
 }
 
-bool RunDownloadSession(ModbusMaster& master, const std::string& file_path,
-                        const DownloadHooks& hooks, const std::function<void()>& link_up) {
-    (void)Connect(master);
-    master.Links().LinkState = kLinkDownloading;
-    if (link_up)
-        link_up();
-    int ignored = 0;
-    if (!master.ReadRegister16(kLoaderVersionRegister, ignored)) {
-        master.Ui().ShowMessage(
-            {download_messages::kUnableToCommunicate, "", MessageButtons::Ok, MessageIcon::None});
-        return false;
+namespace {
+
+void Tell(ModbusMaster& master, const char* text, MessageIcon icon = MessageIcon::None) {
+    master.Ui().ShowMessage({text, "", MessageButtons::Ok, icon});
+}
+
+DownloadOutcome ContactAndDownload(ModbusMaster& master, const std::string& file_path,
+                                   const DownloadHooks& hooks) {
+    DownloadOutcome outcome;
+    const auto interrupted = [&](UnitMode unit) {
+        outcome.result = DownloadResult::Interrupted;
+        outcome.unit = unit;
+        outcome.signal = hooks.stop->Signal();
+        return outcome;
+    };
+    // The first contact runs at the user's Retry: it is one read, and the
+    // loader search must not wait behind a series meant for the resets.
+    const UnitContact contact = ContactUnit(master, hooks.stop);
+    outcome.recovered = contact.found == UnitFound::Loader;
+    const UnitMode found_in = outcome.recovered ? UnitMode::InLoader : UnitMode::Application;
+    if (hooks.stop != nullptr && hooks.stop->Raised())
+        return interrupted(found_in);
+    if (contact.found == UnitFound::Nothing) {
+        Tell(master, download_messages::kUnableToCommunicate);
+        return outcome;
     }
+    master.Settings().Retry = kDownloadRetry;
     FlashDownload download(master, file_path, hooks);
-    const bool completed = download.RunDownload();
-    ClosePort(master);
-    return completed;
+    bool completed = false;
+    if (outcome.recovered) {
+        Tell(master, download_messages::kAlreadyInDownloadMode, MessageIcon::Information);
+        completed = download.RecoverDownload(contact.loader_version);
+    } else {
+        completed = download.RunDownload();
+    }
+    if (download.Stopped())
+        return interrupted(download.LeftUnitIn());
+    outcome.result = completed ? DownloadResult::Completed : DownloadResult::Failed;
+    outcome.unit = download.LeftUnitIn();
+    return outcome;
+}
+
+const char* LeftInLoaderNote(UnitMode unit) {
+    switch (unit) {
+        case UnitMode::InLoader:
+            return download_messages::kLeftInDownloadMode;
+        case UnitMode::MaybeInLoader:
+            return download_messages::kMaybeLeftInDownloadMode;
+        case UnitMode::Application:
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+DownloadOutcome RunDownloadSession(ModbusMaster& master, const std::string& file_path,
+                                   const DownloadHooks& hooks,
+                                   const std::function<void()>& link_up) {
+    LinkFlags& links = master.Links();
+    const int kept_link_state = links.LinkState;
+    DownloadOutcome outcome;
+    {
+        KeptSettings kept(master.Settings());
+        // Only the link: the contact that follows asks the unit, at its own
+        // settings or at its loader's.
+        (void)Connect(master, [](ModbusMaster&) { return true; });
+        links.LinkState = kLinkDownloading;
+        if (link_up)
+            link_up();
+        outcome = ContactAndDownload(master, file_path, hooks);
+        ClosePort(master);
+        Disconnect(master);
+    }
+    links.LinkState = kept_link_state;
+    return outcome;
+}
+
+std::string DownloadFailureText(UnitMode unit) {
+    std::string text = download_messages::kUnableToFinishDownload;
+    if (const char* note = LeftInLoaderNote(unit))
+        text += std::string("\n\n") + note;
+    return text;
+}
+
+std::string InterruptionText(UnitMode unit) {
+    const char* note = LeftInLoaderNote(unit);
+    return std::string(download_messages::kDownloadInterrupted) + " " +
+           (note != nullptr ? note : download_messages::kNotSwitched);
 }
 
 }  // namespace fc

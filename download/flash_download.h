@@ -12,6 +12,7 @@
 namespace fc {
 
 class ModbusMaster;
+class StopRequest;
 struct CommSettings;
 
 // The loader's registers (16-bit holding registers).
@@ -41,6 +42,10 @@ inline constexpr int kLoaderSlowBaudIndex = 3;
 
 inline constexpr std::chrono::milliseconds kResetWait{5000};
 
+// Attempts of each request during a run, which rides out the unit's resets:
+// more than a user would want for a single read.
+inline constexpr int kDownloadRetry = 10;
+
 // What a run takes from its surroundings, replaceable where a test or a
 // benchmark must not wait on the real thing.
 struct DownloadHooks {
@@ -50,7 +55,15 @@ struct DownloadHooks {
     // Whole seconds of the wall clock, for the progress texts.
     std::function<int64_t()> clock;
     ReopenBound reopen;
+    // Checked between requests; once raised, the run ends there without a
+    // failure message of its own (the caller says what the stop left). None:
+    // the run cannot be stopped, as in the window.
+    const StopRequest* stop = nullptr;
 };
+
+// Where a run has left the unit: running its application, in download mode,
+// or asked to enter it without its loader having answered yet.
+enum class UnitMode { Application, MaybeInLoader, InLoader };
 
 // The serial settings the loader answers under, set in memory only: the
 // profile keeps the user's own.
@@ -68,15 +81,27 @@ class FlashDownload {
     // leave download mode. Every early stop has shown its message already.
     // The link must be open and the unit must have answered a probe.
     bool RunDownload();
+    // The same run for a unit found in its loader (at the live settings):
+    // entering download mode is left out, the rest is as in RunDownload,
+    // from the loader's speed change on.
+    bool RecoverDownload(int loader_version);
     // True when the loader reported the sector written; otherwise the
     // failure's message has been shown.
     bool WriteSector(std::span<const uint8_t, kSectorSize> data, uint16_t sector,
                      int loader_version);
     void PumpPaintMessages();
 
+    UnitMode LeftUnitIn() const { return unit_mode_; }
+    // True when the run ended on a stop request.
+    bool Stopped() const { return stopped_; }
+
   private:
-    bool ImageFitsTheLoader();
+    bool ImageIsSound();
     bool EnterDownloadMode(int& loader_version);
+    bool RunInLoader(int loader_version);
+    // Between two requests: the window repaints, and a stop asked for since
+    // the last request ends the run here.
+    bool Continue();
     void SwitchLoaderSpeed(int baud_index);
     void ReestablishLink();
     bool Transfer(int loader_version);
@@ -93,14 +118,34 @@ class FlashDownload {
     int sector_count_ = 0;
     int64_t file_length_ = 0;
     int64_t start_second_ = 0;
+    UnitMode unit_mode_ = UnitMode::Application;
+    bool stopped_ = false;
 };
 
-// The run behind the Start Download button, once the user has confirmed it:
-// Connect (its result shows in the read that follows), LinkState 3 for the
-// run, a first read of 2649 ("Unable to communicate." when the unit is
-// silent), the download, and ClosePort. `link_up` runs once LinkState is 3.
-// The caller keeps and restores Retry and LinkState and disconnects.
-bool RunDownloadSession(ModbusMaster& master, const std::string& file_path,
-                        const DownloadHooks& hooks, const std::function<void()>& link_up = {});
+enum class DownloadResult { Completed, Failed, Interrupted };
+
+struct DownloadOutcome {
+    DownloadResult result = DownloadResult::Failed;
+    UnitMode unit = UnitMode::Application;  // where the run left the unit
+    bool recovered = false;                 // the unit was found in its loader
+    int signal = 0;                         // what stopped an interrupted run
+};
+
+// The run behind the Start Download button once the user has confirmed it,
+// and behind the command line's download: Connect (its result shows in the
+// contact that follows), LinkState 3 for the run (`link_up` runs then), the
+// first contact, which finds a unit left in its loader as well
+// ("Unable to communicate." when nothing answers), Retry 10, the download,
+// ClosePort and Disconnect. Afterwards the user's own settings and link
+// state are live again, whatever happened.
+DownloadOutcome RunDownloadSession(ModbusMaster& master, const std::string& file_path,
+                                   const DownloadHooks& hooks,
+                                   const std::function<void()>& link_up = {});
+
+// "Unable to finish Download", with what the run left the unit in and the way
+// back when that is download mode.
+std::string DownloadFailureText(UnitMode unit);
+// What an interrupted run says: the stop, and the state it left the unit in.
+std::string InterruptionText(UnitMode unit);
 
 }  // namespace fc

@@ -6,6 +6,9 @@
 
 #include <cerrno>
 
+#include "download/messages.h"
+#include "platform/regular_file.h"
+
 namespace fc {
 
 ImageFile::~ImageFile() {
@@ -16,11 +19,11 @@ ImageFile::~ImageFile() {
 bool ImageFile::Open(const std::string& path) {
     if (fd_ >= 0 || path.empty())
         return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0)
         return false;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
         ::close(fd);
         return false;
     }
@@ -45,6 +48,36 @@ bool ImageFile::ReadSector(std::span<uint8_t, kSectorSize> sector) {
 bool ImageFileOpens(const std::string& path) {
     ImageFile file;
     return file.Open(path);
+}
+
+ImageVerdict JudgeImage(const std::string& path) {
+    ImageFile file;
+    if (!file.Open(path))
+        return ImageVerdict::CannotOpen;
+    if (file.Length() == 0)
+        return ImageVerdict::Empty;
+    if (file.Length() % kSectorSize != 0)
+        return ImageVerdict::NotWholeSectors;
+    if (file.Length() > kMaxImageLength)
+        return ImageVerdict::TooLarge;
+    return ImageVerdict::Fine;
+}
+
+const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open) {
+    namespace m = download_messages;
+    switch (verdict) {
+        case ImageVerdict::Fine:
+            return "";
+        case ImageVerdict::CannotOpen:
+            return cannot_open;
+        case ImageVerdict::Empty:
+            return m::kImageEmpty;
+        case ImageVerdict::NotWholeSectors:
+            return m::kNotTheRightSize;
+        case ImageVerdict::TooLarge:
+            return m::kImageTooLarge;
+    }
+    return cannot_open;
 }
 
 }  // namespace fc

@@ -14,8 +14,8 @@ inline constexpr int kMaxImageSectors = 65535;
 inline constexpr int64_t kMaxImageLength = int64_t{kMaxImageSectors} * kSectorSize;
 
 // A firmware image opened for reading: raw bytes, read a sector at a time.
-// Only a regular file counts as an image; a folder or a device node is a
-// file that cannot be opened.
+// Only a regular file counts as an image; a folder, a FIFO or a device node
+// is a file that cannot be opened.
 class ImageFile {
   public:
     ImageFile() = default;
@@ -35,5 +35,17 @@ class ImageFile {
 
 // Whether the path names an image file that can be opened for reading.
 bool ImageFileOpens(const std::string& path);
+
+// What an image file is found to be before the unit is touched.
+enum class ImageVerdict { Fine, CannotOpen, Empty, NotWholeSectors, TooLarge };
+
+// Judges the file by opening it (never blocking, see OpenRegularFile) and by
+// its length: a regular file of one or more whole 1024-byte sectors, no more
+// than the loader can number.
+ImageVerdict JudgeImage(const std::string& path);
+
+// The message for a verdict other than Fine; a file that cannot be opened
+// gets cannot_open, which differs between the page and the flash exchange.
+const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open);
 
 }  // namespace fc

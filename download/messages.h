@@ -16,6 +16,7 @@ inline constexpr const char* kUnableToPlaceInDownloadMode =
     "Unable to place the Ovra in download mode.";
 inline constexpr const char* kUnableToOpenImage = "Unable to open the image file.";
 inline constexpr const char* kNotTheRightSize = "The specified file is not the right size.";
+inline constexpr const char* kImageEmpty = "The specified file is empty.";
 inline constexpr const char* kFileReadError = "File read error";
 inline constexpr const char* kErrorWritingSectorData = "Communications error writing sector data.";
 inline constexpr const char* kErrorWritingSectorNumber =
@@ -31,6 +32,29 @@ inline constexpr const char* kUnexpectedFlashResponse = "Unexpected response aft
 inline constexpr const char* kUnableToExitDownloadMode =
     "Communications error: unable to exit download mode.";
 inline constexpr const char* kDownloadCompleted = "Download completed successfully.";
+
+// A unit left in its loader by an earlier run, found again.
+inline constexpr const char* kLookingForLoader =
+    "No answer at the configured settings; looking for the unit's loader...";
+inline constexpr const char* kAlreadyInDownloadMode =
+    "The unit is already in download mode; the download starts again from the first sector.";
+inline constexpr const char* kFoundInDownloadMode =
+    "The unit is in download mode: its application is incomplete. Running the download again "
+    "recovers it.";
+
+// What a run that ended early leaves the unit in.
+inline constexpr const char* kLeftInDownloadMode =
+    "The unit is in download mode and its application is incomplete. Run the same download "
+    "again to recover it.";
+inline constexpr const char* kMaybeLeftInDownloadMode =
+    "The unit may be in download mode, with its application incomplete. Run the same download "
+    "again to recover it.";
+inline constexpr const char* kDownloadInterrupted = "Download interrupted.";
+inline constexpr const char* kNotSwitched =
+    "The unit was not switched to download mode; its application runs as before.";
+inline constexpr const char* kStatusDownloadFailed = "Download failed.";
+inline constexpr const char* kStatusFailedInDownloadMode =
+    "Download failed: the unit is left in download mode.";
 
 // The File Downloader page.
 inline constexpr const char* kNoFileNameSelected = "No file name selected";

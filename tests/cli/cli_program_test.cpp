@@ -4,11 +4,15 @@
 
 #include <fcntl.h>
 
+#include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "download/messages.h"
 #include "sim/simulator.h"
 #include "tests/download/download_sim_support.h"
 #include "tests/support/temp_dir.h"
@@ -35,7 +39,9 @@ class CliProgramTest : public ::testing::Test {
   protected:
     TempDir dir_;
 
-    CliRun Run(const std::vector<std::string>& arguments) {
+    // `meanwhile` runs in the test while the child does, with its pid.
+    CliRun Run(const std::vector<std::string>& arguments,
+               const std::function<void(pid_t)>& meanwhile = {}) {
         const std::string out = dir_.File("out.txt");
         const std::string err = dir_.File("err.txt");
         const pid_t pid = fork();
@@ -52,6 +58,8 @@ class CliProgramTest : public ::testing::Test {
             execv(FCLOADER_CLI_PATH, argv.data());
             _exit(127);
         }
+        if (meanwhile)
+            meanwhile(pid);
         int status = 0;
         waitpid(pid, &status, 0);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
@@ -187,16 +195,98 @@ TEST_F(CliProgramTest, DownloadNeedsYesWithoutATerminalAndFlashesTheImage) {
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_TRUE(unit.Requests().empty()) << "nothing may be sent unconfirmed";
 
-    run = Run(With(tcp, {"download", dir_.File("missing.img"), "--yes"}));
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.err.find("Unable to Open the selected file"), std::string::npos);
+    // Judged before the unit is touched; a FIFO without a writer does not hang.
+    const std::string fifo = dir_.File("fifo.img");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& bad :
+         {dir_.File("missing.img"), fifo, WriteFile(dir_.File("empty.img"), {})}) {
+        run = Run(With(tcp, {"download", bad, "--yes"}));
+        EXPECT_EQ(run.exit_code, 2) << bad;
+        EXPECT_TRUE(unit.Requests().empty()) << bad;
+    }
+    EXPECT_NE(run.err.find(download_messages::kImageEmpty), std::string::npos) << run.err;
 
     run = Run(With(tcp, {"download", path, "--yes", "--json"}));
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_NE(run.err.find("Download completed successfully."), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("\"outcome\":\"success\""), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find(download_messages::kAlreadyInDownloadMode), std::string::npos);
     EXPECT_EQ(unit.FlashImage(), image);
 }
+
+// A download stopped by a signal at sector 3, then the same command again.
+struct InterruptCase {
+    const char* name;
+    Route route;
+    int loader_version;
+    int signal;
+};
+
+class InterruptedDownload : public CliProgramTest,
+                            public ::testing::WithParamInterface<InterruptCase> {};
+
+TEST_P(InterruptedDownload, TheSameCommandRecoversTheUnit) {
+    const InterruptCase& c = GetParam();
+    sim::SimulatorOptions options = UnitOn(c.route, c.loader_version);
+    std::string error;
+    // The third sector's number is answered late, so the signal comes mid-run.
+    const auto late = sim::ParseFault("delay=1500,fn=16,addr=2651,once=3", &error);
+    ASSERT_TRUE(late) << error;
+    options.faults.push_back(*late);
+    sim::Simulator unit(options);
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    const std::vector<uint8_t> image = TestImage(6);
+    std::vector<std::string> settings = {"--unit",  "5", "--timeout", std::to_string(kTimeout),
+                                         "--retry", "0"};
+    if (c.route == Route::RtuPty)
+        settings = With(settings, {"--device", unit.PtyPath(), "--port", "1", "--baud", "19200"});
+    else
+        settings = With(settings, {"--tcp", "127.0.0.1:" + std::to_string(unit.ModbusTcpPort())});
+    const auto command =
+        With(settings, {"--save", "--yes", "download", WriteFile(dir_.File("i.img"), image)});
+
+    CliRun run = Run(command, [&](pid_t pid) {
+        const auto sector_numbers_sent = [&] {
+            int sent = 0;
+            for (const auto& request : unit.Requests())
+                sent += request.info.function == 16 && request.info.address <= 2651 &&
+                        request.info.address + request.info.count > 2651;
+            return sent;
+        };
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (sector_numbers_sent() < 3 && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, c.signal);
+    });
+    EXPECT_EQ(run.exit_code, 128 + c.signal) << run.err;
+    EXPECT_NE(run.err.find(std::string(download_messages::kDownloadInterrupted) + " " +
+                           download_messages::kLeftInDownloadMode),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(unit.InDownloadMode());
+
+    CliRun test = Run(With(settings, {"test"}));
+    EXPECT_EQ(test.exit_code, 1);
+    EXPECT_NE(test.err.find(download_messages::kFoundInDownloadMode), std::string::npos)
+        << test.err;
+
+    run = Run(command);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find(download_messages::kAlreadyInDownloadMode), std::string::npos);
+    EXPECT_EQ(unit.FlashImage(), image);
+    EXPECT_FALSE(unit.InDownloadMode());
+    // --save kept the settings of the command line, not the loader's.
+    const std::string profile = ReadAll(dir_.File("Quenta/fcloader.conf"));
+    EXPECT_NE(profile.find("UnitId=5"), std::string::npos) << profile;
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, InterruptedDownload,
+                         ::testing::Values(InterruptCase{"PtyLoader1", Route::RtuPty, 1, SIGINT},
+                                           InterruptCase{"PtyLoader2", Route::RtuPty, 2, SIGTERM},
+                                           InterruptCase{"TcpLoader1", Route::ModbusTcp, 1, SIGHUP},
+                                           InterruptCase{"TcpLoader2", Route::ModbusTcp, 2,
+                                                         SIGINT}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace fc::test

@@ -221,10 +221,8 @@ TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
     EXPECT_EQ(link_.LinkState, kLinkDown);
     EXPECT_EQ(Text(ids::kStatusLine), "");
 
-    // The loader's unit id stays in memory, as it always has; the user sets
-    // the unit's own again (Comm Settings) once it is back from its reset.
-    EXPECT_EQ(settings_.UnitId, 1);
-    settings_.UnitId = 5;
+    // The user's own settings are live again, not the loader's.
+    EXPECT_EQ(settings_.UnitId, 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
     // Only Start Over leads on; the next Browse opens where this file was.
@@ -251,7 +249,9 @@ TEST_F(DownloadPageTest, AnsweringNoLeavesEverythingAlone) {
     EXPECT_FALSE(sim_->InDownloadMode());
 }
 
-TEST_F(DownloadPageTest, FailedRunLeavesStartDownloadEnabledAndRestoresTheLink) {
+// A run that fails mid-transfer says what it left the unit in; the test
+// finds the unit in its loader and the next run recovers it.
+TEST_F(DownloadPageTest, FailedRunLeavesTheUnitInItsLoaderAndTheNextRunRecoversIt) {
     ReachFileChosen(2);
     std::string error;
     ASSERT_TRUE(sim_->AddFault("flash-failed,once=2", &error)) << error;
@@ -259,13 +259,30 @@ TEST_F(DownloadPageTest, FailedRunLeavesStartDownloadEnabledAndRestoresTheLink) 
     Click(ids::kStartDownload);
     EXPECT_EQ(answerer_.Texts(),
               (std::vector<std::string>{m::kConfirmDownload, m::kFlashWriteFailed,
-                                        m::kUnableToFinishDownload}));
+                                        DownloadFailureText(UnitMode::InLoader)}));
     ASSERT_EQ(answerer_.boxes.size(), 3u);
     EXPECT_EQ(answerer_.boxes[2].caption, m::kErrorCaption);
+    EXPECT_EQ(Text(ids::kStatusLine).toStdString(), m::kStatusFailedInDownloadMode);
     EXPECT_EQ(State(), kFailed);
     EXPECT_EQ(settings_.Retry, 2);
+    EXPECT_EQ(settings_.UnitId, 5);
     EXPECT_EQ(link_.LinkState, kLinkDown);
     EXPECT_TRUE(sim_->InDownloadMode());
+
+    answerer_.boxes.clear();
+    Click(ids::kStartOver);
+    Click(ids::kTestCommunication);
+    EXPECT_EQ(State(), kLinkTested);
+    Click(ids::kBrowse);
+    answerer_.QueueYesNo(QMessageBox::Yes);
+    Click(ids::kStartDownload);
+    EXPECT_EQ(answerer_.Texts(),
+              (std::vector<std::string>{m::kFoundInDownloadMode, m::kConfirmDownload,
+                                        m::kAlreadyInDownloadMode, m::kDownloadCompleted}));
+    EXPECT_EQ(sim_->FlashImage(), image_);
+    EXPECT_FALSE(sim_->InDownloadMode());
+    EXPECT_EQ(State(), kCompleted);
+    EXPECT_EQ(settings_.UnitId, 5);
 }
 
 TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {

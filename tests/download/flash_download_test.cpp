@@ -236,53 +236,35 @@ TEST_F(DownloadRun, NoTextChangesWhileNoSecondHasPassed) {
     EXPECT_TRUE(ui_.progress_texts.empty());
 }
 
-TEST_F(DownloadRun, EmptyImageSendsNoSectorAndSucceeds) {
+// Every image the transfer would refuse is refused while the unit still runs
+// its application: nothing is sent, not even the first read, and a FIFO
+// without a writer does not hold the run.
+TEST_F(DownloadRun, ImageIsJudgedBeforeTheUnitIsTouched) {
     StartUnit(Route::RtuPty, 1);
     OpenLink();
-    EXPECT_TRUE(Run(Image({})));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kDownloadCompleted});
-    EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 0);
-    EXPECT_EQ(CountRequests(16, kSectorBufferRegister), 0);
-    EXPECT_FALSE(sim_->InDownloadMode());
-}
-
-TEST_F(DownloadRun, OddSizedImageIsRefusedInDownloadMode) {
-    StartUnit(Route::RtuPty, 1);
-    OpenLink();
-    EXPECT_FALSE(Run(Image(std::vector<uint8_t>(1025, 0x5A))));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kNotTheRightSize});
-    EXPECT_TRUE(sim_->InDownloadMode());
-    EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 0);
-    EXPECT_TRUE(waits_.empty());
-}
-
-TEST_F(DownloadRun, MissingImageIsFoundOnlyInDownloadMode) {
-    StartUnit(Route::RtuPty, 1);
-    OpenLink();
-    EXPECT_FALSE(Run(dir_.File("missing.img")));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kUnableToOpenImage});
-    EXPECT_TRUE(sim_->InDownloadMode());
-}
-
-TEST_F(DownloadRun, AFolderIsNoImage) {
-    StartUnit(Route::ModbusTcp, 1);
-    OpenLink();
-    EXPECT_FALSE(Run(dir_.path()));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kUnableToOpenImage});
-}
-
-TEST_F(DownloadRun, ImageBeyondTheSectorNumberIsRefusedBeforeAnyRequest) {
-    StartUnit(Route::RtuPty, 1);
-    OpenLink();
-    const std::string path = dir_.File("huge.img");
-    test::WriteFile(path, {});
+    const std::string fifo = dir_.File("fifo.img");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string huge = test::WriteFile(dir_.File("huge.img"), {});
     // Sparse: 65536 sectors without the disk space.
-    ASSERT_EQ(::truncate(path.c_str(), off_t{65536} * 1024), 0);
-    EXPECT_FALSE(Run(path));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kImageTooLarge});
-    EXPECT_TRUE(sim_->Requests().empty());
-    EXPECT_FALSE(sim_->InDownloadMode());
-    EXPECT_EQ(settings_.UnitId, 5);  // the user's settings were not touched
+    ASSERT_EQ(::truncate(huge.c_str(), off_t{65536} * 1024), 0);
+    const struct {
+        std::string path;
+        const char* message;
+    } cases[] = {{test::WriteFile(dir_.File("empty.img"), {}), m::kImageEmpty},
+                 {Image(std::vector<uint8_t>(1025, 0x5A)), m::kNotTheRightSize},
+                 {dir_.File("missing.img"), m::kUnableToOpenImage},
+                 {dir_.path(), m::kUnableToOpenImage},
+                 {fifo, m::kUnableToOpenImage},
+                 {huge, m::kImageTooLarge}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        ui_.messages.clear();
+        FlashDownload download(master_, c.path, hooks_);
+        EXPECT_FALSE(download.RunDownload());
+        EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{c.message});
+        EXPECT_TRUE(sim_->Requests().empty());
+        EXPECT_EQ(settings_.UnitId, 5);  // the user's settings were not touched
+    }
 }
 
 TEST_F(DownloadRun, LoaderAnsweringVersion0StopsTheRun) {

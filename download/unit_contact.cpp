@@ -1,0 +1,151 @@
+#include "download/unit_contact.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "connection/connection.h"
+#include "download/flash_download.h"
+#include "download/messages.h"
+#include "modbus/messages.h"
+#include "modbus/modbus_master.h"
+#include "platform/stop_request.h"
+#include "platform/user_interface.h"
+
+namespace fc {
+
+namespace m = download_messages;
+
+namespace {
+
+bool Stopped(const StopRequest* stop) {
+    return stop != nullptr && stop->Raised();
+}
+
+// One request per attempt, each with the question switched off (a negative
+// Retry gives one attempt and never asks), so that a stop is seen between
+// attempts and the question comes once, after the search.
+bool QuietRead(ModbusMaster& master, int attempts, int& value, const StopRequest* stop) {
+    CommSettings& settings = master.Settings();
+    const int16_t retry = settings.Retry;
+    settings.Retry = -1;
+    bool answered = false;
+    for (int i = 0; i < attempts && !answered && !Stopped(stop); ++i)
+        answered = master.ReadRegister16(kLoaderVersionRegister, value) != 0;
+    settings.Retry = retry;
+    return answered;
+}
+
+int ParityCode(const CommSettings& settings) {
+    return settings.Parity == 1 || settings.Parity == 2 ? settings.Parity : 0;
+}
+
+// Whether a request at a reaches the unit the way one at b does.
+bool SameReach(const CommSettings& a, const CommSettings& b) {
+    if (a.UnitId != b.UnitId || a.ModbusType != b.ModbusType)
+        return false;
+    return a.UseIP ||
+           (BaudFromIndex(a.BaudRate) == BaudFromIndex(b.BaudRate) &&
+            ParityCode(a) == ParityCode(b) && a.DataBits == b.DataBits && a.StopBits == b.StopBits);
+}
+
+// Where a loader listens, less the places the first contact has asked
+// already: 9600 is where every loader starts, 38400 where version 2 stays
+// after its speed change; a TCP connection carries any speed.
+std::vector<CommSettings> LoaderPlaces(const CommSettings& user) {
+    std::vector<CommSettings> places;
+    for (const int baud_index : {kLoaderSlowBaudIndex, kLoaderFastBaudIndex}) {
+        CommSettings place = user;
+        ApplyLoaderSettings(place);
+        place.BaudRate = baud_index;
+        if (!SameReach(place, user) && (places.empty() || !SameReach(place, places.back())))
+            places.push_back(place);
+    }
+    return places;
+}
+
+// Makes settings live; a serial line is opened afresh at them.
+bool MakeLive(ModbusMaster& master, const CommSettings& settings) {
+    const int link_open = master.Links().LinkOpen;
+    master.Settings() = settings;
+    if (settings.UseIP)
+        return true;
+    ClosePort(master);
+    if (!OpenConfiguredPort(master)) {
+        master.Close();
+        return false;
+    }
+    master.OpenState = 1;
+    master.Links().LinkOpen = link_open;
+    return true;
+}
+
+// A search needs a line to search on: an open port, or a TCP connection that
+// the failed attempts could make again.
+bool LinkUsable(ModbusMaster& master) {
+    if (master.Settings().UseIP)
+        return master.Links().LinkState != kLinkDown && master.Socket.IsOpen();
+    return master.Links().LinkOpen != 0 && master.IsOpen();
+}
+
+// The transaction asks only after attempts that it could send.
+bool WouldAsk(ModbusMaster& master, int retry) {
+    if (retry < 0)
+        return false;
+    return master.Settings().UseIP ? master.Links().LinkState != kLinkDown
+                                   : master.Links().LinkOpen != 0;
+}
+
+std::optional<UnitContact> SearchLoader(ModbusMaster& master, const CommSettings& user,
+                                        const StopRequest* stop) {
+    std::optional<UnitContact> found;
+    master.Ui().SetStatusText(m::kLookingForLoader);
+    for (const CommSettings& place : LoaderPlaces(user)) {
+        int version = 0;
+        if (MakeLive(master, place) && QuietRead(master, kLoaderSearchAttempts, version, stop) &&
+            version != 0) {
+            found = UnitContact{UnitFound::Loader, version};
+            break;
+        }
+        if (Stopped(stop))
+            break;
+    }
+    if (!found)
+        MakeLive(master, user);
+    master.Ui().SetStatusText("");
+    return found;
+}
+
+}  // namespace
+
+UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop) {
+    const CommSettings user = master.Settings();
+    const int retry = std::min<int>(user.Retry, kMaxRetry);
+    for (;;) {
+        int value = 0;
+        if (QuietRead(master, std::max(retry, 0) + 1, value, stop))
+            return {value == 0 ? UnitFound::Application : UnitFound::Loader, value};
+        if (!Stopped(stop) && LinkUsable(master)) {
+            if (const auto found = SearchLoader(master, user, stop))
+                return *found;
+        }
+        if (Stopped(stop) || !WouldAsk(master, retry))
+            return {};
+        const MessageBox box{modbus_messages::kUnableToConnect, "", MessageButtons::RetryCancel,
+                             MessageIcon::Stop};
+        if (master.Ui().ShowMessage(box) != MessageAnswer::Retry)
+            return {};
+    }
+}
+
+bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact) {
+    const UnitContact found = ContactUnit(master);
+    if (contact != nullptr)
+        *contact = found;
+    if (found.found == UnitFound::Loader)
+        master.Ui().ShowMessage(
+            {m::kFoundInDownloadMode, "", MessageButtons::Ok, MessageIcon::Warning});
+    return found.found != UnitFound::Nothing;
+}
+
+}  // namespace fc
