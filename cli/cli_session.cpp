@@ -131,14 +131,11 @@ int CliSession::RegisterOrDefault(const std::optional<int>& given, int fallback)
 int CliSession::Test() {
     UnitContact contact;
     const UnitProbe probe = [&contact](ModbusMaster& m) { return ProbeUnitOrLoader(m, &contact); };
-    {
-        KeptSettings kept(settings_);
-        bool answered = Connect(master_, probe);
-        links_.LinkState = answered ? kLinkUp : kLinkDown;
-        if (answered && !settings_.UseIP)
-            answered = probe(master_);
-        Disconnect(master_);
-    }
+    bool answered = Connect(master_, probe);
+    links_.LinkState = answered ? kLinkUp : kLinkDown;
+    if (answered && !settings_.UseIP)
+        answered = probe(master_);
+    Disconnect(master_);
     const bool ok = contact.found == UnitFound::Application;
     if (contact.found == UnitFound::Loader)
         result_.Add("loader_version", contact.loader_version);
@@ -232,6 +229,7 @@ int CliSession::Download() {
         hooks.stop = &ProcessStopRequest();
         outcome = RunDownloadSession(master_, image, hooks);
     }
+    result_.Add("recovered", outcome.recovered);
     switch (outcome.result) {
         case DownloadResult::Completed:
             return Finish(true);

@@ -48,12 +48,11 @@ void DownloadPage::ShowProgressBar(bool shown) {
     dialog_.Control(ids::kProgressBar)->setVisible(shown);
 }
 
-// Over TCP the test asks the unit, and a unit left in its loader answers
-// only there: it is told about and passes, so Start Download can recover it.
-// The loader's settings are for that download; the user's are live again.
+// Over TCP the test asks the unit; a unit left in its loader answers only at
+// the loader's unit, is told about and passes, so Start Download can
+// recover it.
 void DownloadPage::OnTestCommunication() {
     ModbusMaster& master = dialog_.Master();
-    KeptSettings kept(dialog_.Settings());
     if (Connect(master, [](ModbusMaster& m) { return ProbeUnitOrLoader(m); })) {
         dialog_.Link().LinkState = kLinkUp;
         SetEnabled(ids::kTestCommunication, false);

@@ -138,13 +138,18 @@ UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop) {
     }
 }
 
+// A test only asks: the loader's settings are for the download that follows,
+// so the user's own are live again (the caller disconnects anyway).
 bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact) {
+    const CommSettings user = master.Settings();
     const UnitContact found = ContactUnit(master);
     if (contact != nullptr)
         *contact = found;
-    if (found.found == UnitFound::Loader)
+    if (found.found == UnitFound::Loader) {
+        master.Settings() = user;
         master.Ui().ShowMessage(
             {m::kFoundInDownloadMode, "", MessageButtons::Ok, MessageIcon::Warning});
+    }
     return found.found != UnitFound::Nothing;
 }
 

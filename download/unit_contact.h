@@ -41,7 +41,7 @@ UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop = nullptr)
 
 // Connect's probe for a connection test: the contact above; a unit found in
 // its loader is told about and counts as answering, so the download that
-// recovers it can be started.
+// recovers it can be started. The user's settings stay live.
 bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact = nullptr);
 
 // The live settings for the time an object lives: a download or a search

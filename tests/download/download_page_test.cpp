@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "download/messages.h"
 #include "modbus/comm_settings.h"
 #include "modbus/link_flags.h"
+#include "modbus/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
 #include "platform/user_interface_relay.h"
@@ -294,6 +296,8 @@ TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {
     ASSERT_GE(texts.size(), 3u);
     EXPECT_EQ(texts.front(), m::kConfirmDownload);
     EXPECT_EQ(texts[texts.size() - 2], m::kUnableToCommunicate);
+    // Asked once, when nothing answered at the user's settings or a loader's.
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), modbus_messages::kUnableToConnect), 1);
     EXPECT_EQ(texts.back(), m::kUnableToFinishDownload);
     EXPECT_EQ(State(), kFailed);
     EXPECT_EQ(settings_.Retry, 2);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,9 +12,11 @@
 #include "connection/connection.h"
 #include "download/flash_download.h"
 #include "download/messages.h"
+#include "download/unit_contact.h"
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"
+#include "platform/stop_request.h"
 #include "tests/download/download_sim_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -400,6 +404,82 @@ TEST_F(DownloadRun, TcpDroppedMidDownloadGivesAMessageAndTheLinkComesBack) {
     ui_.messages.clear();
     EXPECT_TRUE(Connect(master_));
     EXPECT_TRUE(ui_.messages.empty());
+    Disconnect(master_);
+}
+
+// A run stopped after its first sector leaves the unit in its loader without
+// a failure message; the next contact at the user's settings finds the loader
+// where it listens, or the unit's application when none was left.
+struct ContactCase {
+    const char* name;
+    Route route;
+    int loader_version;  // 0: no interrupted run before the contact
+    UnitFound found;
+    int16_t unit;
+    int32_t baud_index;
+};
+
+void PrintTo(const ContactCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Contact : public DownloadRun, public ::testing::WithParamInterface<ContactCase> {};
+
+TEST_P(Contact, FindsTheUnitOrTheLoaderAnInterruptedRunLeft) {
+    const ContactCase& c = GetParam();
+    StartUnit(c.route, std::max(c.loader_version, 1));
+    const CommSettings user = settings_;
+    if (c.loader_version != 0) {
+        OpenLink();
+        StopRequest stop;
+        int clock_reads = 0;
+        hooks_.stop = &stop;
+        hooks_.clock = [&] {
+            if (++clock_reads == 2)
+                stop.Raise(SIGINT);
+            return int64_t{0};
+        };
+        FlashDownload download(master_, Image(test::TestImage(3)), hooks_);
+        EXPECT_FALSE(download.RunDownload());
+        EXPECT_TRUE(download.Stopped());
+        EXPECT_EQ(download.LeftUnitIn(), UnitMode::InLoader);
+        EXPECT_TRUE(ui_.messages.empty());
+        EXPECT_EQ(CountRequests(3, kFlashCommandRegister), 1);  // sector 0's status only
+        Disconnect(master_);
+        settings_ = user;
+    }
+    // Only the link, as a download opens it: the contact asks the unit.
+    ASSERT_TRUE(Connect(master_, [](ModbusMaster&) { return true; }));
+    links_.LinkState = kLinkDownloading;
+    const UnitContact contact = ContactUnit(master_);
+    EXPECT_EQ(contact.found, c.found);
+    EXPECT_EQ(contact.loader_version, c.found == UnitFound::Loader ? c.loader_version : 0);
+    EXPECT_EQ(settings_.UnitId, c.unit);
+    EXPECT_EQ(settings_.BaudRate, c.baud_index);
+    EXPECT_TRUE(ui_.messages.empty());
+    Disconnect(master_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, Contact,
+    ::testing::Values(
+        ContactCase{"PtyApplication", Route::RtuPty, 0, UnitFound::Application, 5, 4},
+        ContactCase{"PtyLoader1", Route::RtuPty, 1, UnitFound::Loader, 1, kLoaderSlowBaudIndex},
+        ContactCase{"PtyLoader2", Route::RtuPty, 2, UnitFound::Loader, 1, kLoaderFastBaudIndex},
+        ContactCase{"TcpLoader2", Route::ModbusTcp, 2, UnitFound::Loader, 1, kLoaderSlowBaudIndex}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Nothing answers, neither the unit nor a loader: the question comes once per
+// contact, and Retry runs the whole contact again.
+TEST_F(DownloadRun, ContactWithNoAnswerAsksOnceAndRetryAsksAgain) {
+    StartUnit(Route::ModbusTcp, 1);
+    settings_.UnitId = 9;
+    ASSERT_TRUE(Connect(master_, [](ModbusMaster&) { return true; }));
+    links_.LinkState = kLinkDownloading;
+    ui_.QueueAnswer(MessageAnswer::Retry);
+    EXPECT_EQ(ContactUnit(master_).found, UnitFound::Nothing);
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>(2, modbus_messages::kUnableToConnect));
+    EXPECT_EQ(settings_.UnitId, 9);
     Disconnect(master_);
 }
 
