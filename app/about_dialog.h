@@ -10,12 +10,13 @@ namespace about_ids {
 inline constexpr int kOk = 1;
 inline constexpr int kIcon = 1200;
 inline constexpr int kVersion = 1201;
+inline constexpr int kPackageVersion = 1202;
 }  // namespace about_ids
 
 inline constexpr int kAboutDialogWidth = 101;
 inline constexpr int kAboutDialogHeight = 95;
 
-// The About box: the icon, the version line and OK; nothing else happens in it.
+// The About box: the icon, the version lines and OK; nothing else happens in it.
 class AboutDialog : public QDialog {
     Q_OBJECT
 

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "modbus/comm_settings.h"
+#include "platform/command_line.h"
 #include "platform/whole_number.h"
 
 namespace fc {
@@ -23,7 +24,7 @@ std::optional<int> ParseBounded(const std::string& text, long lo, long hi) {
 std::optional<int> IndexOf(const std::string& text, std::initializer_list<const char*> names) {
     int index = 0;
     for (const char* name : names) {
-        if (text == name)
+        if (SameChoice(text, name))
             return index;
         ++index;
     }
@@ -53,7 +54,8 @@ Setter Choice(std::optional<int> SettingsOverrides::*field,
               std::initializer_list<const char*> names) {
     std::vector<std::string> choices(names.begin(), names.end());
     return [=](CliOptions& o, const std::string& v) {
-        const auto it = std::find(choices.begin(), choices.end(), v);
+        const auto it = std::find_if(choices.begin(), choices.end(),
+                                     [&](const std::string& name) { return SameChoice(v, name); });
         if (it == choices.end())
             return false;
         o.overrides.*field = static_cast<int>(std::distance(choices.begin(), it));
@@ -131,10 +133,11 @@ const std::vector<OptionSpec>& Options() {
         {"--save", false, Flag(&CliOptions::save), "", "save the settings given here"},
         {"--type", true,
          [](CliOptions& o, const std::string& v) {
-             if (!IndexOf(v, {"int16", "int32", "float", "auto"}))
-                 return false;
-             o.type = v;
-             return true;
+             static constexpr const char* kTypes[] = {"int16", "int32", "float", "auto"};
+             const auto choice = IndexOf(v, {kTypes[0], kTypes[1], kTypes[2], kTypes[3]});
+             if (choice)
+                 o.type = kTypes[*choice];
+             return choice.has_value();
          },
          "T", "int16, int32, float or auto (the saved Auto ranges; default)"},
         {"--float-size", true,
@@ -158,20 +161,21 @@ const std::vector<OptionSpec>& Options() {
              o.clock_register = ParseBounded(v, 0, 65535);
              return o.clock_register.has_value();
          },
-         "A", "clock register (default 4203)"},
+         "A", "clock register, as sent on the wire (default 4203)"},
         {"--date-register", true,
          [](CliOptions& o, const std::string& v) {
              o.date_register = ParseBounded(v, 0, 65535);
              return o.date_register.has_value();
          },
-         "A", "date register (default 4201)"},
+         "A", "date register, as sent on the wire (default 4201)"},
         {"--set", false, Flag(&CliOptions::set_clock), "",
          "clock: set the unit's clock and date to the PC's"},
         {"--yes", false, Flag(&CliOptions::yes), "", "download: do not ask for confirmation"},
         {"--json", false, Flag(&CliOptions::json), "", "print the result as JSON"},
         {"--trace", false, Flag(&CliOptions::trace), "",
          "print every frame sent and received, with its meaning"},
-        {"--help", false, Flag(&CliOptions::help), "", "this text"},
+        {"--help", false, Flag(&CliOptions::help), "", "show this text and exit"},
+        {"--version", false, Flag(&CliOptions::version), "", "show the version and exit"},
     };
     return options;
 }
@@ -218,7 +222,7 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
     CliOptions options;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
+        const std::string arg(LongOptionName(args[i]));
         if (arg.rfind("--", 0) != 0 || arg == "--") {
             positional.push_back(arg);
             continue;
@@ -249,7 +253,7 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
             return std::nullopt;
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (positional.empty()) {
         error = "no command given";
@@ -304,26 +308,28 @@ void ApplyOverrides(const SettingsOverrides& o, CommSettings& s) {
 }
 
 std::string UsageText() {
+    constexpr size_t kOptionColumn = 25;
     std::string text =
         "Usage: fcloader-cli [OPTIONS] COMMAND [ARGS]\n"
-        "\n"
-        "Talks to a flow computer over Modbus with the settings saved by fcloader\n"
-        "(~/.config/Quenta/fcloader.conf); the options below override them for this\n"
-        "run only, unless --save is given.\n"
+        "\n" +
+        WrappedText(
+            "Talks to a flow computer over Modbus with the settings saved by fcloader "
+            "(~/.config/Quenta/fcloader.conf); the options below override them for "
+            "this run only, unless --save is given.") +
         "\nCommands:\n";
     for (const CommandSpec& command : kCommands)
         text += std::string("  ") + command.synopsis + "\n";
     text += "\nOptions:\n";
-    for (const OptionSpec& option : Options()) {
-        const std::string usage = std::string(option.name) + " " + option.argument;
-        char line[256];
-        std::snprintf(line, sizeof line, "  %-22s %s\n", usage.c_str(), option.help);
-        text += line;
-    }
-    text +=
-        "\nValues: addresses and counts in decimal (or 0x hex); write-block VALUES are\n"
-        "16-bit register values (32-bit inside the 7000..7999 window).\n"
-        "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
+    for (const OptionSpec& option : Options())
+        text += HelpRow(OptionHead(option.name, option.argument), option.help, kOptionColumn);
+    text += "\n" +
+            WrappedText(
+                "Values: addresses are the register numbers as sent on the wire, "
+                "counted from 0 (a unit's manual may count from 1 or add 40001). "
+                "Addresses, counts and values are decimal, or hex after 0x. "
+                "write-block VALUES are 16-bit register values (32-bit inside the "
+                "7000..7999 window). Choices (--parity, --mode, ...) take any case.") +
+            "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
     return text;
 }
 

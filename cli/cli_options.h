@@ -46,6 +46,7 @@ struct CliOptions {
     std::optional<int> clock_register;
     std::optional<int> date_register;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the command line (without the program name). On bad usage returns

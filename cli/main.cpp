@@ -9,6 +9,7 @@
 #include "cli/cli_session.h"
 #include "cli/terminal_user_interface.h"
 #include "platform/application_title.h"
+#include "platform/command_line.h"
 #include "platform/profile.h"
 
 int main(int argc, char** argv) {
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::printf("%s", fc::UsageText().c_str());
+        return fc::kExitSuccess;
+    }
+    if (options->version) {
+        std::printf("%s\n", fc::VersionLine("fcloader-cli").c_str());
         return fc::kExitSuccess;
     }
     // A unit that closes its end must give the sender an error, not end the run.

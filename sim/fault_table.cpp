@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/command_line.h"
 #include "platform/whole_number.h"
 
 namespace fc::sim {
@@ -142,10 +143,11 @@ std::optional<FaultRule> ParseFault(const std::string& text, std::string* error)
 }
 
 std::string FaultHelp() {
+    // Past the longest kind name, so that no help runs into its name.
+    constexpr size_t kHelpColumn = 24;
     std::string help;
     for (const auto& info : kKinds)
-        help += "    " + std::string(info.name) +
-                std::string(16 - std::string(info.name).size(), ' ') + info.help + "\n";
+        help += HelpRow(std::string("  ") + info.name, info.help, kHelpColumn);
     return help;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "sim/sim_options.h"
 #include "sim/simulator.h"
 
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
     }
     if (command_line->help) {
         std::cout << fc::sim::HelpText();
+        return 0;
+    }
+    if (command_line->version) {
+        std::cout << fc::VersionLine("fcsim") << "\n";
         return 0;
     }
     // The signals are taken by sigwait below; blocked before the I/O thread

@@ -6,6 +6,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/command_line.h"
 #include "platform/whole_number.h"
 
 namespace fc::sim {
@@ -42,7 +43,7 @@ Handler Choice(std::vector<std::pair<const char*, E>> choices,
     return [=](CommandLine& cl, const std::string& value, std::string* error) {
         std::string names;
         for (const auto& [name, choice] : choices) {
-            if (value == name) {
+            if (SameChoice(value, name)) {
                 store(cl, choice);
                 return true;
             }
@@ -139,7 +140,7 @@ const std::vector<OptionInfo>& Options() {
          [](CommandLine& cl, const std::string& v, std::string* error) {
              return LoadRegisterFile(v, &cl.options.registers, error);
          }},
-        {"--set", "ADDR=VALUE", "initial contents of one register (repeatable)",
+        {"--set", "ADDR=VALUE", "initial contents of register ADDR (repeatable)",
          [](CommandLine& cl, const std::string& v, std::string* error) {
              const size_t eq = v.find('=');
              long long address = 0, value = 0;
@@ -178,7 +179,10 @@ const std::vector<OptionInfo>& Options() {
          }},
         {"--control", "PATH", "Unix socket taking one-line commands (see CONTROL)",
          Text([](CommandLine& cl, const std::string& v) { cl.options.control = v; })},
-        {"--help", nullptr, "show this text", Flag([](CommandLine& cl) { cl.help = true; })},
+        {"--help", nullptr, "show this text and exit",
+         Flag([](CommandLine& cl) { cl.help = true; })},
+        {"--version", nullptr, "show the version and exit",
+         Flag([](CommandLine& cl) { cl.version = true; })},
     };
     return options;
 }
@@ -210,8 +214,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                                             std::string* error) {
     CommandLine cl;
     for (size_t i = 0; i < args.size(); ++i) {
-        const size_t eq = args[i].find('=');
-        const std::string name = args[i].substr(0, eq);
+        const std::string argument(LongOptionName(args[i]));
+        const size_t eq = argument.find('=');
+        const std::string name = argument.substr(0, eq);
         const OptionInfo* option = Find(name);
         if (option == nullptr) {
             *error = "unknown option '" + args[i] + "'";
@@ -224,7 +229,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         }
         if (option->value != nullptr) {
             if (eq != std::string::npos) {
-                value = args[i].substr(eq + 1);
+                value = argument.substr(eq + 1);
             } else if (i + 1 < args.size()) {
                 value = args[++i];
             } else {
@@ -238,37 +243,49 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             return std::nullopt;
         }
     }
-    if (!cl.help && !CheckCombination(cl.options, error))
+    if (!cl.help && !cl.version && !CheckCombination(cl.options, error))
         return std::nullopt;
     return cl;
 }
 
 std::string HelpText() {
-    std::ostringstream text;
-    text << "Usage: fcsim [options]\n"
-            "A simulated flow computer: registers, clock and date, the diagnostics probe and the\n"
-            "flash loader, over a pseudo-terminal or serial device, Modbus TCP and RTU over TCP.\n"
-            "On start it prints one line per endpoint (\"pty /dev/pts/N\", \"modbus-tcp "
-            "127.0.0.1:PORT\",\n\"rtu-tcp 127.0.0.1:PORT\") and then \"ready\"; it runs until "
-            "SIGINT or SIGTERM.\n\nOptions:\n";
-    for (const auto& option : Options()) {
-        std::string head = std::string("  ") + option.name;
-        if (option.value != nullptr)
-            head += std::string(" ") + option.value;
-        text << head << std::string(head.size() < 30 ? 30 - head.size() : 1, ' ') << option.help
-             << "\n";
-    }
-    text << "\nFAULTS: --fault KIND[=P[:P2]][,once[=N]|,every=N|,rate=R][,seed=S][,fn=F][,addr=A]\n"
-            "  once (the default) fires on the N-th matching request (1), every=N on each N-th,\n"
-            "  rate=R on a share R (0..1) of them, drawn from seed S; fn= and addr= narrow the\n"
-            "  requests that match (addr: the request's registers include A). Kinds:\n"
-         << FaultHelp()
-         << "\nCONTROL: one command per line on the --control socket, one answer line back\n"
-            "  (\"ok ...\" or \"error ...\"): ping, status, get ADDR, set ADDR VALUE, fault RULE,\n"
-            "  clear-faults, flash-out [FILE], flash-size, requests, clear-requests, help.\n"
-            "\nExit status: 0 after SIGINT/SIGTERM, 1 when an endpoint cannot be opened, 2 on bad "
-            "options.\n";
-    return text.str();
+    constexpr size_t kOptionColumn = 30;
+    std::string text =
+        "Usage: fcsim [options]\n" +
+        WrappedText(
+            "A simulated flow computer: registers, clock and date, the diagnostics "
+            "probe and the flash loader, over a pseudo-terminal or serial device, Modbus "
+            "TCP and RTU over TCP. On start it prints one line per endpoint (\"pty "
+            "/dev/pts/N\", \"modbus-tcp 127.0.0.1:PORT\", \"rtu-tcp 127.0.0.1:PORT\") "
+            "and then \"ready\"; it runs until SIGINT or SIGTERM.") +
+        "\nOptions:\n";
+    for (const auto& option : Options())
+        text += HelpRow(OptionHead(option.name, option.value ? option.value : ""), option.help,
+                        kOptionColumn);
+    text +=
+        "\nFAULTS: --fault KIND[=P[:P2]][,once[=N]|,every=N|,rate=R][,seed=S]\n"
+        "                      [,fn=F][,addr=A]\n" +
+        WrappedText(
+            "once (the default) fires on the N-th matching request (1), every=N on "
+            "each N-th, rate=R on a share R (0..1) of them, drawn from seed S; fn= "
+            "and addr= narrow the requests that match (addr: the request's "
+            "registers include A). Kinds:",
+            2) +
+        FaultHelp() + "\n" +
+        WrappedText(
+            "CONTROL: one command per line on the --control socket, one answer line "
+            "back (\"ok ...\" or \"error ...\"): ping, status, get ADDR, set ADDR "
+            "VALUE, fault RULE, clear-faults, flash-out [FILE], flash-size, requests, "
+            "clear-requests, help.") +
+        "\n" +
+        WrappedText(
+            "Addresses (ADDR, N of the register options, A) are the register numbers "
+            "as sent on the wire, counted from 0. Choices take any case.") +
+        "\n" +
+        WrappedText(
+            "Exit status: 0 after SIGINT/SIGTERM, 1 when an endpoint cannot be "
+            "opened, 2 on bad options.");
+    return text;
 }
 
 bool LoadRegisterFile(const std::string& path,

@@ -11,6 +11,7 @@ namespace fc::sim {
 struct CommandLine {
     SimulatorOptions options;
     bool help = false;
+    bool version = false;
 };
 
 // Reads fcsim's arguments (without the program name). On a bad option the
