@@ -87,6 +87,26 @@ void MainDialog::ConnectButtons() {
     // in the window's context menu and on F1 instead.
     auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(about, &QShortcut::activated, this, &MainDialog::OnAbout);
+    ConnectTabKeys();
+}
+
+// The pages' controls are the window's own, outside the tab control, so its
+// Ctrl+Tab would work only from the tab bar: the window takes the page keys
+// from any field.
+void MainDialog::ConnectTabKeys() {
+    const std::pair<QKeySequence, int> kPageKeys[] = {
+        {QKeySequence(QKeySequence::NextChild), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(QKeySequence::PreviousChild), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+    };
+    for (const auto& [keys, step] : kPageKeys) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
+            const int count = tabs_->count();
+            tabs_->setCurrentIndex((tabs_->currentIndex() + step + count) % count);
+        });
+    }
 }
 
 void MainDialog::OnInitDialog() {

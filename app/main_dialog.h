@@ -72,6 +72,7 @@ class MainDialog : public QDialog, public PageHost {
   private:
     void BindFields();
     void ConnectButtons();
+    void ConnectTabKeys();
     void OnInitDialog();
     void OnCommand(int id);
     void SetEnabled(int id, bool enabled);

@@ -59,6 +59,25 @@ void ApplyStep(CommSettings& settings, const ScanStep& step) {
     }
 }
 
+// Clears the status text when the scan ends, however it ends: the last
+// "Trying ..." would otherwise stay behind as if the scan were still on.
+class ScanProgress {
+  public:
+    explicit ScanProgress(UserInterface& ui) : ui_(ui) {}
+    ~ScanProgress() { ui_.SetStatusText(""); }
+    ScanProgress(const ScanProgress&) = delete;
+    ScanProgress& operator=(const ScanProgress&) = delete;
+
+    void Show(const ScanStep& step, int number) {
+        ui_.SetStatusText(ScanStepText(step, number));
+        // The scan blocks the window: the text must be painted now.
+        ui_.PumpPaintMessages();
+    }
+
+  private:
+    UserInterface& ui_;
+};
+
 // A frame shorter than an address and its LRC is no answer: ":" CR LF would
 // otherwise pass the sum check and hand over a stale address.
 constexpr size_t kShortestAsciiAnswer = 2;
@@ -69,11 +88,15 @@ bool ProbeRtu(ModbusMaster& master) {
     master.Drain();
     if (!master.Write(kRtuProbe.data(), static_cast<int>(kRtuProbe.size())))
         return false;
+    master.Observe(TrafficDirection::Sent, kRtuProbe.data(), static_cast<int>(kRtuProbe.size()));
     master.RxBuffer[0] = 0;
     for (int i = 0; i < kRtuProbeAnswerLength; ++i) {
-        if (!master.ReceiveByte(master.RxBuffer[i]))
+        if (!master.ReceiveByte(master.RxBuffer[i])) {
+            master.Observe(TrafficDirection::Received, master.RxBuffer, i);
             return false;
+        }
     }
+    master.Observe(TrafficDirection::Received, master.RxBuffer, kRtuProbeAnswerLength);
     // Only the length and the CRC tell an answer: a longer reply (the echo a
     // unit with diagnostics gives) fails here on its first five bytes.
     return Crc16(std::span<const uint8_t>(master.RxBuffer, kRtuProbeAnswerLength)) == 0;
@@ -90,10 +113,13 @@ bool ProbeAscii(ModbusMaster& master) {
     if (characters < 0 ||
         !master.Write(reinterpret_cast<const uint8_t*>(master.AsciiTxBuffer), characters))
         return false;
+    master.Observe(TrafficDirection::Sent, master.AsciiTxBuffer, characters);
 
     master.AsciiRxBuffer[0] = 0;
     size_t stored = 0;
-    if (!master.CollectAsciiText(stored))
+    const bool collected = master.CollectAsciiText(stored);
+    master.Observe(TrafficDirection::Received, master.AsciiRxBuffer, static_cast<int>(stored));
+    if (!collected)
         return false;
     const AsciiDecodeResult decoded = DecodeAscii(
         std::span<const char>(master.AsciiRxBuffer, stored), std::span<uint8_t>(master.RxBuffer));
@@ -110,7 +136,10 @@ bool AutoDetect(ModbusMaster& master) {
     WaitCursor cursor(master.Ui());
     const ScanTimeout timeout(settings);
     SetSerialMode(settings, kModbusRtu);
+    ScanProgress progress(master.Ui());
+    int number = 0;
     for (const ScanStep& step : kScanSequence) {
+        progress.Show(step, ++number);
         ApplyStep(settings, step);
         if (!OpenConfiguredPort(master)) {
             ClosePort(master);
@@ -127,6 +156,16 @@ bool AutoDetect(ModbusMaster& master) {
         master.Links().LinkOpen = 0;
     }
     return false;
+}
+
+std::string ScanStepText(const ScanStep& step, int number) {
+    static constexpr const char* kParityNames[] = {"", " odd parity", " even parity"};
+    const char* parity = step.Parity >= 1 && step.Parity <= 2 ? kParityNames[step.Parity] : "";
+    char text[96];
+    std::snprintf(text, sizeof text, "Trying %s %d%s ... (%d of %d)",
+                  step.ModbusType == kModbusAscii ? "ASCII" : "RTU", BaudFromIndex(step.BaudRate),
+                  parity, number, kScanSteps);
+    return text;
 }
 
 std::string DeviceFoundText(const CommSettings& s) {

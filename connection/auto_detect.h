@@ -39,6 +39,10 @@ bool AutoDetect(ModbusMaster& master);
 bool ProbeRtu(ModbusMaster& master);
 bool ProbeAscii(ModbusMaster& master);
 
+// What the status text shows while the scan is at a step, numbered from 1:
+// "Trying RTU 9600 ... (2 of 15)", "Trying ASCII 2400 even parity ... (14 of 15)".
+std::string ScanStepText(const ScanStep& step, int number);
+
 // What a successful scan tells the user: the mode, the port and the unit.
 std::string DeviceFoundText(const CommSettings& settings);
 

@@ -22,6 +22,7 @@
 #include "platform/profile.h"
 #include "platform/user_interface.h"
 #include "ui/dialog_units.h"
+#include "ui/main_dialog_template.h"
 
 namespace fc {
 
@@ -45,7 +46,7 @@ constexpr ControlSpec kControls[] = {
     {1105, K::Label, "Type", 96, 18, 28, 8},
     {id::kType, K::ComboBox, nullptr, 126, 16, 42, 12},
     {1106, K::Label, "Device", 14, 33, 36, 8},
-    {id::kPortDevice, K::ComboBox, nullptr, 52, 31, 116, 12},
+    {id::kPortDevice, K::ComboBox, nullptr, 52, 31, 116, 12, kElideMiddle},
     {1101, K::Label, "Baud", 14, 48, 36, 8},
     {id::kBaud, K::ComboBox, nullptr, 52, 46, 40, 12},
     {1102, K::Label, "Parity", 96, 48, 28, 8},
@@ -71,6 +72,7 @@ constexpr ControlSpec kControls[] = {
     {id::kRetry, K::Edit, nullptr, 90, 208, 40, 12, kAlignRight},
     {id::kOk, K::PushButton, "OK", 186, 7, 68, 14, kDefaultButton},
     {id::kCancel, K::PushButton, "Cancel", 186, 25, 68, 14},
+    {ids::kStatusLine, K::Label, nullptr, 186, 60, 68, 40},
     {id::kAdvancedGroup, K::GroupBox, "Advanced Options", 7, 226, 248, 44},
     {1113, K::Label, "Create Port settings report including Flow Control and Timing configuration.",
      14, 238, 134, 26},
@@ -147,6 +149,8 @@ CommSettingsDialog::CommSettingsDialog(ModbusMaster& master, Profile& profile,
     setFixedSize(units.ToPixels(kDialogWidth, kDialogHeight));
     controls_ = BuildControls(this, kControls, units);
     ControlAs<QLabel>(1113)->setWordWrap(true);
+    // Auto-detect tells here which combination it is trying.
+    ControlAs<QLabel>(ids::kStatusLine)->setWordWrap(true);
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
     for (const int digits_only : kDigitsOnly)
         ControlAs<QLineEdit>(digits_only)
@@ -155,8 +159,8 @@ CommSettingsDialog::CommSettingsDialog(ModbusMaster& master, Profile& profile,
     BindFields();
     ConnectButtons();
     ChooseReportPath = [this] { return AskReportPath(); };
-    OpenReport = [](const std::string& path) {
-        OpenInEditor(path, ReportOpeners{OpenWithDesktop, StartDetached});
+    OpenReport = [this](const std::string& path) {
+        OpenReportOrSayWhere(master_.Ui(), path, ReportOpeners{OpenWithDesktop, StartDetached});
     };
 }
 

@@ -13,6 +13,10 @@ inline constexpr const char* kUnableToOpenCommPort = "Unable to Open Comm Port."
 inline constexpr const char* kUnableToReadPort = "Unable to open the port to read its settings.";
 // Followed by a line with the path.
 inline constexpr const char* kUnableToCreateReport = "Unable to create the report file:";
+// Followed by a line with the path.
+inline constexpr const char* kReportNotOpened =
+    "The report was written, but no program could open it (no desktop handler for text "
+    "files, and neither $VISUAL nor $EDITOR names an editor). The report is in:";
 
 // The outcome of "&Auto Detect Settings" in the Comm Settings dialog.
 inline constexpr const char* kDeviceFoundCaption = "Device Found!";

@@ -225,12 +225,19 @@ std::vector<std::string> EditorCommandLine(const std::string& path) {
     return command;
 }
 
-void OpenInEditor(const std::string& path, const ReportOpeners& openers) {
+bool OpenInEditor(const std::string& path, const ReportOpeners& openers) {
     if (openers.desktop && openers.desktop(path))
-        return;
+        return true;
     const std::vector<std::string> command = EditorCommandLine(path);
-    if (!command.empty() && openers.launch)
-        openers.launch(command);
+    return !command.empty() && openers.launch && openers.launch(command);
+}
+
+void OpenReportOrSayWhere(UserInterface& ui, const std::string& path,
+                          const ReportOpeners& openers) {
+    if (OpenInEditor(path, openers))
+        return;
+    ui.ShowMessage({std::string(connection_messages::kReportNotOpened) + "\n" + path, "",
+                    MessageButtons::Ok, MessageIcon::Information});
 }
 
 void GenerateFullPortReport(ModbusMaster& master, int port, const PortReportHooks& hooks) {

@@ -11,6 +11,7 @@
 namespace fc {
 
 class ModbusMaster;
+class UserInterface;
 
 // The thirty rows of the serial port report, in the order they are printed.
 inline constexpr int kPortReportRows = 30;
@@ -85,9 +86,11 @@ struct ReportOpeners {
     std::function<bool(const std::string& path)> desktop;
     ProgramLauncher launch = StartDetached;
 };
-// Nothing is reported when no editor starts: the report is written and the
-// user can open it by hand.
-void OpenInEditor(const std::string& path, const ReportOpeners& openers);
+// True when the desktop or an editor took the report.
+bool OpenInEditor(const std::string& path, const ReportOpeners& openers);
+// Opens the report; when nothing can, tells the user where the file is, so
+// that a report written on a machine without a desktop is not lost from view.
+void OpenReportOrSayWhere(UserInterface& ui, const std::string& path, const ReportOpeners& openers);
 
 // What the report's run needs from the window: the save dialog (empty when
 // cancelled) and the opener.

@@ -117,9 +117,11 @@ class ModbusMaster : public SerialPort {
     // Sees every frame as it went out and every reply (or what came of one)
     // as it was taken, whole and on the wire's framing; for tracing.
     TrafficObserver OnTraffic;
+    // Hands bytes to OnTraffic; also for exchanges run beside the
+    // transactions (the auto-detect probe), so a trace misses none.
+    void Observe(TrafficDirection direction, const void* bytes, int count) const;
 
   private:
-    void Observe(TrafficDirection direction, const void* bytes, int count) const;
     PendingRequest Pending() const;
     uint8_t Unit() const { return static_cast<uint8_t>(settings_.UnitId); }
     // Runs attempts until one succeeds or the series ends (see the .cpp).

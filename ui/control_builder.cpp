@@ -1,12 +1,16 @@
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QTabWidget>
 #include <vector>
 
@@ -72,6 +76,74 @@ QWidget* MakeIcon(QWidget* parent) {
     return label;
 }
 
+// A group box whose top line runs through the middle of its title, as the
+// layouts were drawn for. Styles that set the whole title above the line
+// (Fusion) push the line down across the controls near a box's top ("Auto
+// Settings...", "Start Loop"); this box draws the same everywhere.
+class TitleLineGroupBox : public QGroupBox {
+  public:
+    using QGroupBox::QGroupBox;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect label = TitleRect();
+        const QRect frame = rect().adjusted(0, label.isNull() ? 0 : label.center().y(), -1, -1);
+        QRegion around_title(rect());
+        around_title -= label;
+        painter.setClipRegion(around_title);
+        // An etched line: dark, with light beside it.
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.adjusted(1, 1, 0, 0));
+        painter.setClipping(false);
+        style()->drawItemText(&painter, label, Qt::AlignCenter | Qt::TextShowMnemonic, palette(),
+                              isEnabled(), title(), QPalette::WindowText);
+    }
+
+  private:
+    // Where the title sits, a little in from the left; null without one.
+    QRect TitleRect() const {
+        if (title().isEmpty())
+            return {};
+        constexpr int kIndent = 6;
+        constexpr int kGap = 2;
+        const QFontMetrics metrics = fontMetrics();
+        return {kIndent, 0, metrics.horizontalAdvance(title()) + 2 * kGap, metrics.height()};
+    }
+};
+
+// QComboBox cuts a long current text off at its right end; this one drops
+// the middle instead, so /dev/serial/by-id/usb-FTDI_..._A12345-if00-port0
+// keeps the adapter's serial number in view.
+class MiddleElidingComboBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        painter.setPen(palette().color(QPalette::Text));
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, this);
+        option.currentText =
+            fontMetrics().elidedText(option.currentText, Qt::ElideMiddle, field.width() - 2);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+};
+
+QWidget* MakeComboBox(const ControlSpec& row, QWidget* parent) {
+    if (!(row.flags & kElideMiddle))
+        return new QComboBox(parent);
+    auto* list = new MiddleElidingComboBox(parent);
+    list->view()->setTextElideMode(Qt::ElideMiddle);
+    return list;
+}
+
 QWidget* MakeControl(const ControlSpec& row, QWidget* parent) {
     switch (row.kind) {
         case ControlKind::PushButton:
@@ -83,7 +155,7 @@ QWidget* MakeControl(const ControlSpec& row, QWidget* parent) {
         case ControlKind::RadioButton:
             return MakeRadioButton(row, parent);
         case ControlKind::GroupBox:
-            return new QGroupBox(TextOf(row), parent);
+            return new TitleLineGroupBox(TextOf(row), parent);
         case ControlKind::ProgressBar:
             return MakeProgressBar(parent);
         case ControlKind::TabControl:
@@ -91,7 +163,7 @@ QWidget* MakeControl(const ControlSpec& row, QWidget* parent) {
         case ControlKind::Icon:
             return MakeIcon(parent);
         case ControlKind::ComboBox:
-            return new QComboBox(parent);
+            return MakeComboBox(row, parent);
         case ControlKind::CheckBox:
             return new QCheckBox(TextOf(row), parent);
     }
@@ -110,7 +182,7 @@ ControlMap BuildControls(QWidget* parent, std::span<const ControlSpec> rows,
     std::vector<QWidget*> frames;
     for (const ControlSpec& row : rows) {
         QWidget* widget = MakeControl(row, parent);
-        widget->setObjectName(QStringLiteral("control%1").arg(row.id));
+        widget->setObjectName(ControlObjectName(row.id));
         widget->setGeometry(units.ToPixels(row.x, row.y, row.width, row.height));
         widget->setEnabled(!(row.flags & kDisabled));
         // Hidden explicitly, so a parent's show() leaves it hidden.

@@ -32,6 +32,9 @@ enum ControlFlag : unsigned {
     kDisabled = 1u << 3,
     kHidden = 1u << 4,
     kDefaultButton = 1u << 5,
+    // A drop-down list of long names (device paths) whose ends both matter:
+    // the middle gives way, closed and open.
+    kElideMiddle = 1u << 6,
 };
 
 // The tab page a control belongs to; kEveryPage for controls that stay.
@@ -52,6 +55,11 @@ using ControlMap = std::map<int, QWidget*>;
 inline QWidget* FindControl(const ControlMap& controls, int id) {
     const auto found = controls.find(id);
     return found == controls.end() ? nullptr : found->second;
+}
+
+// "control<id>": the object name BuildControls gives a control.
+inline QString ControlObjectName(int id) {
+    return QStringLiteral("control%1").arg(id);
 }
 
 // Makes the widgets of the rows as children of parent, places them by the

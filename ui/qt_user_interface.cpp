@@ -78,6 +78,10 @@ MessageAnswer QtUserInterface::ShowMessage(const MessageBox& box) {
     QMessageBox message(QtIcon(box.icon), QString::fromStdString(caption),
                         QString::fromStdString(box.text), QtButtons(box.buttons), owner);
     message.setTextFormat(Qt::PlainText);
+    // Yes to a warning is the destructive choice (the download's "Confirm"
+    // clears the unit): Enter, pressed out of habit, must not take it.
+    if (box.buttons == MessageButtons::YesNo && box.icon == MessageIcon::Warning)
+        message.setDefaultButton(QMessageBox::No);
     // The wait cursor of a long operation would otherwise hang over the box
     // too; it comes back when the box is answered.
     const bool waiting = QApplication::overrideCursor() != nullptr;
@@ -103,6 +107,15 @@ QWidget* QtUserInterface::ControlOrNull(int id) const {
 
 void QtUserInterface::SetStatusText(std::string_view text) {
     SetProgressText(ids::kStatusLine, text);
+    // A dialog raised over the window (Comm Settings, during auto-detect)
+    // hides its status line; a dialog with a status line of its own, under
+    // the same id, shows the text there too.
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (dialog && dialog != window_) {
+        if (auto* label = dialog->findChild<QLabel*>(ControlObjectName(ids::kStatusLine),
+                                                     Qt::FindDirectChildrenOnly))
+            label->setText(FromView(text));
+    }
 }
 
 void QtUserInterface::SetProgressRange(int lower, int upper) {

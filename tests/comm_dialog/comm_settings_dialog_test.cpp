@@ -180,6 +180,21 @@ TEST_F(CommSettingsDialogTest, ShowsEveryLabelListAndCaptionAndFollowsTheCheckBo
     EXPECT_FALSE(Stored(settings_keys::kUseIP));
 }
 
+// A by-id path is longer than the list: the list keeps the whole path, and
+// the picture shows both ends of it, with the scan's progress beside.
+TEST_F(CommSettingsDialogTest, ALongDevicePathAndTheScanProgressInPicture) {
+    device_ = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345XY-if00-port0";
+    WithDialog([&](CommSettingsDialog& d) {
+        EXPECT_EQ(d.ControlAs<QComboBox>(id::kPortDevice)->currentText().toStdString(), device_);
+        master_.Ui().SetStatusText("Trying ASCII 9600 odd parity ... (7 of 15)");
+        EXPECT_EQ(TextOf(d.Control(ids::kStatusLine)),
+                  "Trying ASCII 9600 odd parity ... (7 of 15)");
+        ASSERT_TRUE(QDir().mkpath(QStringLiteral(FC_SCREENSHOT_DIR)));
+        d.grab().save(QStringLiteral(FC_SCREENSHOT_DIR "/comm_settings_scan.png"));
+        d.reject();
+    });
+}
+
 TEST_F(CommSettingsDialogTest, ATimeOutOutOfRangeKeepsTheDialogOpenWithTheFocusOnIt) {
     WithDialog([&](CommSettingsDialog& d) {
         Edit(d, id::kTimeout)->setText("1001");

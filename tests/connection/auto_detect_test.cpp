@@ -204,7 +204,19 @@ TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndLeavesTheLastOne) {
     settings.UnitId = 12;
     settings.Timeout = 5;
     links.LinkOpen = 1;
+    std::string traced;
+    master.OnTraffic = [&](TrafficDirection direction, std::span<const uint8_t> wire) {
+        if (direction == TrafficDirection::Sent)
+            traced.append(wire.begin(), wire.end());
+    };
     EXPECT_FALSE(AutoDetect(master));
+    // Each step is named while it runs, and the text is gone when the scan is.
+    ASSERT_EQ(ui.status_history.size(), 16u);
+    EXPECT_EQ(ui.status_history[0], "Trying RTU 19200 ... (1 of 15)");
+    EXPECT_EQ(ui.status_history[4], "Trying RTU 1200 ... (5 of 15)");
+    EXPECT_EQ(ui.status_history[5], "Trying ASCII 19200 odd parity ... (6 of 15)");
+    EXPECT_EQ(ui.status_history[14], "Trying ASCII 1200 even parity ... (15 of 15)");
+    EXPECT_EQ(ui.status_history[15], "");
     EXPECT_EQ(settings.ModbusType, kModbusAscii);
     EXPECT_EQ(settings.Parity, 2);
     EXPECT_EQ(settings.BaudRate, 0);
@@ -222,6 +234,7 @@ TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndLeavesTheLastOne) {
     for (int step = 0; step < 10; ++step)
         expected += kAsciiProbeOnWire;
     EXPECT_EQ(WrittenToPeer(pty.master), expected);
+    EXPECT_EQ(traced, expected);
 }
 
 }  // namespace

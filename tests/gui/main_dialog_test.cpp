@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTest>
 #include <algorithm>
 #include <set>
 #include <vector>
@@ -322,6 +323,69 @@ bool IsBlank(const QImage& image) {
             if (image.pixel(x, y) != first)
                 return false;
     return true;
+}
+
+// The page keys work from a field of the page, not only from the tab bar.
+TEST_F(MainDialogTest, CtrlTabAndCtrlPageKeysSwitchPagesFromAnyField) {
+    auto* tabs = C<QTabWidget>(ids::kTabControl);
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int page;
+    } presses[] = {
+        {Qt::Key_Tab, Qt::ControlModifier, 2},
+        {Qt::Key_PageDown, Qt::ControlModifier, 0},
+        {Qt::Key_PageUp, Qt::ControlModifier, 2},
+        {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1},
+    };
+    // A control of each page that takes the focus.
+    const int fields[] = {ids::kCommSettings, ids::kAddress, ids::kUpdateEvery};
+    tabs->setCurrentIndex(1);
+    for (const auto& press : presses) {
+        QWidget* field = dialog_.Control(fields[tabs->currentIndex()]);
+        field->setFocus();
+        ASSERT_TRUE(field->hasFocus());
+        QTest::keyClick(field, press.key, press.modifiers);
+        EXPECT_EQ(tabs->currentIndex(), press.page) << press.key;
+    }
+}
+
+// The row, in the box's own coordinates, of its frame's top line as drawn:
+// the first that differs from the box's inside, in a column clear of the title
+// and of the controls.
+int TopLineRow(QWidget* box) {
+    const QImage image = box->grab().toImage();
+    const qreal ratio = image.devicePixelRatio();
+    const int x = static_cast<int>((box->width() - 5) * ratio);
+    const QRgb inside = image.pixel(x, image.height() / 2);
+    for (int y = 0; y < image.height(); ++y)
+        if (image.pixel(x, y) != inside)
+            return static_cast<int>(y / ratio);
+    return box->height();
+}
+
+// No control sits across the top line of the box around it, at 1x or 2x.
+TEST_F(MainDialogTest, GroupBoxFramesRunAboveTheControlsTheySurround) {
+    const struct {
+        int page;
+        int box;
+    } boxes[] = {{1, 1089}, {2, 1110}, {2, 1103}};
+    auto* tabs = C<QTabWidget>(ids::kTabControl);
+    for (const auto& [page, box_id] : boxes) {
+        tabs->setCurrentIndex(page);
+        QWidget* box = dialog_.Control(box_id);
+        const int line = box->y() + TopLineRow(box);
+        int inside = 0;
+        for (QWidget* control : dialog_.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (control == box || !control->isVisible() ||
+                !box->geometry().contains(control->geometry()))
+                continue;
+            ++inside;
+            EXPECT_GT(control->y(), line)
+                << control->objectName().toStdString() << " in " << box_id;
+        }
+        EXPECT_GT(inside, 1) << box_id;
+    }
 }
 
 // Leaves a picture of each page under the build tree for a person to look at.

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "app/about_dialog.h"
+#include "platform/package_version.h"
 #include "tests/gui/gui_test_support.h"
 #include "ui/dialog_units.h"
 #include "ui/main_dialog_template.h"
@@ -49,6 +50,25 @@ TEST_F(UserInterfaceTest, MessageBoxesCarryTextCaptionIconAndButtons) {
     EXPECT_EQ(box->buttons, QMessageBox::Ok);
 }
 
+// Enter, as a hurried user presses it, answers a warning's Yes/No box with
+// No (the download's "Confirm"), and other boxes with their first button.
+TEST_F(UserInterfaceTest, EnterTakesTheSafeAnswer) {
+    const struct {
+        MessageButtons buttons;
+        MessageIcon icon;
+        MessageAnswer on_enter;
+    } cases[] = {
+        {MessageButtons::YesNo, MessageIcon::Warning, MessageAnswer::No},
+        {MessageButtons::RetryCancel, MessageIcon::Stop, MessageAnswer::Retry},
+        {MessageButtons::Ok, MessageIcon::Warning, MessageAnswer::Ok},
+    };
+    for (const auto& c : cases) {
+        WhenModalOpens<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+        EXPECT_EQ(dialog_.Ui().ShowMessage({"Proceed ?", "Confirm", c.buttons, c.icon}),
+                  c.on_enter);
+    }
+}
+
 TEST_F(UserInterfaceTest, WaitCursorNestsAndGivesWayToMessageBoxes) {
     UserInterface& ui = dialog_.Ui();
     {
@@ -85,6 +105,21 @@ TEST_F(UserInterfaceTest, StatusAndProgressGoToTheirControls) {
     EXPECT_EQ(C<QPushButton>(ids::kStartDownload)->text(), "Start Download");
 }
 
+// A dialog over the window hides its status line: one with a status line
+// of its own shows the text there too.
+TEST_F(UserInterfaceTest, StatusTextReachesTheDialogInFront) {
+    QDialog front(&dialog_);
+    auto* status = new QLabel(&front);
+    status->setObjectName(ControlObjectName(ids::kStatusLine));
+    QTimer::singleShot(0, &front, [&] {
+        dialog_.Ui().SetStatusText("Trying RTU 9600 ...");
+        front.accept();
+    });
+    front.exec();
+    EXPECT_EQ(status->text(), "Trying RTU 9600 ...");
+    EXPECT_EQ(C<QLabel>(ids::kStatusLine)->text(), "Trying RTU 9600 ...");
+}
+
 TEST_F(UserInterfaceTest, PaintPumpRunsNoTimer) {
     bool fired = false;
     QTimer::singleShot(0, &dialog_, [&] { fired = true; });
@@ -99,6 +134,9 @@ void ExpectAboutBox(AboutDialog* about) {
     auto* version = qobject_cast<QLabel*>(about->Control(about_ids::kVersion));
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->text(), "Tarnel Version 3.0");
+    auto* package = qobject_cast<QLabel*>(about->Control(about_ids::kPackageVersion));
+    ASSERT_NE(package, nullptr);
+    EXPECT_EQ(package->text(), QStringLiteral("fcloader ") + kPackageVersion);
     auto* icon = qobject_cast<QLabel*>(about->Control(about_ids::kIcon));
     ASSERT_NE(icon, nullptr);
     EXPECT_FALSE(icon->pixmap().isNull());

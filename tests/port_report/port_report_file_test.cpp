@@ -202,8 +202,37 @@ TEST(OpenInEditor, DesktopFirstThenTheUsersEditorWithThePathAsOneArgument) {
     EXPECT_EQ(launched.back(), (std::vector<std::string>{"other-editor", path}));
 
     const ScopedEnv no_editor("EDITOR", "");
-    OpenInEditor(path, openers);
-    EXPECT_EQ(launched.size(), 2u);  // nobody to start, and nothing said
+    EXPECT_FALSE(OpenInEditor(path, openers));
+    EXPECT_EQ(launched.size(), 2u);  // nobody to start
+}
+
+// A report nothing could open is still the user's to find: the box names it.
+TEST(OpenReportOrSayWhere, NamesTheFileWhenNothingOpensIt) {
+    const std::string path = "/tmp/reports/Config.txt";
+    const struct {
+        bool desktop;
+        const char* visual;
+        bool launches;
+        bool told;
+    } cases[] = {
+        {true, nullptr, false, false},
+        {false, "fc-editor", true, false},
+        {false, "fc-missing-editor", false, true},
+        {false, nullptr, false, true},
+    };
+    const ScopedEnv no_editor("EDITOR", nullptr);
+    for (const auto& c : cases) {
+        const ScopedEnv visual("VISUAL", c.visual);
+        ScriptedUserInterface ui;
+        OpenReportOrSayWhere(ui, path,
+                             {[&](const std::string&) { return c.desktop; },
+                              [&](const std::vector<std::string>&) { return c.launches; }});
+        ASSERT_EQ(ui.messages.size(), c.told ? 1u : 0u) << c.visual;
+        if (c.told) {
+            EXPECT_EQ(ui.messages[0].text,
+                      std::string(connection_messages::kReportNotOpened) + "\n" + path);
+        }
+    }
 }
 
 // A real program started without a shell: the path arrives as one argument.
