@@ -145,8 +145,14 @@ TEST_F(CliProgramTest, DetectFindsTheUnitAndReportDescribesThePort) {
     std::string error;
     ASSERT_TRUE(unit.Start(&error)) << error;
 
-    CliRun run = Run({"--device", unit.PtyPath(), "--port", "4", "detect", "--save"});
+    CliRun run = Run({"--device", unit.PtyPath(), "--port", "4", "detect", "--save", "--trace"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
+    // Each step says what it tries, and the probes show in the trace.
+    const size_t first = run.err.find("Trying RTU 19200 ... (1 of 15)\n");
+    const size_t second = run.err.find("Trying RTU 9600 ... (2 of 15)\n");
+    EXPECT_LT(first, second) << run.err;
+    EXPECT_NE(run.err.find("00 08 00 00 00 00 E1 DA", first), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("07 88 01", second), std::string::npos) << run.err;
     EXPECT_EQ(run.out,
               "Flow Computer Settings\n- RTU Mode\n- Port: Comm 4\n- Unit ID: 7\n- Baud: "
               "9600\n- Parity: none\n");
