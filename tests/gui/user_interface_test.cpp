@@ -105,21 +105,6 @@ TEST_F(UserInterfaceTest, StatusAndProgressGoToTheirControls) {
     EXPECT_EQ(C<QPushButton>(ids::kStartDownload)->text(), "Start Download");
 }
 
-// A dialog over the window hides its status line: one with a status line
-// of its own shows the text there too.
-TEST_F(UserInterfaceTest, StatusTextReachesTheDialogInFront) {
-    QDialog front(&dialog_);
-    auto* status = new QLabel(&front);
-    status->setObjectName(ControlObjectName(ids::kStatusLine));
-    QTimer::singleShot(0, &front, [&] {
-        dialog_.Ui().SetStatusText("Trying RTU 9600 ...");
-        front.accept();
-    });
-    front.exec();
-    EXPECT_EQ(status->text(), "Trying RTU 9600 ...");
-    EXPECT_EQ(C<QLabel>(ids::kStatusLine)->text(), "Trying RTU 9600 ...");
-}
-
 TEST_F(UserInterfaceTest, PaintPumpRunsNoTimer) {
     bool fired = false;
     QTimer::singleShot(0, &dialog_, [&] { fired = true; });

@@ -212,14 +212,11 @@ TEST(OpenReportOrSayWhere, NamesTheFileWhenNothingOpensIt) {
     const struct {
         bool desktop;
         const char* visual;
-        bool launches;
-        bool told;
-    } cases[] = {
-        {true, nullptr, false, false},
-        {false, "fc-editor", true, false},
-        {false, "fc-missing-editor", false, true},
-        {false, nullptr, false, true},
-    };
+        bool launches, told;
+    } cases[] = {{true, nullptr, false, false},
+                 {false, "fc-editor", true, false},
+                 {false, "fc-missing-editor", false, true},
+                 {false, nullptr, false, true}};
     const ScopedEnv no_editor("EDITOR", nullptr);
     for (const auto& c : cases) {
         const ScopedEnv visual("VISUAL", c.visual);
