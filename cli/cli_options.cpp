@@ -325,8 +325,9 @@ std::string UsageText() {
     text += "\n" +
             WrappedText(
                 "Values: addresses are the register numbers as sent on the wire, "
-                "counted from 0 (a unit's manual may count from 1 or add 40001). "
-                "Addresses, counts and values are decimal, or hex after 0x. "
+                "counted from 0 (a manual that counts from 1, or writes 40001, means one "
+                "more). "
+                "Addresses and counts are decimal, or hex after 0x. "
                 "write-block VALUES are 16-bit register values (32-bit inside the "
                 "7000..7999 window). Choices (--parity, --mode, ...) take any case.") +
             "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
