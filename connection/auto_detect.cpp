@@ -34,21 +34,35 @@ const std::array<ScanStep, kScanSteps> kScanSequence = {{
 namespace {
 
 // Every scan step waits one second at most, whatever the user set; the
-// user's time-out comes back on every way out of the scan.
+// user's time-out comes back on every way out of the scan. A scan that finds
+// nothing puts back all it tried, so the next connection, the dialog and a
+// later OK see the settings the user had, not the last step's.
 constexpr int kScanTimeoutSeconds = 1;
 
-class ScanTimeout {
+class ScanSettings {
   public:
-    explicit ScanTimeout(CommSettings& settings) : settings_(settings), saved_(settings.Timeout) {
+    explicit ScanSettings(CommSettings& settings) : settings_(settings), saved_(settings) {
         settings_.Timeout = kScanTimeoutSeconds;
     }
-    ~ScanTimeout() { settings_.Timeout = saved_; }
-    ScanTimeout(const ScanTimeout&) = delete;
-    ScanTimeout& operator=(const ScanTimeout&) = delete;
+    ~ScanSettings() {
+        settings_.Timeout = saved_.Timeout;
+        if (found_)
+            return;
+        settings_.ModbusType = saved_.ModbusType;
+        settings_.BaudRate = saved_.BaudRate;
+        settings_.Parity = saved_.Parity;
+        settings_.DataBits = saved_.DataBits;
+        settings_.StopBits = saved_.StopBits;
+        settings_.UnitId = saved_.UnitId;
+    }
+    void Found() { found_ = true; }
+    ScanSettings(const ScanSettings&) = delete;
+    ScanSettings& operator=(const ScanSettings&) = delete;
 
   private:
     CommSettings& settings_;
-    int16_t saved_;
+    const CommSettings saved_;
+    bool found_ = false;
 };
 
 void ApplyStep(CommSettings& settings, const ScanStep& step) {
@@ -134,7 +148,7 @@ bool ProbeAscii(ModbusMaster& master) {
 bool AutoDetect(ModbusMaster& master) {
     CommSettings& settings = master.Settings();
     WaitCursor cursor(master.Ui());
-    const ScanTimeout timeout(settings);
+    ScanSettings scan(settings);
     SetSerialMode(settings, kModbusRtu);
     ScanProgress progress(master.Ui());
     int number = 0;
@@ -151,6 +165,7 @@ bool AutoDetect(ModbusMaster& master) {
         ClosePort(master);
         if (answered) {
             settings.UnitId = master.RxBuffer[0];
+            scan.Found();
             return true;
         }
         master.Links().LinkOpen = 0;

@@ -30,8 +30,9 @@ extern const std::array<ScanStep, kScanSteps> kScanSequence;
 
 // Scans the framings and speeds on ComPort (current StopBits, 8 data bits)
 // until a unit answers the probe. True when one did: the live settings then
-// hold its framing, speed and address. Nothing is saved; only the Comm
-// Settings dialog's OK does that. Called with the port closed.
+// hold its framing, speed and address. False leaves them as they were before
+// the scan. Nothing is saved; only the Comm Settings dialog's OK does that.
+// Called with the port closed.
 bool AutoDetect(ModbusMaster& master);
 
 // One probe each on the port as opened. On success the first byte of the

@@ -177,22 +177,43 @@ TEST_F(ScanAgainstSimulator, AsciiUnitAt2400EvenIsFoundAtStep14) {
     EXPECT_EQ(simulator->Requests().size(), 1u);
 }
 
-class ScanOnPty : public ::testing::Test, public test::SerialBench {};
+class ScanOnPty : public ::testing::Test, public test::SerialBench {
+  protected:
+    // Settings no scan step uses, so that any one left behind shows.
+    void UserSettings() {
+        settings.ModbusType = kModbusAscii;
+        settings.BaudRate = 6;
+        settings.Parity = 1;
+        settings.DataBits = 7;
+        settings.StopBits = 2;
+        settings.UnitId = 12;
+        settings.Timeout = 5;
+    }
+    // A scan that found nothing leaves them as the user had them.
+    void ExpectUserSettings() {
+        const std::pair<int, int> fields[] = {{settings.ModbusType, kModbusAscii},
+                                              {settings.BaudRate, 6},
+                                              {settings.Parity, 1},
+                                              {settings.DataBits, 7},
+                                              {settings.StopBits, 2},
+                                              {settings.UnitId, 12},
+                                              {settings.Timeout, 5}};
+        for (size_t i = 0; i < std::size(fields); ++i)
+            EXPECT_EQ(fields[i].first, fields[i].second) << "field " << i;
+    }
+};
 
 TEST_F(ScanOnPty, APortThatDoesNotOpenEndsTheScanWithOneBox) {
     CommSettings before;
     ModbusMaster nowhere{settings, links, ui,
                          [](int) { return std::vector<std::string>{"/nonexistent/fc-tty"}; }};
-    settings.Timeout = 4;
-    settings.UnitId = 9;
+    UserSettings();
     EXPECT_FALSE(AutoDetect(nowhere));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, connection_messages::kUnableToOpenCommPort);
     EXPECT_EQ(ui.messages[0].icon, MessageIcon::None);
     EXPECT_EQ(ui.messages[0].caption, "");
-    EXPECT_EQ(settings.Timeout, 4);
-    EXPECT_EQ(settings.UnitId, 9);
-    EXPECT_EQ(settings.BaudRate, 4);  // the first step's speed
+    ExpectUserSettings();
     EXPECT_EQ(ui.wait_cursor_depth, 0);
 
     settings.ComPort = 0;  // no device at all for a number below 1
@@ -200,9 +221,10 @@ TEST_F(ScanOnPty, APortThatDoesNotOpenEndsTheScanWithOneBox) {
     EXPECT_EQ(ui.messages.size(), 2u);
 }
 
-TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndLeavesTheLastOne) {
-    settings.UnitId = 12;
-    settings.Timeout = 5;
+// The last step (ASCII, even parity, 1200 baud) used to stay live, for the
+// next connection and a later OK to take.
+TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndPutsTheUsersSettingsBack) {
+    UserSettings();
     links.LinkOpen = 1;
     std::string traced;
     master.OnTraffic = [&](TrafficDirection direction, std::span<const uint8_t> wire) {
@@ -217,12 +239,7 @@ TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndLeavesTheLastOne) {
     EXPECT_EQ(ui.status_history[5], "Trying ASCII 19200 odd parity ... (6 of 15)");
     EXPECT_EQ(ui.status_history[14], "Trying ASCII 1200 even parity ... (15 of 15)");
     EXPECT_EQ(ui.status_history[15], "");
-    EXPECT_EQ(settings.ModbusType, kModbusAscii);
-    EXPECT_EQ(settings.Parity, 2);
-    EXPECT_EQ(settings.BaudRate, 0);
-    EXPECT_EQ(settings.DataBits, 8);
-    EXPECT_EQ(settings.UnitId, 12);
-    EXPECT_EQ(settings.Timeout, 5);
+    ExpectUserSettings();
     EXPECT_EQ(links.LinkOpen, 0);
     EXPECT_FALSE(master.IsOpen());
     EXPECT_TRUE(ui.messages.empty());
