@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "download/unit_contact.h"
 #include "modbus/frame_trace.h"
 #include "platform/application_title.h"
+#include "platform/field_text.h"
 #include "platform/profile.h"
 #include "platform/stop_request.h"
 #include "platform/whole_number.h"
@@ -32,6 +34,29 @@ constexpr const char* kParityNames[] = {"none", "odd", "even"};
 std::optional<int> ParsePortArgument(const std::string& text) {
     const auto value = ParseWholeNumber(text, 1, 32767);
     return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
+}
+
+// A register's whole number: from the lowest signed to the highest unsigned
+// value of its width, in decimal or 0x hex.
+std::optional<long long> ParseRegisterWhole(const std::string& text, bool wide) {
+    return ParseWholeNumber(text, wide ? INT32_MIN : INT16_MIN, wide ? UINT32_MAX : UINT16_MAX);
+}
+
+// The window takes any text (a non-number writes 0); a script is better
+// served by a refusal than by some other value written into the unit. Floats
+// are decimal numbers a float can hold.
+std::optional<RegisterValue> ParseValueArgument(const std::string& text, RegisterType type) {
+    if (type == RegisterType::Float) {
+        const std::optional<float> value = ParseFloatField(text);
+        // The field would take blanks around it; an argument never has them.
+        if (!value || text.find_first_of(" \t") != std::string::npos)
+            return std::nullopt;
+        return RegisterValue{*value, 0};
+    }
+    const std::optional<long long> value = ParseRegisterWhole(text, type == RegisterType::Int32);
+    if (!value)
+        return std::nullopt;
+    return RegisterValue{0, *value};
 }
 
 int BadArgument(const char* what, const std::string& text) {
@@ -307,15 +332,11 @@ int CliSession::Write() {
     int address = 0;
     if (!ParseWholeNumber(options_.arguments[0], 0, 65535, &address))
         return BadArgument("address", options_.arguments[0]);
-    const std::string& text = options_.arguments[1];
-    // The window takes any text (a non-number writes 0); a script is better
-    // served by a refusal than by a 0 written into the unit.
-    char* end = nullptr;
-    std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0')
-        return BadArgument("value", text);
     const RegisterType type = ValueType(address);
-    return ReportValue(WriteValue(master_, address, type, text, Layout()), type);
+    const std::optional<RegisterValue> value = ParseValueArgument(options_.arguments[1], type);
+    if (!value)
+        return BadArgument("value", options_.arguments[1]);
+    return ReportValue(WriteValue(master_, address, type, *value, Layout()), type);
 }
 
 // ADDR and COUNT of the block commands; false after saying what is wrong.
@@ -368,11 +389,9 @@ int CliSession::WriteBlockCommand() {
         return kExitUsage;
     }
     const int width = BlockRegisterWidth(address);
-    const long long lo = width == 2 ? -32768 : INT32_MIN;
-    const long long hi = width == 2 ? 65535 : UINT32_MAX;
     std::vector<uint8_t> data;
     for (size_t i = 2; i < options_.arguments.size(); ++i) {
-        const auto value = ParseWholeNumber(options_.arguments[i], lo, hi);
+        const auto value = ParseRegisterWhole(options_.arguments[i], width == 4);
         if (!value)
             return BadArgument("value", options_.arguments[i]);
         for (int b = width - 1; b >= 0; --b)

@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -36,7 +37,10 @@ size_t SkipDigits(std::string_view text, size_t& pos) {
     return pos - start;
 }
 
-bool IsDecimalNumber(std::string_view text) {
+// The length of the decimal number at the start of the text (sign, digits,
+// point, exponent), 0 when the text does not start with one. An exponent
+// without digits is not part of the number, as strtod would leave it.
+size_t DecimalNumberLength(std::string_view text) {
     size_t pos = 0;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
         ++pos;
@@ -46,15 +50,34 @@ bool IsDecimalNumber(std::string_view text) {
         digits += SkipDigits(text, pos);
     }
     if (digits == 0)
-        return false;
-    if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
-        ++pos;
-        if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
-            ++pos;
-        if (SkipDigits(text, pos) == 0)
-            return false;
+        return 0;
+    size_t exponent = pos;
+    if (exponent < text.size() && (text[exponent] == 'e' || text[exponent] == 'E')) {
+        ++exponent;
+        if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-'))
+            ++exponent;
+        if (SkipDigits(text, exponent) > 0)
+            pos = exponent;
     }
-    return pos == text.size();
+    return pos;
+}
+
+bool IsDecimalNumber(std::string_view text) {
+    const size_t length = DecimalNumberLength(text);
+    return length > 0 && length == text.size();
+}
+
+// strtod in the C locale rather than from_chars: it tells an overflow
+// (HUGE_VAL, with ERANGE) from an underflow (a tiny value), and the decimal
+// point must not follow the user's locale. The text is a decimal number.
+double DecimalToDouble(std::string_view number, bool* overflow) {
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
+    const std::string copy(number);
+    errno = 0;
+    const double value =
+        c_locale ? strtod_l(copy.c_str(), nullptr, c_locale) : std::strtod(copy.c_str(), nullptr);
+    *overflow = !std::isfinite(value) || (errno == ERANGE && std::fabs(value) >= 1.0);
+    return value;
 }
 
 template <typename T>
@@ -94,17 +117,21 @@ std::optional<double> ParseNumberField(std::string_view text) {
     text = TrimBlanks(text);
     if (!IsDecimalNumber(text))
         return std::nullopt;
-    // strtod in the C locale rather than from_chars: it tells an overflow
-    // (HUGE_VAL) from an underflow (a tiny value, accepted), and the field's
-    // decimal point must not follow the user's locale.
-    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
-    const std::string copy(text);
-    errno = 0;
-    const double value =
-        c_locale ? strtod_l(copy.c_str(), nullptr, c_locale) : std::strtod(copy.c_str(), nullptr);
-    if (!std::isfinite(value) || (errno == ERANGE && std::fabs(value) >= 1.0))
+    bool overflow = false;
+    const double value = DecimalToDouble(text, &overflow);
+    if (overflow)
         return std::nullopt;
     return value;
+}
+
+double LeadingNumber(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    const size_t length = DecimalNumberLength(text);
+    if (length == 0)
+        return 0.0;
+    bool overflow = false;
+    return DecimalToDouble(text.substr(0, length), &overflow);
 }
 
 std::optional<float> ParseFloatField(std::string_view text) {

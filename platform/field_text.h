@@ -33,6 +33,13 @@ std::optional<double> ParseNumberField(std::string_view text);
 // refused rather than stored as infinity.
 std::optional<float> ParseFloatField(std::string_view text);
 
+// A number as atof reads it, by the same decimal grammar only: leading white
+// space, then the longest decimal number there is; 0 when there is none. So
+// "12.5abc" is 12.5, while "nan", "inf" and "0x10" (forms today's atof would
+// also take) all read as 0. Always '.' as the decimal point, whatever the
+// locale. A magnitude beyond a double gives infinity, for the caller to refuse.
+double LeadingNumber(std::string_view text);
+
 // Field texts: integers in decimal, floats with 6 significant digits, doubles
 // with 15 (the shortest of fixed or exponent form, as printf's %g gives).
 std::string FormatIntegerField(int value);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
+#include <limits>
 
 #include "connection/connection.h"
 #include "modbus/link_flags.h"
@@ -70,18 +72,28 @@ RegisterOutcome ReadValue(ModbusMaster& master, int address, RegisterType type,
     return Outcome(master, ok, std::move(data));
 }
 
+std::optional<RegisterValue> ValueFromText(std::string_view text, RegisterType type) {
+    if (type != RegisterType::Float)
+        return RegisterValue{0, TextToInt(text)};
+    const double value = TextToDouble(text);
+    if (!(std::fabs(value) <= std::numeric_limits<float>::max()))
+        return std::nullopt;
+    return RegisterValue{value, 0};
+}
+
 RegisterOutcome WriteValue(ModbusMaster& master, int address, RegisterType type,
-                           std::string_view text, FloatLayout layout) {
+                           const RegisterValue& value, FloatLayout layout) {
     const bool ok = WithRegisterConnection(master, [&] {
         switch (type) {
             case RegisterType::Float:
-                return master.WriteRegisterFloat(address, TextToDouble(text), layout) != 0;
+                return master.WriteRegisterFloat(address, value.Float, layout) != 0;
             case RegisterType::Int32:
-                return master.WriteRegister32(address, TextToInt(text)) != 0;
+                return master.WriteRegister32(
+                           address, static_cast<int>(static_cast<uint32_t>(value.Whole))) != 0;
             case RegisterType::Int16:
                 break;
         }
-        return master.WriteRegister16(address, TextToInt(text)) != 0;
+        return master.WriteRegister16(address, static_cast<int>(value.Whole)) != 0;
     });
     return Outcome(master, ok);
 }

@@ -42,13 +42,24 @@ struct RegisterOutcome {
 // the register pages does. Returns the requests' result.
 bool WithRegisterConnection(ModbusMaster& master, const std::function<bool()>& requests);
 
-// One value by hand ("&Read", "&Write"). A write takes the text as a number
-// for a float and as an integer otherwise (so 3.9 writes 3); text that is no
-// number gives 0.
+// A value ready for the unit: the number for a float register, the whole
+// number (its low 16 or 32 bits) for the integer ones.
+struct RegisterValue {
+    double Float = 0;
+    long long Whole = 0;
+};
+
+// The "Data" text as "&Write" takes it: as a number for a float and as an
+// integer otherwise (so 3.9 writes 3); text that is no number gives 0. None
+// for a float beyond the single-precision range, which would reach the unit
+// as infinity.
+std::optional<RegisterValue> ValueFromText(std::string_view text, RegisterType type);
+
+// One value by hand ("&Read", "&Write").
 RegisterOutcome ReadValue(ModbusMaster& master, int address, RegisterType type,
                           FloatLayout layout = {});
 RegisterOutcome WriteValue(ModbusMaster& master, int address, RegisterType type,
-                           std::string_view text, FloatLayout layout = {});
+                           const RegisterValue& value, FloatLayout layout = {});
 
 // The block buttons. A read lands in scratch storage (the reply text is where
 // the user sees it); a write sends the filler, every byte 0x01.

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "platform/field_text.h"
 #include "platform/user_interface.h"
 #include "registers/auto_type_dialog.h"
 #include "ui/main_dialog_template.h"
@@ -130,10 +131,19 @@ void RegisterPage::OnRead() {
     ShowTraffic(outcome);
 }
 
+// A float the register cannot hold is refused with the number prompt, as
+// the window's float fields refuse it, and nothing is sent: infinity written
+// into a unit is never what was typed.
 void RegisterPage::OnWrite() {
     const int address = AddressText();
-    ShowTraffic(WriteValue(dialog_.Master(), address, SelectRegisterType(address), Text(ids::kData),
-                           SelectedFloatLayout()));
+    const RegisterType type = SelectRegisterType(address);
+    const std::optional<RegisterValue> value = ValueFromText(Text(ids::kData), type);
+    if (!value) {
+        dialog_.Ui().ShowMessage(
+            {field_messages::kEnterNumber, "", MessageButtons::Ok, MessageIcon::Warning});
+        return;
+    }
+    ShowTraffic(WriteValue(dialog_.Master(), address, type, *value, SelectedFloatLayout()));
 }
 
 void RegisterPage::OnReadMultiple() {

@@ -1,10 +1,11 @@
 #include "registers/register_types.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 
+#include "platform/field_text.h"
 #include "platform/profile.h"
 
 namespace fc {
@@ -71,18 +72,20 @@ int TextToInt(std::string_view text) {
 }
 
 double TextToDouble(std::string_view text) {
-    const std::string copy(text);
-    return std::strtod(copy.c_str(), nullptr);
+    return LeadingNumber(text);
 }
 
 std::string IntToText(int value) {
     return std::to_string(value);
 }
 
+// to_chars rather than snprintf: "%f" would write the locale's decimal
+// comma, which the unit's values must never carry.
 std::string DoubleToText(double value) {
     char buffer[512];  // "%f" of the largest double has 316 characters
-    std::snprintf(buffer, sizeof buffer, "%f", value);
-    return buffer;
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    return std::string(buffer, result.ptr);
 }
 
 }  // namespace fc

@@ -51,6 +51,8 @@ void SaveRegisterTypeRanges(const RegisterTypeRanges& ranges, Profile& profile);
 // Leading blanks, an optional sign, digits; reading stops at the first other
 // character and a text without a number gives 0. Never refused. An integer
 // beyond the int range saturates at its end, where atoi would be undefined.
+// Numbers are read and shown in the C locale, whatever the user's is, and a
+// float is read by the decimal grammar only (no "nan", "inf" or hex forms).
 int TextToInt(std::string_view text);
 double TextToDouble(std::string_view text);
 

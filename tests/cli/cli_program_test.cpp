@@ -3,10 +3,15 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 
+#include <bit>
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,8 +45,10 @@ class CliProgramTest : public ::testing::Test {
     TempDir dir_;
 
     // `meanwhile` runs in the test while the child does, with its pid.
+    // unprivileged: as nobody when the tests run as root, whom no file
+    // permission stops.
     CliRun Run(const std::vector<std::string>& arguments,
-               const std::function<void(pid_t)>& meanwhile = {}) {
+               const std::function<void(pid_t)>& meanwhile = {}, bool unprivileged = false) {
         const std::string out = dir_.File("out.txt");
         const std::string err = dir_.File("err.txt");
         const pid_t pid = fork();
@@ -51,6 +58,11 @@ class CliProgramTest : public ::testing::Test {
             dup2(null, STDIN_FILENO);
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            const passwd* nobody = getpwnam("nobody");
+            if (unprivileged && geteuid() == 0 &&
+                (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                 setuid(nobody->pw_uid) != 0))
+                _exit(126);
             std::vector<char*> argv{const_cast<char*>("fcloader-cli")};
             for (const auto& argument : arguments)
                 argv.push_back(const_cast<char*>(argument.c_str()));
@@ -111,8 +123,8 @@ TEST_F(CliProgramTest, ValuesAndBlocksRoundTripThroughTheUnit) {
 
     EXPECT_EQ(Run(With(tcp, {"write", "7000", "1.5"})).exit_code, 0);
     EXPECT_EQ(Run(With(tcp, {"read", "7000"})).out, "1.500000\n");  // Auto: float
-    EXPECT_EQ(Run(With(tcp, {"write", "100", "70000"})).exit_code, 0);
-    EXPECT_EQ(Run(With(tcp, {"read", "100"})).out, "4464\n");  // low 16 bits, 0x1170
+    EXPECT_EQ(Run(With(tcp, {"write", "100", "0xFFFF"})).exit_code, 0);
+    EXPECT_EQ(Run(With(tcp, {"read", "100"})).out, "65535\n");
     EXPECT_EQ(Run(With(tcp, {"write", "5000", "-7", "--type", "int32"})).exit_code, 0);
     EXPECT_EQ(Run(With(tcp, {"read", "5000", "--type", "int32"})).out, "-7\n");
 
@@ -135,6 +147,63 @@ TEST_F(CliProgramTest, ValuesAndBlocksRoundTripThroughTheUnit) {
     EXPECT_EQ(Run(With(tcp, {"write-block", "100", "2", "1"})).exit_code, 2);
     EXPECT_EQ(Run(With(tcp, {"write-block", "100", "1", "65536"})).exit_code, 2);
     EXPECT_EQ(Run(With(tcp, {"read-block", "100", "0"})).exit_code, 2);
+}
+
+// Each value goes out exactly as given or is refused with nothing sent: 0x10
+// wrote 0, 1e3 wrote 1, 70000 wrote 4464, nan and inf wrote 0, and 1e40 as a
+// float wrote infinity, each with exit status 0.
+TEST_F(CliProgramTest, AValueIsWrittenExactlyAsGivenOrRefused) {
+    sim::SimulatorOptions options;
+    options.tcp_port = 0;
+    sim::Simulator unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    struct Case {
+        const char* type;
+        const char* value;
+        std::optional<std::vector<uint32_t>> registers;  // none: refused
+    };
+    using R = std::vector<uint32_t>;
+    const uint32_t thousand = std::bit_cast<uint32_t>(1000.0f);
+    const Case cases[] = {{"int16", "0x10", R{0x10}},
+                          {"int16", "-32768", R{0x8000}},
+                          {"int16", "65535", R{0xFFFF}},
+                          {"int32", "4294967295", R{0xFFFF, 0xFFFF}},
+                          {"int32", "-2147483648", R{0x8000, 0}},
+                          {"float", "1e3", R{thousand}},
+                          {"int16", "1e3", {}},
+                          {"int16", "70000", {}},
+                          {"int16", "-32769", {}},
+                          {"int16", "nan", {}},
+                          {"int16", "1.5", {}},
+                          {"int16", " 5", {}},
+                          {"int16", "", {}},
+                          {"int32", "4294967296", {}},
+                          {"int32", "0x", {}},
+                          {"float", "nan", {}},
+                          {"float", "inf", {}},
+                          {"float", "1e40", {}},
+                          {"float", "0x1p3", {}},
+                          {"float", "1,5", {}},
+                          {"float", "1.5 ", {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " \"" + c.value + "\"");
+        const int address = std::string(c.type) == "float" ? 7000 : 5000;
+        unit.SetRegister(address, 0x1234);
+        unit.SetRegister(address + 1, 0x1234);
+        unit.ClearRequests();
+        const CliRun run =
+            Run(With(Tcp(unit), {"--type", c.type, "write", std::to_string(address), c.value}));
+        if (!c.registers) {
+            EXPECT_EQ(run.exit_code, 2);
+            EXPECT_NE(run.err.find("bad value"), std::string::npos) << run.err;
+            EXPECT_TRUE(unit.Requests().empty());
+            continue;
+        }
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        for (size_t i = 0; i < c.registers->size(); ++i)
+            EXPECT_EQ(unit.Register(address + i), (*c.registers)[i]) << i;
+    }
 }
 
 TEST_F(CliProgramTest, DetectFindsTheUnitAndReportDescribesThePort) {

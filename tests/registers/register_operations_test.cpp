@@ -2,8 +2,10 @@
 
 #include <bit>
 #include <chrono>
+#include <climits>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,9 +68,15 @@ class RegisterBench : public ::testing::Test {
         for (int i = 0; i < ticks; ++i) {
             data = NextLoopData(data, increment, upper, lower);
             texts.push_back(data);
-            WriteValue(master_, address, type, data);
+            WriteText(address, type, data);
         }
         return texts;
+    }
+
+    // "&Write" with the text as the page takes it.
+    RegisterOutcome WriteText(int address, RegisterType type, std::string_view text,
+                              FloatLayout layout = {}) {
+        return WriteValue(master_, address, type, ValueFromText(text, type).value(), layout);
     }
 
     RegisterOutcome AutoRead(int address) {
@@ -125,10 +133,10 @@ TEST_F(RegisterBench, AFailedReadGivesNoDataButTheNewTraffic) {
 }
 
 TEST_F(RegisterBench, WritesTakeTheTextAsTheirTypeReadsIt) {
-    EXPECT_TRUE(WriteValue(master_, 100, RegisterType::Int16, "3.9").Success);
-    EXPECT_TRUE(WriteValue(master_, 4300, RegisterType::Int32, "-2abc").Success);
-    EXPECT_TRUE(WriteValue(master_, 7001, RegisterType::Float, "1e3").Success);
-    EXPECT_TRUE(WriteValue(master_, 101, RegisterType::Int16, "words").Success);
+    EXPECT_TRUE(WriteText(100, RegisterType::Int16, "3.9").Success);
+    EXPECT_TRUE(WriteText(4300, RegisterType::Int32, "-2abc").Success);
+    EXPECT_TRUE(WriteText(7001, RegisterType::Float, "1e3").Success);
+    EXPECT_TRUE(WriteText(101, RegisterType::Int16, "words").Success);
     EXPECT_EQ(sim_->Register(100), 3u);
     EXPECT_EQ(sim_->Register(4300), 0xFFFFu);
     EXPECT_EQ(sim_->Register(4301), 0xFFFEu);
@@ -209,8 +217,7 @@ TEST_F(RegisterBench, FloatLayoutsPutTheirWordsOnTheWireAndReadBack) {
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.address);
         sim_->ClearRequests();
-        EXPECT_TRUE(
-            WriteValue(master_, c.address, RegisterType::Float, "1234.5", c.layout).Success);
+        EXPECT_TRUE(WriteText(c.address, RegisterType::Float, "1234.5", c.layout).Success);
         const RegisterOutcome read = ReadValue(master_, c.address, RegisterType::Float, c.layout);
         EXPECT_EQ(read.Data, "1234.500000");
         const auto writes = Taken(16);
@@ -335,6 +342,21 @@ TEST(RegisterTypeChoice, TheButtonsInTheirOrderOfPrecedence) {
     EXPECT_EQ(SelectRegisterType({true, true, false, false}, ranges, 7000), RegisterType::Int32);
     EXPECT_EQ(SelectRegisterType({true, false, false, false}, ranges, 7000), RegisterType::Int16);
     EXPECT_EQ(SelectRegisterType({}, ranges, 7000), RegisterType::Int16);
+}
+
+// What "&Write" takes from "Data": no text may put infinity into a float
+// register (1e39 did, as a float), nor NaN; an integer type reads as atoi.
+TEST(DataText, AFloatBeyondASingleIsRefusedAndNoTextGivesNaN) {
+    const std::pair<const char*, std::optional<double>> floats[] = {
+        {"3.4e38", 3.4e38},      {"-3.4e38", -3.4e38},    {"1e39", std::nullopt},
+        {"-1e39", std::nullopt}, {"1e400", std::nullopt}, {"nan", 0.0},
+        {"infinity", 0.0},       {"1e-50", 1e-50}};
+    for (const auto& [text, expected] : floats) {
+        const auto value = ValueFromText(text, RegisterType::Float);
+        EXPECT_EQ(value ? std::optional<double>(value->Float) : std::nullopt, expected) << text;
+    }
+    EXPECT_EQ(ValueFromText("1e39", RegisterType::Int16)->Whole, 1);
+    EXPECT_EQ(ValueFromText("-70000", RegisterType::Int32)->Whole, -70000);
 }
 
 TEST(TimerPeriod, SecondsToMillisecondsWithinWhatATimerHolds) {

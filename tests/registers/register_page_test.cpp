@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <clocale>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "modbus/messages.h"
 #include "platform/field_text.h"
@@ -413,6 +415,38 @@ TEST_F(RegisterPageTest, WriteLoopStepsDataBetweenTheLimits) {
     EXPECT_EQ(writes[0].values, std::vector<uint32_t>{10});
     EXPECT_EQ(writes[1].values, std::vector<uint32_t>{0});
     EXPECT_TRUE(Shown(ids::kTransmitMessage).startsWith(" 01 10 00 64 00 01 02"));
+}
+
+// Under a German locale Read showed "1,500000" and 12.5 wrote 12.0. Text
+// outside the decimal grammar never puts NaN or infinity into a float
+// register, and a float beyond a single's range is refused with nothing sent.
+TEST_F(RegisterPageTest, DataIsReadAndShownInTheCLocaleAndNeverAsNaNOrInfinity) {
+    const std::string kept = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "scripts/setup generates it";
+    Check(ids::kRadioFloat);
+    Type(ids::kAddress, "7000");
+    const std::pair<const char*, std::optional<float>> cases[] = {
+        {"12.5", 12.5f}, {"-1.5e2", -150.0f},    {"nan", 0.0f},           {"infinity", 0.0f},
+        {"0x1p3", 0.0f}, {"1e39", std::nullopt}, {"-1e400", std::nullopt}};
+    for (const auto& [data, written] : cases) {
+        SCOPED_TRACE(data);
+        sim_->SetRegister(7000, 0x12345678);
+        sim_->ClearRequests();
+        Type(ids::kData, data);
+        const auto box = written ? nullptr : AnswerNextMessageBox();
+        Press(ids::kWrite);
+        if (written) {
+            EXPECT_EQ(sim_->Register(7000), std::bit_cast<uint32_t>(*written));
+            continue;
+        }
+        EXPECT_EQ(box->text, field_messages::kEnterNumber);
+        EXPECT_TRUE(sim_->Requests().empty());
+        EXPECT_EQ(sim_->Register(7000), 0x12345678u);
+    }
+    sim_->SetRegister(7000, std::bit_cast<uint32_t>(1.5f));
+    Press(ids::kRead);
+    EXPECT_EQ(Shown(ids::kData), "1.500000");
+    std::setlocale(LC_ALL, kept.c_str());
 }
 
 // Both timers run at their shortest period. A loop tick stops in its
