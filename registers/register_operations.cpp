@@ -140,6 +140,8 @@ std::string NextLoopData(std::string_view data, float increment, double upper, d
 
 int TimerPeriodMs(int seconds) {
     const long long ms = static_cast<long long>(seconds) * 1000;
+    if (ms < 0)
+        return INT_MAX;
     return static_cast<int>(std::clamp<long long>(ms, kShortestTimerPeriodMs, INT_MAX));
 }
 

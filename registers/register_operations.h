@@ -92,9 +92,11 @@ bool UpdateClock(ModbusMaster& master, const ClockSettings& clock,
 std::string NextLoopData(std::string_view data, float increment, double upper, double lower);
 
 // The period of the clock and loop timers for a number of seconds. A window
-// timer has a shortest period, which 0 (and a negative number) asks for; a
-// number of seconds beyond what the timer holds in milliseconds (about 24
-// days) is held at that longest period rather than wrapping into a short one.
+// timer has a shortest period, which 0 asks for; a number of seconds beyond
+// what the timer holds in milliseconds (about 24 days) is held at that
+// longest period rather than wrapping into a short one. So is a negative
+// number, as the window timer always took it (its period is unsigned): a
+// period the user got wrong must never hammer the unit at the shortest one.
 inline constexpr int kShortestTimerPeriodMs = 10;
 int TimerPeriodMs(int seconds);
 

@@ -24,9 +24,12 @@ ClockIncrease IncreaseFromIndex(int index) {
     }
 }
 
+// Precise: a coarse timer may fire up to 5 % early, and a clock update that
+// comes early writes the clock back before the unit has crossed the boundary.
 std::unique_ptr<QTimer> WindowTimer(PageHost& dialog, const char* name) {
     auto timer = std::make_unique<QTimer>(dialog.Window());
     timer->setObjectName(QString::fromUtf8(name));
+    timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
 

@@ -363,7 +363,10 @@ TEST(TimerPeriod, SecondsToMillisecondsWithinWhatATimerHolds) {
     EXPECT_EQ(TimerPeriodMs(10), 10000);
     EXPECT_EQ(TimerPeriodMs(130000), 130000000);
     EXPECT_EQ(TimerPeriodMs(0), kShortestTimerPeriodMs);
-    EXPECT_EQ(TimerPeriodMs(-3), kShortestTimerPeriodMs);
+    // A negative period never comes round (the timer's period is unsigned),
+    // rather than hammering the unit at the shortest one.
+    EXPECT_EQ(TimerPeriodMs(-3), INT_MAX);
+    EXPECT_EQ(TimerPeriodMs(-2147483647), INT_MAX);
     EXPECT_EQ(TimerPeriodMs(2147483647), 2147483647);
 }
 

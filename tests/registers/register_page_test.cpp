@@ -449,6 +449,52 @@ TEST_F(RegisterPageTest, DataIsReadAndShownInTheCLocaleAndNeverAsNaNOrInfinity) 
     std::setlocale(LC_ALL, kept.c_str());
 }
 
+// A negative period, refused by the prompt ("Update every") or taken as it
+// is ("Interval"), ran its timer at the shortest period: the unit saw 21
+// clock reads and 21 writes in 2 s. Now such a timer never comes round.
+TEST_F(RegisterPageTest, ANegativePeriodNeverRunsATimerFast) {
+    Check(ids::kRadio16Bit);
+    Type(ids::kAddress, "100");
+    Type(ids::kUpdateEvery, "-5");
+    const auto box = AnswerNextMessageBox();
+    Press(ids::kClockStart);
+    EXPECT_EQ(box->text.toStdString(), IntegerRangePrompt(0, 130000));
+    Type(ids::kUpdateEvery, "10");  // lets the loop's exchange reach its interval
+    Type(ids::kLoopInterval, "-1");
+    Press(ids::kStartLoop);
+    QTest::qWait(500);
+    EXPECT_TRUE(WindowTimer(kClockTimerName)->isActive());
+    EXPECT_TRUE(WindowTimer(kLoopTimerName)->isActive());
+    EXPECT_TRUE(sim_->Requests().empty());
+    Press(ids::kClockStop);
+    Press(ids::kStopLoop);
+}
+
+// A coarse timer fired up to 5 % early: with "1 Day" the clock was written
+// back before midnight had passed, and the date never moved on.
+TEST_F(RegisterPageTest, TheTimersNeverFireBeforeTheirPeriod) {
+    Check(ids::kRadio16Bit);
+    Type(ids::kAddress, "100");
+    Type(ids::kUpdateEvery, "1");
+    Type(ids::kLoopInterval, "1");
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> first[2];
+    const char* names[] = {kClockTimerName, kLoopTimerName};
+    for (int i = 0; i < 2; ++i)
+        QObject::connect(WindowTimer(names[i]), &QTimer::timeout, [&first, i] {
+            if (!first[i])
+                first[i] = Clock::now();
+        });
+    const Clock::time_point start = Clock::now();
+    Press(ids::kClockStart);
+    Press(ids::kStartLoop);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first[0] && first[1]; }, 5000));
+    Press(ids::kClockStop);
+    Press(ids::kStopLoop);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_GE(*first[i] - start, std::chrono::milliseconds(1000)) << names[i];
+}
+
 // Both timers run at their shortest period. A loop tick stops in its
 // validation prompt ("Hi Limit" holds no number), which stays up a while: no
 // tick of either timer may talk to the unit meanwhile. Once the field is put
