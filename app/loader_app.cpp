@@ -31,8 +31,10 @@ bool LoaderApp::InitInstance() {
     Ui.SetTarget(&dialog->Ui());
     LoadSettings(Settings, *profile_);
     WriteBackSettings(Settings, *profile_);
-    // Every key is on disk from the first run on, whatever happens later.
-    profile_->Sync();
+    // Every key is on disk from the first run on, whatever happens later; a
+    // profile that cannot be written (left root-owned by a sudo run, say) is
+    // named now, before the user sets anything up that would not be kept.
+    SyncAndReport(*profile_, dialog->Ui());
     dialog->exec();
     Ui.SetTarget(nullptr);
     dialog.reset();

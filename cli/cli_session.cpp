@@ -12,6 +12,7 @@
 #include "connection/connection.h"
 #include "connection/messages.h"
 #include "connection/port_report.h"
+#include "connection/serial_devices.h"
 #include "download/flash_download.h"
 #include "download/image_file.h"
 #include "download/messages.h"
@@ -118,23 +119,21 @@ int CliSession::Run() {
 
 // --save keeps the settings as a successful run leaves them (after detect:
 // the ones found); a failed run saves nothing, so a scan that found no unit
-// cannot leave its last attempt behind as the saved settings.
-void CliSession::SaveIfAsked() {
+// cannot leave its last attempt behind as the saved settings. A save that
+// does not reach the file fails the run: a script must not take it as kept.
+bool CliSession::SaveIfAsked() {
     if (!options_.save)
-        return;
+        return true;
     SaveSettings(settings_, profile_);
-    if (options_.overrides.device) {
-        profile_.WriteString(port_keys::kSection,
-                             port_keys::kKeyPrefix + std::to_string(settings_.ComPort),
-                             *options_.overrides.device);
-    }
-    profile_.Sync();
+    if (options_.overrides.device)
+        StorePortDevice(profile_, settings_.ComPort, *options_.overrides.device);
+    return SyncAndReport(profile_, ui_);
 }
 
 int CliSession::Finish(bool success, const char* failure) {
     ui_.FinishProgress();
     if (success)
-        SaveIfAsked();
+        success = SaveIfAsked();
     if (options_.json) {
         result_.Add("outcome", success ? "success" : failure);
         result_.Add("messages", ui_.Messages());

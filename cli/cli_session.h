@@ -40,7 +40,7 @@ class CliSession {
 
     // The outcome as --json names it: "success", or the failure's name.
     int Finish(bool success, const char* failure = "failed");
-    void SaveIfAsked();
+    bool SaveIfAsked();
     PortResolver Resolver() const;
     // The framing the live settings select (ASCII takes precedence over TCP).
     Framing CurrentFraming() const;

@@ -303,8 +303,10 @@ void CommSettingsDialog::ShowPortDevice() {
 void CommSettingsDialog::OnDeviceChosen(int index) {
     const int port = PortFieldNumber();
     const std::string device = ControlAs<QComboBox>(id::kPortDevice)->itemText(index).toStdString();
-    if (port >= 1 && device != kNoDevice)
+    if (port >= 1 && device != kNoDevice) {
         StorePortDevice(profile_, port, device);
+        SyncAndReport(profile_, master_.Ui());
+    }
     ShowPortDevice();
 }
 
@@ -329,6 +331,7 @@ void RunCommSettingsDialog(ModbusMaster& master, Profile& profile, QWidget* pare
         return;
     CopyFieldsToSettings(dialog.Fields(), settings);
     SaveSettings(settings, profile);
+    SyncAndReport(profile, master.Ui());
 }
 
 }  // namespace fc

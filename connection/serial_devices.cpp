@@ -51,7 +51,6 @@ std::vector<std::string> SerialDevicesPresent(const std::string& dev) {
 
 void StorePortDevice(Profile& profile, int port, const std::string& device) {
     profile.WriteString(port_keys::kSection, port_keys::kKeyPrefix + std::to_string(port), device);
-    profile.Sync();
 }
 
 }  // namespace fc

@@ -13,6 +13,7 @@ class Profile;
 std::vector<std::string> SerialDevicesPresent(const std::string& dev = "/dev");
 
 // Points COM n at the device, in the "Ports" section the port resolver reads.
+// The caller syncs the profile and reports a failure.
 void StorePortDevice(Profile& profile, int port, const std::string& device);
 
 }  // namespace fc

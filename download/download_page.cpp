@@ -75,6 +75,7 @@ void DownloadPage::OnBrowse() {
     dialog_.FilePath = *chosen;
     profile.WriteString(settings_keys::kSection, settings_keys::kCurrentDir,
                         FolderOfPath(dialog_.FilePath));
+    SyncAndReport(profile, dialog_.Ui());
     dialog_.ControlAs<QLineEdit>(ids::kFileBox)
         ->setText(QString::fromStdString(ShortenPathForDisplay(dialog_.FilePath)));
     CheckImageSelected();

@@ -77,6 +77,9 @@ void AutoTypeDialog::OnOK() {
     if (!exchange_.Save())
         return;
     SaveRegisterTypeRanges(ranges_, profile_);
+    // The ranges apply from now on either way; a failed save is told, and
+    // the dialog closes as after any OK.
+    SyncAndReport(profile_, ui_);
     accept();
 }
 

@@ -206,6 +206,34 @@ TEST_F(CliProgramTest, AValueIsWrittenExactlyAsGivenOrRefused) {
     }
 }
 
+// A profile left read-only (a sudo run leaves it root-owned): --save used to
+// print "success" over an unchanged file. Now it names the file and the
+// reason and fails the run.
+TEST_F(CliProgramTest, ASaveThatCannotReachTheProfileFailsTheRun) {
+    sim::SimulatorOptions options;
+    options.tcp_port = 0;
+    sim::Simulator unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    const std::string folder = dir_.File("Quenta");
+    const std::string file = folder + "/fcloader.conf";
+    const std::string kept = "[Settings]\nUnitId=1\n";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::ofstream(file) << kept;
+    ASSERT_EQ(
+        chmod(file.c_str(), 0444) | chmod(folder.c_str(), 0555) | chmod(dir_.path().c_str(), 0755),
+        0);
+
+    const CliRun run =
+        Run(With(Tcp(unit), {"--timeout", "3", "--save", "--json", "test"}), {}, true);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("Unable to save the settings to " + file + ":\nPermission denied"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("\"outcome\":\"failed\""), std::string::npos) << run.out;
+    EXPECT_EQ(ReadAll(file), kept);
+}
+
 TEST_F(CliProgramTest, DetectFindsTheUnitAndReportDescribesThePort) {
     sim::SimulatorOptions options;
     options.pty = true;
