@@ -7,14 +7,13 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
-#include <bit>
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "download/messages.h"
@@ -150,7 +149,7 @@ TEST_F(CliProgramTest, ValuesAndBlocksRoundTripThroughTheUnit) {
 }
 
 // Each value goes out exactly as given or is refused with nothing sent: 0x10
-// wrote 0, 1e3 wrote 1, 70000 wrote 4464, nan and inf wrote 0, and 1e40 as a
+// wrote 0, 1e3 wrote 1, 70000 wrote 4464, nan and inf wrote 0 and 1e40 as a
 // float wrote infinity, each with exit status 0.
 TEST_F(CliProgramTest, AValueIsWrittenExactlyAsGivenOrRefused) {
     sim::SimulatorOptions options;
@@ -158,80 +157,51 @@ TEST_F(CliProgramTest, AValueIsWrittenExactlyAsGivenOrRefused) {
     sim::Simulator unit(options);
     std::string error;
     ASSERT_TRUE(unit.Start(&error)) << error;
-    struct Case {
-        const char* type;
-        const char* value;
-        std::optional<std::vector<uint32_t>> registers;  // none: refused
-    };
-    using R = std::vector<uint32_t>;
-    const uint32_t thousand = std::bit_cast<uint32_t>(1000.0f);
-    const Case cases[] = {{"int16", "0x10", R{0x10}},
-                          {"int16", "-32768", R{0x8000}},
-                          {"int16", "65535", R{0xFFFF}},
-                          {"int32", "4294967295", R{0xFFFF, 0xFFFF}},
-                          {"int32", "-2147483648", R{0x8000, 0}},
-                          {"float", "1e3", R{thousand}},
-                          {"int16", "1e3", {}},
-                          {"int16", "70000", {}},
-                          {"int16", "-32769", {}},
-                          {"int16", "nan", {}},
-                          {"int16", "1.5", {}},
-                          {"int16", " 5", {}},
-                          {"int16", "", {}},
-                          {"int32", "4294967296", {}},
-                          {"int32", "0x", {}},
-                          {"float", "nan", {}},
-                          {"float", "inf", {}},
-                          {"float", "1e40", {}},
-                          {"float", "0x1p3", {}},
-                          {"float", "1,5", {}},
-                          {"float", "1.5 ", {}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.type) + " \"" + c.value + "\"");
-        const int address = std::string(c.type) == "float" ? 7000 : 5000;
-        unit.SetRegister(address, 0x1234);
-        unit.SetRegister(address + 1, 0x1234);
+    // type, value, the registers it leaves (none: refused)
+    const std::tuple<const char*, const char*, std::vector<uint32_t>> cases[] = {
+        {"int16", "0x10", {0x10}},
+        {"int16", "65535", {0xFFFF}},
+        {"int32", "-2147483648", {0x8000, 0}},
+        {"int32", "4294967295", {0xFFFF, 0xFFFF}},
+        {"float", "1e3", {0x447A0000}},
+        {"int16", "1e3", {}},
+        {"int16", "70000", {}},
+        {"int16", "nan", {}},
+        {"int32", "4294967296", {}},
+        {"float", "inf", {}},
+        {"float", "1e40", {}},
+        {"float", "0x1p3", {}},
+        {"float", " 1", {}}};
+    for (const auto& [type, value, registers] : cases) {
         unit.ClearRequests();
+        const int address = std::string(type) == "float" ? 7000 : 5000;
         const CliRun run =
-            Run(With(Tcp(unit), {"--type", c.type, "write", std::to_string(address), c.value}));
-        if (!c.registers) {
-            EXPECT_EQ(run.exit_code, 2);
-            EXPECT_NE(run.err.find("bad value"), std::string::npos) << run.err;
-            EXPECT_TRUE(unit.Requests().empty());
-            continue;
-        }
-        EXPECT_EQ(run.exit_code, 0) << run.err;
-        for (size_t i = 0; i < c.registers->size(); ++i)
-            EXPECT_EQ(unit.Register(address + i), (*c.registers)[i]) << i;
+            Run(With(Tcp(unit), {"--type", type, "write", std::to_string(address), value}));
+        EXPECT_EQ(run.exit_code, registers.empty() ? 2 : 0) << type << " " << value;
+        EXPECT_EQ(unit.Requests().empty(), registers.empty()) << value;
+        for (size_t i = 0; i < registers.size(); ++i)
+            EXPECT_EQ(unit.Register(address + i), registers[i]) << value;
     }
 }
 
-// A profile left read-only (a sudo run leaves it root-owned): --save used to
-// print "success" over an unchanged file. Now it names the file and the
-// reason and fails the run.
+// A profile folder left root-owned by a sudo run: --save printed "success"
+// and kept nothing. Now it names the file and the reason and fails the run.
 TEST_F(CliProgramTest, ASaveThatCannotReachTheProfileFailsTheRun) {
     sim::SimulatorOptions options;
     options.tcp_port = 0;
     sim::Simulator unit(options);
     std::string error;
     ASSERT_TRUE(unit.Start(&error)) << error;
-    const std::string folder = dir_.File("Quenta");
-    const std::string file = folder + "/fcloader.conf";
-    const std::string kept = "[Settings]\nUnitId=1\n";
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    std::ofstream(file) << kept;
-    ASSERT_EQ(
-        chmod(file.c_str(), 0444) | chmod(folder.c_str(), 0555) | chmod(dir_.path().c_str(), 0755),
-        0);
+    const std::string file = dir_.File("Quenta/fcloader.conf");
+    ASSERT_EQ(mkdir(dir_.File("Quenta").c_str(), 0555) | chmod(dir_.path().c_str(), 0755), 0);
 
-    const CliRun run =
-        Run(With(Tcp(unit), {"--timeout", "3", "--save", "--json", "test"}), {}, true);
+    const CliRun run = Run(With(Tcp(unit), {"--save", "--json", "test"}), {}, true);
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_NE(run.err.find("Unable to save the settings to " + file + ":\nPermission denied"),
               std::string::npos)
         << run.err;
     EXPECT_NE(run.out.find("\"outcome\":\"failed\""), std::string::npos) << run.out;
-    EXPECT_EQ(ReadAll(file), kept);
+    EXPECT_NE(access(file.c_str(), F_OK), 0);
 }
 
 TEST_F(CliProgramTest, DetectFindsTheUnitAndReportDescribesThePort) {

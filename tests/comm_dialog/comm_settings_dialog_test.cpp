@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -303,23 +302,6 @@ TEST_F(CommSettingsDialogTest, APortThatDoesNotOpenEndsInUnableToFindDevice) {
     });
     EXPECT_EQ(settings_.Timeout, 1);
     EXPECT_EQ(settings_.BaudRate, 3);  // the scan's first step no longer stays live
-}
-
-// OK used to close without a word while nothing was saved. A folder where
-// the file belongs stops every user, root included.
-TEST_F(CommSettingsDialogTest, OkTellsWhenTheProfileCannotBeWritten) {
-    ASSERT_EQ(mkdir(profile_.FilePath().c_str(), 0755), 0);
-    std::shared_ptr<SeenBox> box;
-    WithDialog([&](CommSettingsDialog& d) {
-        Edit(d, id::kUnitId)->setText("5");
-        box = AnswerNextMessageBox();
-        Click(d, id::kOk);
-    });
-    ASSERT_TRUE(box && box->seen);
-    EXPECT_EQ(box->text.toStdString(),
-              "Unable to save the settings to " + profile_.FilePath() + ":\nIs a directory");
-    EXPECT_EQ(box->icon, QMessageBox::Critical);
-    EXPECT_EQ(settings_.UnitId, 5);  // live for this run all the same
 }
 
 TEST_F(CommSettingsDialogTest, TheReportOfThePortFieldsDeviceGoesWhereTheUserSaid) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "connection/auto_detect.h"
 #include "connection/connection.h"
@@ -179,41 +180,26 @@ TEST_F(ScanAgainstSimulator, AsciiUnitAt2400EvenIsFoundAtStep14) {
 
 class ScanOnPty : public ::testing::Test, public test::SerialBench {
   protected:
-    // Settings no scan step uses, so that any one left behind shows.
-    void UserSettings() {
-        settings.ModbusType = kModbusAscii;
-        settings.BaudRate = 6;
-        settings.Parity = 1;
-        settings.DataBits = 7;
-        settings.StopBits = 2;
-        settings.UnitId = 12;
-        settings.Timeout = 5;
+    // What a scan changes; the user's values are ones no step uses, so that
+    // any step left behind shows.
+    auto Scanned() {
+        return std::tie(settings.ModbusType, settings.BaudRate, settings.Parity, settings.DataBits,
+                        settings.StopBits, settings.UnitId, settings.Timeout);
     }
-    // A scan that found nothing leaves them as the user had them.
-    void ExpectUserSettings() {
-        const std::pair<int, int> fields[] = {{settings.ModbusType, kModbusAscii},
-                                              {settings.BaudRate, 6},
-                                              {settings.Parity, 1},
-                                              {settings.DataBits, 7},
-                                              {settings.StopBits, 2},
-                                              {settings.UnitId, 12},
-                                              {settings.Timeout, 5}};
-        for (size_t i = 0; i < std::size(fields); ++i)
-            EXPECT_EQ(fields[i].first, fields[i].second) << "field " << i;
-    }
+    const std::tuple<int, int, int, int, int, int, int> user_{kModbusAscii, 6, 1, 7, 2, 12, 5};
 };
 
 TEST_F(ScanOnPty, APortThatDoesNotOpenEndsTheScanWithOneBox) {
     CommSettings before;
     ModbusMaster nowhere{settings, links, ui,
                          [](int) { return std::vector<std::string>{"/nonexistent/fc-tty"}; }};
-    UserSettings();
+    Scanned() = user_;
     EXPECT_FALSE(AutoDetect(nowhere));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, connection_messages::kUnableToOpenCommPort);
     EXPECT_EQ(ui.messages[0].icon, MessageIcon::None);
     EXPECT_EQ(ui.messages[0].caption, "");
-    ExpectUserSettings();
+    EXPECT_EQ(Scanned(), user_);
     EXPECT_EQ(ui.wait_cursor_depth, 0);
 
     settings.ComPort = 0;  // no device at all for a number below 1
@@ -224,7 +210,7 @@ TEST_F(ScanOnPty, APortThatDoesNotOpenEndsTheScanWithOneBox) {
 // The last step (ASCII, even parity, 1200 baud) used to stay live, for the
 // next connection and a later OK to take.
 TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndPutsTheUsersSettingsBack) {
-    UserSettings();
+    Scanned() = user_;
     links.LinkOpen = 1;
     std::string traced;
     master.OnTraffic = [&](TrafficDirection direction, std::span<const uint8_t> wire) {
@@ -239,7 +225,7 @@ TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndPutsTheUsersSettingsBack) {
     EXPECT_EQ(ui.status_history[5], "Trying ASCII 19200 odd parity ... (6 of 15)");
     EXPECT_EQ(ui.status_history[14], "Trying ASCII 1200 even parity ... (15 of 15)");
     EXPECT_EQ(ui.status_history[15], "");
-    ExpectUserSettings();
+    EXPECT_EQ(Scanned(), user_);
     EXPECT_EQ(links.LinkOpen, 0);
     EXPECT_FALSE(master.IsOpen());
     EXPECT_TRUE(ui.messages.empty());

@@ -39,21 +39,6 @@ TEST(LoaderAppTest, StartUpWritesTheSettingsBackAndRunsTheWindowUntilItCloses) {
     EXPECT_EQ(app.Link.LinkOpen, 0);
 }
 
-// A profile nobody can write (here a folder where the file belongs) is
-// named at start-up, before the user sets anything up that would be lost.
-TEST(LoaderAppTest, AStartUpWriteBackThatFailsIsToldBeforeTheWindowRuns) {
-    QFile::remove(ProfilePath());
-    ASSERT_TRUE(QDir().mkpath(ProfilePath()));
-    const auto box = AnswerNextMessageBox();
-    WhenModalOpens<MainDialog>([](MainDialog* dialog) { dialog->reject(); });
-    LoaderApp app;
-    EXPECT_FALSE(app.InitInstance());
-    QDir().rmdir(ProfilePath());
-    ASSERT_TRUE(box->seen);
-    EXPECT_EQ(box->text, "Unable to save the settings to " + ProfilePath() + ":\nIs a directory");
-    EXPECT_EQ(box->icon, QMessageBox::Critical);
-}
-
 TEST(LoaderAppTest, SocketStartUpFailureEndsBeforeAnyWindow) {
     auto box = std::make_shared<SeenBox>();
     auto window_seen = std::make_shared<bool>(true);

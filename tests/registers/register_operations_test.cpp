@@ -5,7 +5,6 @@
 #include <climits>
 #include <ctime>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -342,21 +341,6 @@ TEST(RegisterTypeChoice, TheButtonsInTheirOrderOfPrecedence) {
     EXPECT_EQ(SelectRegisterType({true, true, false, false}, ranges, 7000), RegisterType::Int32);
     EXPECT_EQ(SelectRegisterType({true, false, false, false}, ranges, 7000), RegisterType::Int16);
     EXPECT_EQ(SelectRegisterType({}, ranges, 7000), RegisterType::Int16);
-}
-
-// What "&Write" takes from "Data": no text may put infinity into a float
-// register (1e39 did, as a float), nor NaN; an integer type reads as atoi.
-TEST(DataText, AFloatBeyondASingleIsRefusedAndNoTextGivesNaN) {
-    const std::pair<const char*, std::optional<double>> floats[] = {
-        {"3.4e38", 3.4e38},      {"-3.4e38", -3.4e38},    {"1e39", std::nullopt},
-        {"-1e39", std::nullopt}, {"1e400", std::nullopt}, {"nan", 0.0},
-        {"infinity", 0.0},       {"1e-50", 1e-50}};
-    for (const auto& [text, expected] : floats) {
-        const auto value = ValueFromText(text, RegisterType::Float);
-        EXPECT_EQ(value ? std::optional<double>(value->Float) : std::nullopt, expected) << text;
-    }
-    EXPECT_EQ(ValueFromText("1e39", RegisterType::Int16)->Whole, 1);
-    EXPECT_EQ(ValueFromText("-70000", RegisterType::Int32)->Whole, -70000);
 }
 
 TEST(TimerPeriod, SecondsToMillisecondsWithinWhatATimerHolds) {
