@@ -155,10 +155,11 @@ TEST_F(BadFieldInputTest, EveryEditPromptsOrTakesTheValue) {
 // count, a negative one...) and must end in a documented box or none, with
 // the window ready for the next press.
 TEST_F(BadFieldInputTest, RegisterButtonsRunOnAnyTextAgainstNoUnit) {
-    const std::set<std::string> documented = {modbus_messages::kUnableToConnect,
-                                              connection_messages::kUnableToOpenCommPort,
-                                              connection_messages::kUnableToUseCommPort,
-                                              connection_messages::kUnableToStablishConnection};
+    const std::set<std::string> documented = {
+        modbus_messages::kUnableToConnect, connection_messages::kUnableToOpenCommPort,
+        connection_messages::kUnableToUseCommPort, connection_messages::kUnableToStablishConnection,
+        // a float beyond a single's range (1e999)
+        field_messages::kEnterNumber};
     const int fields[] = {ids::kAddress, ids::kData, ids::kRegisterCount};
     const int buttons[] = {ids::kRead, ids::kWrite, ids::kReadMultiple, ids::kWriteMultiple};
     const int types[] = {ids::kRadioAuto, ids::kRadio16Bit, ids::kRadio32Bit, ids::kRadioFloat};
