@@ -329,7 +329,10 @@ std::string UsageText() {
                 "more). "
                 "Addresses and counts are decimal, or hex after 0x. "
                 "write-block VALUES are 16-bit register values (32-bit inside the "
-                "7000..7999 window). Choices (--parity, --mode, ...) take any case.") +
+                "7000..7999 window). A write VALUE is a whole number for int16 and int32 "
+                "(decimal or 0x hex, -32768 to 65535 or -2147483648 to 4294967295) and a "
+                "decimal number for float; anything else exits 2. "
+                "Choices (--parity, --mode, ...) take any case.") +
             "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
     return text;
 }
