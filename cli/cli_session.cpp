@@ -79,11 +79,9 @@ CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Pro
 }
 
 Framing CliSession::CurrentFraming() const {
-    if (settings_.ModbusType == kModbusAscii)
-        return Framing::Ascii;
-    if (!settings_.UseIP)
-        return Framing::Rtu;
-    return settings_.IPProtocol == 0 ? Framing::ModbusTcp : Framing::Encapsulated;
+    if (settings_.UseIP)
+        return settings_.IPProtocol == 0 ? Framing::ModbusTcp : Framing::Encapsulated;
+    return settings_.ModbusType == kModbusAscii ? Framing::Ascii : Framing::Rtu;
 }
 
 PortResolver CliSession::Resolver() const {
@@ -136,6 +134,8 @@ int CliSession::Finish(bool success, const char* failure) {
         success = SaveIfAsked();
     if (options_.json) {
         result_.Add("outcome", success ? "success" : failure);
+        if (master_.ExceptionCode != 0)
+            result_.Add("exception", ExceptionText(master_.ExceptionCode));
         result_.Add("messages", ui_.Messages());
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
         result_.Add("seconds", elapsed.count());

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -16,15 +17,13 @@
 namespace fc {
 
 namespace {
-using Clock = std::chrono::steady_clock;
+// The longest a connect waits before the window gets its turn again.
+constexpr auto kConnectSlice = std::chrono::milliseconds(100);
 
-// One readable-count query waits at most this long.
-constexpr int kCountPollMs = 100;
-
-int MillisecondsUntil(Clock::time_point deadline) {
+int MillisecondsUntil(LinkInstant deadline, std::chrono::milliseconds cap) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - LinkClock::now());
+    return static_cast<int>(std::clamp(left, std::chrono::milliseconds(0), cap).count());
 }
 }  // namespace
 
@@ -38,7 +37,10 @@ DriverSocket::~DriverSocket() {
 
 bool DriverSocket::Connect(const std::string& host, uint16_t port, int boundSeconds) {
     Close();
-    const auto deadline = Clock::now() + std::chrono::seconds(boundSeconds);
+    host_ = host;
+    port_ = port;
+    boundSeconds_ = boundSeconds;
+    const auto deadline = LinkClock::now() + std::chrono::seconds(boundSeconds);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -49,8 +51,7 @@ bool DriverSocket::Connect(const std::string& host, uint16_t port, int boundSeco
     }
     bool connected = false;
     for (addrinfo* entry = found; entry != nullptr && !connected; entry = entry->ai_next) {
-        connected = ConnectTo(entry->ai_addr, entry->ai_addrlen, entry->ai_family,
-                              MillisecondsUntil(deadline));
+        connected = ConnectTo(entry->ai_addr, entry->ai_addrlen, entry->ai_family, deadline);
     }
     ::freeaddrinfo(found);
     return connected;
@@ -58,7 +59,8 @@ bool DriverSocket::Connect(const std::string& host, uint16_t port, int boundSeco
 
 // Connects without blocking and waits for the outcome, so an address that
 // never answers costs the bound and not the kernel's minutes of SYN retries.
-bool DriverSocket::ConnectTo(const void* address, unsigned length, int family, int milliseconds) {
+bool DriverSocket::ConnectTo(const void* address, unsigned length, int family,
+                             LinkInstant deadline) {
     fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd_ < 0) {
         lastError_ = errno;
@@ -69,7 +71,14 @@ bool DriverSocket::ConnectTo(const void* address, unsigned length, int family, i
         error = errno;
         if (error == EINPROGRESS) {
             pollfd writable{fd_, POLLOUT, 0};
-            if (::poll(&writable, 1, milliseconds) <= 0) {
+            int ready = 0;
+            while ((ready = ::poll(&writable, 1, MillisecondsUntil(deadline, kConnectSlice))) ==
+                       0 &&
+                   LinkClock::now() < deadline) {
+                if (OnWaiting)
+                    OnWaiting();
+            }
+            if (ready <= 0) {
                 error = ETIMEDOUT;
             } else {
                 socklen_t size = sizeof error;
@@ -91,56 +100,79 @@ bool DriverSocket::ConnectTo(const void* address, unsigned length, int family, i
     return true;
 }
 
-bool DriverSocket::Send(const uint8_t* bytes, int count) {
-    if (fd_ < 0) {
-        lastError_ = ENOTCONN;
-        return false;
-    }
+bool DriverSocket::Write(const uint8_t* bytes, int count, int* written) {
     int sent = 0;
-    while (sent < count) {
+    bool result = fd_ >= 0;
+    lastError_ = result ? 0 : ENOTCONN;
+    while (result && sent < count) {
         const ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             lastError_ = n < 0 ? errno : EPIPE;
-            return false;
+            result = false;
+        } else {
+            sent += static_cast<int>(n);
         }
-        sent += static_cast<int>(n);
     }
-    return true;
+    if (written != nullptr)
+        *written = sent;
+    return result;
 }
 
-int DriverSocket::Receive(uint8_t* buffer, int count) {
-    if (fd_ < 0) {
+int DriverSocket::Read(int count, uint8_t* buffer) {
+    if (fd_ < 0 || count <= 0) {
         lastError_ = ENOTCONN;
-        return -1;
+        return 0;
     }
-    const ssize_t n = ::recv(fd_, buffer, count, MSG_DONTWAIT);
+    ssize_t n = 0;
+    do {
+        n = ::recv(fd_, buffer, count, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
     if (n < 0)
         lastError_ = errno;
-    return static_cast<int>(n);
+    return n > 0 ? static_cast<int>(n) : 0;
 }
 
-int DriverSocket::BytesAvailable(int awaited) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kCountPollMs);
-    if (fd_ < 0) {
-        std::this_thread::sleep_until(deadline);
-        return -1;
-    }
-    // With the low-water mark at the awaited count, poll() wakes when the
-    // whole reply is there rather than at its first segment.
-    if (awaited > 0)
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVLOWAT, &awaited, sizeof awaited);
-    pollfd readable{fd_, POLLIN, 0};
-    ::poll(&readable, 1, kCountPollMs);
+int DriverSocket::BytesWaiting() {
     int count = 0;
-    if (::ioctl(fd_, FIONREAD, &count) != 0)
-        count = -1;
-    // Woken by a count that will not do (surplus bytes, a closed
-    // connection): sit out the slot instead of asking again at once.
-    if (count != awaited)
-        std::this_thread::sleep_until(deadline);
+    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &count) != 0)
+        return 0;
     return count;
+}
+
+bool DriverSocket::WaitReadable(std::chrono::microseconds wait) {
+    const auto deadline = LinkClock::now() + wait;
+    if (fd_ >= 0) {
+        pollfd readable{fd_, POLLIN, 0};
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+        if (::poll(&readable, 1, static_cast<int>(ms)) > 0 && BytesWaiting() > 0)
+            return true;
+    }
+    // A closed connection reads as readable at once and forever; sit the
+    // wait out instead of asking again at once.
+    std::this_thread::sleep_until(deadline);
+    return false;
+}
+
+bool DriverSocket::Drain(uint8_t* buffer, int maximum) {
+    uint8_t internal[256];
+    if (buffer == nullptr) {
+        buffer = internal;
+        maximum = 255;
+    }
+    bool drained = false;
+    int got = 0;
+    while ((got = Read(maximum, buffer)) > 0) {
+        buffer[got] = 0;
+        drained = true;
+    }
+    return drained;
+}
+
+bool DriverSocket::Reconnect() {
+    Close();
+    return Connect(host_, port_, boundSeconds_);
 }
 
 void DriverSocket::Close() {

@@ -1,42 +1,53 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "modbus/byte_link.h"
 
 namespace fc {
 
-// The unit's TCP connection: a blocking stream socket whose connect is
-// bounded in time and whose send never raises SIGPIPE.
-class DriverSocket {
+// The unit's TCP connection: a stream socket whose connect is bounded in
+// time, whose reads never block and whose writes never raise SIGPIPE.
+class DriverSocket : public ByteLink {
   public:
     DriverSocket() = default;
-    ~DriverSocket();
+    ~DriverSocket() override;
     DriverSocket(const DriverSocket&) = delete;
     DriverSocket& operator=(const DriverSocket&) = delete;
 
     // Resolves host (dotted address or name) and connects to the first address
     // that answers within boundSeconds in all. False with LastError() set.
     bool Connect(const std::string& host, uint16_t port, int boundSeconds);
-    // All bytes or false.
-    bool Send(const uint8_t* bytes, int count);
-    // What recv gives without blocking: -1 with LastError() (EAGAIN while
-    // nothing waits), 0 when the unit closed the connection.
-    int Receive(uint8_t* buffer, int count);
-    // Waits up to 100 ms for `awaited` bytes to be readable, then tells how
-    // many are; -1 when the query fails. Wakes as soon as they are there.
-    int BytesAvailable(int awaited);
     // Shuts the sending side, then closes.
     void Close();
+
+    bool Write(const uint8_t* bytes, int count, int* written = nullptr) override;
+    // What recv gives without blocking; 0 when nothing waits or the unit
+    // closed the connection.
+    int Read(int count, uint8_t* buffer) override;
+    int BytesWaiting() override;
+    bool WaitReadable(std::chrono::microseconds wait) override;
+    bool Drain(uint8_t* buffer = nullptr, int maximum = 255) override;
+    // Connects again to where the last Connect went.
+    bool Reconnect() override;
 
     bool IsOpen() const { return fd_ >= 0; }
     int LastError() const { return lastError_; }
     int Handle() const { return fd_; }
 
+    // Called at least every 100 ms while a connect is under way.
+    std::function<void()> OnWaiting;
+
   private:
-    bool ConnectTo(const void* address, unsigned length, int family, int milliseconds);
+    bool ConnectTo(const void* address, unsigned length, int family, LinkInstant deadline);
 
     int fd_ = -1;
     int lastError_ = 0;
+    std::string host_;
+    uint16_t port_ = 0;
+    int boundSeconds_ = 0;
 };
 
 // A connect that the platform reports as still under way.

@@ -81,6 +81,30 @@ AsciiDecodeResult DecodeAscii(std::span<const char> text, std::span<uint8_t> rx)
 // The number of bytes (decoded bytes for ASCII) that completes the reply.
 int ExpectedReplyLength(Framing framing, int32_t function_code, int32_t byte_count);
 
+// An exception reply carries the function with this bit set, then its code.
+inline constexpr int kExceptionBit = 0x80;
+// The length of an exception reply in the framing's own terms (as above).
+int ExceptionReplyLength(Framing framing);
+// The length that completes a reply whose function byte is `function`.
+int ReplyLengthFor(Framing framing, const PendingRequest& request, uint8_t function);
+
+// What a reply with intact check bytes says to its request. `reply` runs from
+// the unit address to the last byte before the check bytes.
+enum class ReplyVerdict { Valid, Exception, Mismatch };
+struct ReplyCheck {
+    ReplyVerdict verdict = ReplyVerdict::Mismatch;
+    int exceptionCode = 0;
+};
+// A valid reply comes from the unit asked (any unit when 0 was asked, which
+// adopts the answering one), with the function asked, and for a read with the
+// byte count asked, for a write with the request's address and count.
+ReplyCheck CheckReply(const PendingRequest& request, uint8_t unit, std::span<const uint8_t> reply);
+
+// The MBAP header of a reply matches the request's transaction id (always 0
+// here), protocol id 0, and states the length that follows it.
+inline constexpr int kMbapHeaderLength = 6;
+bool MbapHeaderMatches(std::span<const uint8_t> header, int following);
+
 // Reverses length bytes (at most 80) from source into destination, which may
 // be the same bytes.
 void ReverseBytes(uint8_t* destination, const uint8_t* source, int length);

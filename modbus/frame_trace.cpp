@@ -112,6 +112,10 @@ std::string ExceptionName(int code) {
     }
 }
 
+std::string ExceptionText(int code) {
+    return Format("Exception %d: ", code) + ExceptionName(code);
+}
+
 std::string DescribeFrame(Framing framing, TrafficDirection direction,
                           std::span<const uint8_t> wire) {
     switch (framing) {

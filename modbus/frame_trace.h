@@ -18,6 +18,9 @@ std::string DescribeFrame(Framing framing, TrafficDirection direction,
 // "Illegal data address" for 2, and so on; "exception N" for codes without a name.
 std::string ExceptionName(int code);
 
+// "Exception 2: Illegal data address": how an exception reply is told to the user.
+std::string ExceptionText(int code);
+
 // One trace line: wall-clock time with milliseconds, direction, hex bytes
 // (ASCII frames as their text) and the meaning.
 std::string TraceLine(Framing framing, TrafficDirection direction, std::span<const uint8_t> wire);

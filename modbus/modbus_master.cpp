@@ -5,15 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "modbus/frame_trace.h"
 #include "modbus/messages.h"
 #include "platform/user_interface.h"
-#include "platform/wall_clock.h"
 
 namespace fc {
 
 namespace {
-// One 20 ms read may bring at most this much of an RTU reply.
+// A reply is collected a piece at a time; surplus bytes are read this many
+// at a time so they can be shown.
 constexpr int kRtuChunk = 256;
+// The window must hear from us at least every 100 ms; waits are cut this short.
+constexpr std::chrono::milliseconds kWindowTurn{50};
 // Modbus fixes the end-of-frame silence at 1.75 ms above 19200 baud.
 constexpr std::chrono::microseconds kMinimumFrameGap{1750};
 // Bytes that reach a pseudo-terminal in one write, or a USB adapter in one
@@ -37,6 +40,7 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
                            PortResolver resolver)
     : SerialPort(std::move(resolver)), settings_(settings), links_(links), ui_(ui) {
     AsciiTxBuffer[0] = ':';
+    Socket.OnWaiting = [this] { ui_.PumpPaintMessages(); };
 }
 
 ModbusMaster::~ModbusMaster() = default;
@@ -60,18 +64,48 @@ int ModbusMaster::Transact() {
     return settings_.UseIP ? TransactTcp() : TransactRtu();
 }
 
+LinkInstant ModbusMaster::DeadlineFrom(ByteLink& link) const {
+    return link.Now() + std::chrono::seconds(std::max<int>(settings_.Timeout, 0));
+}
+
+void ModbusMaster::GiveWindowTurn(ByteLink& link) {
+    const LinkInstant now = link.Now();
+    if (now - lastWindowTurn_ < kWindowTurn)
+        return;
+    lastWindowTurn_ = now;
+    ui_.PumpPaintMessages();
+}
+
+bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
+    for (;;) {
+        GiveWindowTurn(link);
+        if (link.BytesWaiting() > 0)
+            return true;
+        const LinkInstant now = link.Now();
+        if (now >= deadline)
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
+        link.WaitReadable(std::min<std::chrono::microseconds>(left, kWindowTurn));
+    }
+}
+
 // Attempt index k runs from 0; after a failure at k == Retry the user is asked.
 // Retry there starts a new series of Retry attempts (indexes 1..Retry); a
-// negative Retry gives one attempt and never asks.
+// negative Retry gives one attempt and never asks. An exception reply is the
+// unit's final word on the request: the series ends with it and the user is
+// asked at once.
 //
 // A Retry beyond what the Comm Settings dialog accepts (a profile edited by
 // hand, say 30000) counts as the dialog's largest, 100: otherwise a silent
 // unit would keep the user from the box, and from Cancel, for hours.
-int ModbusMaster::RunAttempts(const std::function<bool()>& attempt) {
+int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
     const int retry = std::min<int>(settings_.Retry, kMaxRetry);
     int index = 0;
     for (;;) {
-        const bool succeeded = attempt();
+        const Attempt result = attempt();
+        const bool succeeded = result == Attempt::Answered;
+        if (result == Attempt::Exception && retry >= 0)
+            index = retry;
         bool retry_chosen = false;
         if (!succeeded && index == retry) {
             const MessageBox box{modbus_messages::kUnableToConnect, "", MessageButtons::RetryCancel,
@@ -95,20 +129,37 @@ int ModbusMaster::RunAttempts(const std::function<bool()>& attempt) {
     }
 }
 
-int ModbusMaster::TransactRtu() {
+void ModbusMaster::BeginTransaction() {
     TxText.clear();
     RxText.clear();
+    ExceptionCode = 0;
+}
+
+bool ModbusMaster::RefuseBroadcastRead() {
+    if (Unit() != 0 || FunctionCode == kWriteMultipleRegisters)
+        return false;
+    RxText = modbus_messages::kBroadcastReadRefused;
+    ui_.SetStatusText(modbus_messages::kBroadcastReadRefused);
+    return true;
+}
+
+int ModbusMaster::TransactRtu() {
+    BeginTransaction();
     if (links_.LinkOpen == 0)
         return 0;
     if (BuildRequest(Pending(), Unit(), TxBuffer) <= 0)
         return 0;  // refused by the codec: nothing that could be sent
+    if (RefuseBroadcastRead())
+        return 0;
     return RunAttempts([this] { return RtuAttempt(); });
 }
 
-bool ModbusMaster::RtuAttempt() {
+ModbusMaster::Attempt ModbusMaster::RtuAttempt() {
+    ByteLink& link = SerialLink();
     const int n = BuildRequest(Pending(), Unit(), TxBuffer);
     const int total = static_cast<int>(AppendCrc16(TxBuffer, static_cast<size_t>(n)));
-    const bool written = Write(TxBuffer, total);
+    const bool written = link.Write(TxBuffer, total);
+    const LinkInstant deadline = DeadlineFrom(link);
     if (written) {
         Observe(TrafficDirection::Sent, TxBuffer, total);
         // Long block writes would flood the page's field; their head is enough.
@@ -116,69 +167,94 @@ bool ModbusMaster::RtuAttempt() {
     }
     RxBuffer[0] = 0;
     RxLength = 0;
-    const int expected = ExpectedReplyLength(Framing::Rtu, FunctionCode, ByteCount);
     if (Unit() == 0) {
         RxText = modbus_messages::kBroadcastNotice;
-        return true;
+        return Attempt::Answered;
     }
     if (!written)
-        return false;
-    return CollectRtuReply(expected);
+        return Attempt::Failed;
+    const int collected = CollectReply(link, Framing::Rtu, deadline, true);
+    if (collected <= 0 || Crc16(std::span<const uint8_t>(RxBuffer, collected)) != 0)
+        return Attempt::Failed;
+    return Judge(std::span<const uint8_t>(RxBuffer, collected - 2));
 }
 
-// Each read asks only for the bytes still missing, so it returns the moment
-// the reply's last byte is in instead of sitting out the 20 ms interval. A
-// reply that goes on past its length must still fail, so a complete count is
-// taken only after the line has stayed quiet for the gap that ends a frame:
-// 3.5 character times, never less than the 1.75 ms that Modbus fixes for
-// fast lines, plus a margin for the burst delivery of pseudo-terminals and
-// USB adapters. Bytes the unit sends later than that belong to no reply of
-// ours; the drain before the next request throws them away.
-bool ModbusMaster::CollectRtuReply(int expected) {
-    if (expected <= 0 || expected > static_cast<int>(kRxBufferSize))
-        return false;
-    uint8_t chunk[kRtuChunk];
-    SecondsWait wait(settings_.Timeout);
+std::chrono::microseconds ModbusMaster::FrameTime(ByteLink& link, int characters) const {
+    const auto character = link.CharacterTime();
+    return character * characters + std::max(character * 7 / 2, kMinimumFrameGap) + kDeliveryMargin;
+}
+
+// Bytes are read as they come, each read asking only for what is still
+// missing, so a reply is taken the moment its last byte is in. The wait ends
+// at the deadline the request set, whatever comes meanwhile; a reply that has
+// begun by then may finish at the line rate. A complete count is taken only
+// after the line has stayed quiet for the gap that ends a frame (3.5
+// character times, never less than the 1.75 ms Modbus fixes for fast lines,
+// plus a margin for the burst delivery of pseudo-terminals and USB
+// adapters): a reply that goes on past its length is no reply.
+int ModbusMaster::CollectReply(ByteLink& link, Framing framing, LinkInstant deadline,
+                               bool skipNoise) {
+    const int header = framing == Framing::ModbusTcp ? kMbapHeaderLength : 0;
+    const PendingRequest request = Pending();
+    int expected = ExpectedReplyLength(framing, FunctionCode, ByteCount);
+    if (expected <= header || expected > static_cast<int>(kRxBufferSize))
+        return 0;
+    const LinkInstant finish = deadline + FrameTime(link, expected);
     int collected = 0;
-    for (;;) {
-        // What was collected so far is dropped with the next chunk when it
-        // does not start with our unit, so that chunk may be a whole reply.
-        const bool restarts = RxBuffer[0] != Unit();
-        const int missing = restarts ? expected : expected - collected;
-        const int got = Read(std::min(missing, kRtuChunk), chunk);
-        if (got == 0) {
-            if (wait.Expired()) {
-                Observe(TrafficDirection::Received, RxBuffer, collected);
-                return false;
-            }
-            continue;
+    bool whole = false;
+    while (!whole && AwaitInput(link, collected > 0 ? finish : deadline)) {
+        collected += link.Read(expected - collected, RxBuffer + collected);
+        if (skipNoise) {
+            const auto start = std::find(RxBuffer, RxBuffer + collected, Unit());
+            collected =
+                static_cast<int>(std::copy(start, RxBuffer + collected, RxBuffer) - RxBuffer);
         }
-        if (restarts)
-            collected = 0;
-        std::memcpy(RxBuffer + collected, chunk, got);
-        collected += got;
-        if (collected == expected)
+        if (header > 0 && collected >= header && !MbapHeaderMatches(RxBuffer, expected - header) &&
+            !MbapHeaderMatches(RxBuffer, ExceptionReplyLength(framing) - header))
             break;
-        wait.Restart();  // the time-out counts from the last chunk
-    }
-    if (LineContinues()) {
-        const int got = Read(kRtuChunk, chunk);
-        Observe(TrafficDirection::Received, RxBuffer, collected);
-        Observe(TrafficDirection::Received, chunk, got);
-        return false;
+        if (collected > header + 1)
+            expected = std::min(expected, ReplyLengthFor(framing, request, RxBuffer[header + 1]));
+        whole = collected >= expected;
     }
     Observe(TrafficDirection::Received, RxBuffer, collected);
-    RxText = TrafficText(std::span<const uint8_t>(RxBuffer, collected));
-    RxLength = static_cast<uint16_t>(collected);
-    return Crc16(std::span<const uint8_t>(RxBuffer, collected)) == 0;
+    const int shown = collected > header ? header : 0;
+    RxText = TrafficText(std::span<const uint8_t>(RxBuffer + shown, collected - shown));
+    RxLength = static_cast<uint16_t>(collected - shown);
+    // An exception padded to a read's length is no reply either.
+    if (!whole || collected != expected)
+        return 0;
+    if (LineContinues(link)) {
+        uint8_t surplus[kRtuChunk];
+        Observe(TrafficDirection::Received, surplus, link.Read(kRtuChunk, surplus));
+        return 0;
+    }
+    if (header > 0)
+        std::memmove(RxBuffer, RxBuffer + header, collected - header);
+    return collected - header;
 }
 
-bool ModbusMaster::LineContinues() {
-    const auto frame_gap = std::max(CharacterTime() * 7 / 2, kMinimumFrameGap);
-    return WaitReadable(frame_gap + kDeliveryMargin);
+bool ModbusMaster::LineContinues(ByteLink& link) {
+    return link.BytesWaiting() > 0 || link.WaitReadable(FrameTime(link, 0));
+}
+
+ModbusMaster::Attempt ModbusMaster::Judge(std::span<const uint8_t> reply) {
+    const ReplyCheck check = CheckReply(Pending(), Unit(), reply);
+    if (check.verdict == ReplyVerdict::Mismatch)
+        return Attempt::Failed;
+    // A unit asked as 0 tells us its own address with its first reply.
+    if (settings_.UnitId == 0 && reply[0] != 0)
+        settings_.UnitId = reply[0];
+    if (check.verdict == ReplyVerdict::Valid)
+        return Attempt::Answered;
+    ExceptionCode = check.exceptionCode;
+    const std::string told = ExceptionText(ExceptionCode);
+    RxText += "  " + told;
+    ui_.SetStatusText(told);
+    return Attempt::Exception;
 }
 
 int ModbusMaster::TransactAscii() {
+    BeginTransaction();
     if (links_.LinkOpen == 0)
         return 0;
     if (BuildRequest(Pending(), Unit(), TxBuffer) <= 0)
@@ -186,42 +262,50 @@ int ModbusMaster::TransactAscii() {
     return RunAttempts([this] { return AsciiAttempt(); });
 }
 
-bool ModbusMaster::AsciiAttempt() {
+ModbusMaster::Attempt ModbusMaster::AsciiAttempt() {
+    ByteLink& link = SerialLink();
     const int n = BuildRequest(Pending(), Unit(), TxBuffer);
     TxBuffer[n] = Lrc(std::span<const uint8_t>(TxBuffer, n));
     const int characters =
         EncodeAscii(std::span<const uint8_t>(TxBuffer, n + 1), std::span<char>(AsciiTxBuffer));
-    Drain();
-    if (characters < 0 || !Write(reinterpret_cast<const uint8_t*>(AsciiTxBuffer), characters))
-        return false;
+    link.Drain();
+    if (characters < 0 || !link.Write(reinterpret_cast<const uint8_t*>(AsciiTxBuffer), characters))
+        return Attempt::Failed;
+    const LinkInstant deadline = DeadlineFrom(link);
     Observe(TrafficDirection::Sent, AsciiTxBuffer, characters);
+    TxText = TrafficText(std::span<const uint8_t>(TxBuffer, n + 1 > 20 ? 7 : n + 1));
 
     AsciiRxBuffer[0] = 0;
     RxLength = 0;
     size_t stored = 0;
-    if (!CollectAsciiText(stored))
-        return false;
+    const int expected = ExpectedReplyLength(Framing::Ascii, FunctionCode, ByteCount);
+    if (!CollectAsciiText(stored, deadline, 2 * expected + 3))
+        return Attempt::Failed;
     Observe(TrafficDirection::Received, AsciiRxBuffer, static_cast<int>(stored));
 
     const AsciiDecodeResult decoded =
         DecodeAscii(std::span<const char>(AsciiRxBuffer, stored), std::span<uint8_t>(RxBuffer));
     if (decoded.odd)
-        return false;
-    // A unit asked as 0 tells us its own address with its first reply.
-    if (decoded.count > 0 && settings_.UnitId == 0 && RxBuffer[0] != 0)
-        settings_.UnitId = RxBuffer[0];
+        return Attempt::Failed;
     RxLength = static_cast<uint16_t>(decoded.count);
-    const int expected = ExpectedReplyLength(Framing::Ascii, FunctionCode, ByteCount);
-    return !decoded.invalid && ByteSum(std::span<const uint8_t>(RxBuffer, decoded.count)) == 0 &&
-           static_cast<int>(decoded.count) == expected;
+    RxText = TrafficText(std::span<const uint8_t>(RxBuffer, decoded.count));
+    const int length =
+        decoded.count > 1 ? ReplyLengthFor(Framing::Ascii, Pending(), RxBuffer[1]) : expected;
+    if (decoded.invalid || ByteSum(std::span<const uint8_t>(RxBuffer, decoded.count)) != 0 ||
+        static_cast<int>(decoded.count) != length)
+        return Attempt::Failed;
+    return Judge(std::span<const uint8_t>(RxBuffer, decoded.count - 1));
 }
 
-// Collects ":" ... CR LF into AsciiRxBuffer; a colon always starts over.
-bool ModbusMaster::CollectAsciiText(size_t& stored) {
+// Collects ":" ... CR LF into AsciiRxBuffer; a colon always starts over. The
+// deadline holds whatever the line carries; once a colon has come, the text
+// may take one frame time more.
+bool ModbusMaster::CollectAsciiText(size_t& stored, LinkInstant deadline, int frameCharacters) {
+    const LinkInstant finish = deadline + FrameTime(SerialLink(), frameCharacters);
     size_t p = 0;
     for (;;) {
         uint8_t character = 0;
-        if (!ReceiveByte(character))
+        if (!ReceiveByte(character, AsciiRxBuffer[0] == ':' ? finish : deadline))
             return false;
         if (AsciiRxBuffer[0] != ':')
             p = 0;
@@ -238,18 +322,13 @@ bool ModbusMaster::CollectAsciiText(size_t& stored) {
     }
 }
 
-// Each character has a whole-second wait of its own. Between checks the wait
-// sleeps in poll() until input arrives, so a silent line costs no CPU.
-bool ModbusMaster::ReceiveByte(uint8_t& character) {
-    SecondsWait wait(settings_.Timeout);
-    for (;;) {
-        if (BytesWaiting() > 0 && Read(1, &character) == 1)
+bool ModbusMaster::ReceiveByte(uint8_t& character, LinkInstant deadline) {
+    ByteLink& link = SerialLink();
+    while (AwaitInput(link, deadline)) {
+        if (link.Read(1, &character) == 1)
             return true;
-        if (wait.Expired())
-            return false;
-        // At least 1 ms: the coarse clock behind time() can lag the deadline.
-        WaitReadable(std::max(wait.MillisecondsLeft(), 1));
     }
+    return false;
 }
 
 }  // namespace fc

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "modbus/byte_link.h"
 #include "modbus/comm_settings.h"
 #include "modbus/driver_socket.h"
 #include "modbus/frame_codec.h"
@@ -90,11 +91,23 @@ class ModbusMaster : public SerialPort {
     int ReadRegisterBytes(int start, uint8_t* buffer, int count, int byteCount);
     int WriteRegisterBlock(int start, const uint8_t* data, int count);
 
-    // One byte with a whole-second wait of Timeout seconds of its own.
-    bool ReceiveByte(uint8_t& byte);
-    // Collects ":" ... CR LF into AsciiRxBuffer, each character with its own
-    // wait; `stored` is the number of characters kept.
-    bool CollectAsciiText(size_t& stored);
+    // Hands every transaction a link of the caller's instead of the port
+    // and the socket (an in-memory line); nullptr goes back to them.
+    void AttachLink(ByteLink* link) { attached_ = link; }
+    ByteLink& SerialLink() { return attached_ ? *attached_ : static_cast<SerialPort&>(*this); }
+    ByteLink& TcpLink() { return attached_ ? *attached_ : static_cast<ByteLink&>(Socket); }
+
+    // The moment the Timeout setting ends a wait that starts now on `link`.
+    LinkInstant DeadlineFrom(ByteLink& link) const;
+    // The one wait of every transaction: until `link` has input or `deadline`
+    // has come. The window gets its turn at least every 100 ms meanwhile.
+    bool AwaitInput(ByteLink& link, LinkInstant deadline);
+    // One byte by the deadline.
+    bool ReceiveByte(uint8_t& byte, LinkInstant deadline);
+    // Collects ":" ... CR LF into AsciiRxBuffer by the deadline; a text that
+    // has begun may finish at the line rate for `frameCharacters` more.
+    // `stored` is the number of characters kept.
+    bool CollectAsciiText(size_t& stored, LinkInstant deadline, int frameCharacters);
 
     CommSettings& Settings() { return settings_; }
     LinkFlags& Links() { return links_; }
@@ -114,6 +127,9 @@ class ModbusMaster : public SerialPort {
     int32_t OpenState = 0;
     std::string RxText;
     std::string TxText;
+    // The code of the exception reply that ended the last transaction; 0
+    // when none did.
+    int ExceptionCode = 0;
     // Sees every frame as it went out and every reply (or what came of one)
     // as it was taken, whole and on the wire's framing; for tracing.
     TrafficObserver OnTraffic;
@@ -122,18 +138,32 @@ class ModbusMaster : public SerialPort {
     void Observe(TrafficDirection direction, const void* bytes, int count) const;
 
   private:
+    enum class Attempt { Answered, Failed, Exception };
+
     PendingRequest Pending() const;
     uint8_t Unit() const { return static_cast<uint8_t>(settings_.UnitId); }
     // Runs attempts until one succeeds or the series ends (see the .cpp).
-    int RunAttempts(const std::function<bool()>& attempt);
-    bool RtuAttempt();
-    bool CollectRtuReply(int expected);
+    int RunAttempts(const std::function<Attempt()>& attempt);
+    // Clears the traffic texts and the exception of the previous transaction.
+    void BeginTransaction();
+    // A read sent to unit 0 over RTU would be a broadcast no unit answers.
+    bool RefuseBroadcastRead();
+    Attempt RtuAttempt();
+    // Collects a reply of the framing into RxBuffer: `header` bytes (MBAP),
+    // then unit, function and the rest, by the deadline, or a frame time
+    // later once the reply has begun. `skipNoise` drops bytes in front of
+    // the unit address. 0 when nothing whole came.
+    int CollectReply(ByteLink& link, Framing framing, LinkInstant deadline, bool skipNoise);
     // True when another byte comes within the silence that ends a frame.
-    bool LineContinues();
-    bool AsciiAttempt();
-    bool TcpAttempt();
-    bool AwaitTcpReply(int expected, int header);
-    bool CheckTcpReply(int expected, int header);
+    bool LineContinues(ByteLink& link);
+    // How long `characters` take on the link, with the frame gap behind.
+    std::chrono::microseconds FrameTime(ByteLink& link, int characters) const;
+    // Checks a reply whose check bytes passed; adopts the answering unit where
+    // 0 was asked, and tells the user about an exception.
+    Attempt Judge(std::span<const uint8_t> reply);
+    Attempt AsciiAttempt();
+    Attempt TcpAttempt();
+    void GiveWindowTurn(ByteLink& link);
 
     void SetRequest(int function, int start, int count, int byteCount, const uint8_t* data);
     // Drains the serial input, then runs the transaction the settings select
@@ -146,6 +176,8 @@ class ModbusMaster : public SerialPort {
     // The big-endian image of a single-value write; lives as long as the
     // object, so it outlasts every transaction that points at it.
     uint8_t ValueImage[4] = {};
+    ByteLink* attached_ = nullptr;
+    LinkInstant lastWindowTurn_{};
 };
 
 }  // namespace fc

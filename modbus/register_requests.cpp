@@ -61,12 +61,13 @@ void ModbusMaster::SetRequest(int function, int start, int count, int byteCount,
 }
 
 // Stale input would be taken for the reply, so it goes first, whatever the
-// transport. The ASCII setting wins over UseIP.
+// transport. UseIP wins over the ASCII setting: that is what the Comm Settings
+// dialog shows, where the RTU/ASCII choice is disabled while IP is ticked.
 int ModbusMaster::RunRequest(bool refused) {
-    Drain();
+    SerialLink().Drain();
     if (refused)
         return 0;
-    if (settings_.ModbusType == kModbusAscii)
+    if (!settings_.UseIP && settings_.ModbusType == kModbusAscii)
         return TransactAscii();
     return Transact();
 }

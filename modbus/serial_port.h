@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "modbus/byte_link.h"
+
 namespace fc {
 
 // Where the "Ports" section maps port numbers to device paths.
@@ -61,10 +63,10 @@ struct SerialDriverState {
 // One serial port, opened by number and used synchronously: every read is a
 // short poll bounded by the time-outs, so the transactions measure their own
 // waits around it.
-class SerialPort {
+class SerialPort : public ByteLink {
   public:
     explicit SerialPort(PortResolver resolver = {});
-    virtual ~SerialPort();
+    ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
@@ -77,12 +79,12 @@ class SerialPort {
     bool OpenAsIs(int port);
 
     bool SetTimeouts(int ms);
-    bool Write(const uint8_t* bytes, int count, int* written = nullptr);
-    int Read(int count, uint8_t* buffer);
+    bool Write(const uint8_t* bytes, int count, int* written = nullptr) override;
+    int Read(int count, uint8_t* buffer) override;
     // Throws away (or hands back, 0-terminated) whatever waits, `maximum` at a
     // time; the buffer must hold maximum + 1 bytes. True when anything came.
-    bool Drain(uint8_t* buffer = nullptr, int maximum = 255);
-    int BytesWaiting();
+    bool Drain(uint8_t* buffer = nullptr, int maximum = 255) override;
+    int BytesWaiting() override;
 
     bool IsOpen() const { return fd_ >= 0; }
     // The device paths COM n reaches, tried in turn by Open.
@@ -91,10 +93,10 @@ class SerialPort {
     bool WaitReadable(int ms);
     // The same, to the microsecond, for waits shorter than a millisecond
     // tick would measure honestly.
-    bool WaitReadable(std::chrono::microseconds wait);
+    bool WaitReadable(std::chrono::microseconds wait) override;
     // How long one character takes on the line as last opened: start bit,
     // data bits, parity bit and stop bits at the remembered baud rate.
-    std::chrono::microseconds CharacterTime() const;
+    std::chrono::microseconds CharacterTime() const override;
     std::optional<SerialDriverState> ReadDriverState() const;
 
   protected:

@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "modbus/modbus_master.h"
-#include "platform/wall_clock.h"
 
 namespace fc {
 
@@ -17,7 +16,6 @@ constexpr auto kAttemptPause = std::chrono::milliseconds(25);
 // does not hang for the kernel's minutes of retries.
 constexpr int kMinConnectSeconds = 5;
 constexpr int kMaxConnectSeconds = 60;
-constexpr int kMbapHeader = 6;
 }  // namespace
 
 int ModbusMaster::ConnectBoundSeconds() const {
@@ -36,13 +34,15 @@ bool ModbusMaster::CloseSocket() {
 int ModbusMaster::TransactTcp() {
     if (links_.LinkState == kLinkDown)
         return 0;
+    BeginTransaction();
     if (RequestFrameLength(Pending()) <= 0)
         return 0;  // refused by the codec: nothing that could be sent
     return RunAttempts([this] { return TcpAttempt(); });
 }
 
-bool ModbusMaster::TcpAttempt() {
-    std::this_thread::sleep_for(kAttemptPause);
+ModbusMaster::Attempt ModbusMaster::TcpAttempt() {
+    ByteLink& link = TcpLink();
+    link.Pause(kAttemptPause);
     const bool mbap = settings_.IPProtocol == 0;
     int total = 0;
     if (mbap) {
@@ -53,51 +53,22 @@ bool ModbusMaster::TcpAttempt() {
     }
     RxBuffer[0] = 0;
     RxLength = 0;
-    const bool sent = Socket.Send(TxBuffer, total);
+    const bool sent = link.Write(TxBuffer, total);
+    const LinkInstant deadline = DeadlineFrom(link);
+    Attempt result = Attempt::Failed;
     if (sent) {
         Observe(TrafficDirection::Sent, TxBuffer, total);
         TxText = TrafficText(std::span<const uint8_t>(TxBuffer, total));
+        const Framing framing = mbap ? Framing::ModbusTcp : Framing::Encapsulated;
+        const int collected = CollectReply(link, framing, deadline, false);
+        const int checked = mbap ? collected : collected - 2;
+        if (collected > 0 && (mbap || Crc16(std::span<const uint8_t>(RxBuffer, collected)) == 0))
+            result = Judge(std::span<const uint8_t>(RxBuffer, checked));
     }
-    const int expected = ExpectedReplyLength(mbap ? Framing::ModbusTcp : Framing::Encapsulated,
-                                             FunctionCode, ByteCount);
-    const int header = mbap ? kMbapHeader : 0;
-    if (sent && AwaitTcpReply(expected, header))
-        return true;
     // Whatever is late or surplus goes with the old connection.
-    CloseSocket();
-    ConnectSocket();
-    return false;
-}
-
-// Takes the reply only when exactly its length is readable, so a late answer
-// to an earlier attempt sitting in front of it is never mistaken for it.
-bool ModbusMaster::AwaitTcpReply(int expected, int header) {
-    if (expected <= header || expected > static_cast<int>(kRxBufferSize))
-        return false;
-    SecondsWait wait(settings_.Timeout);
-    for (;;) {
-        if (Socket.BytesAvailable(expected) == expected) {
-            const int got = Socket.Receive(RxBuffer, expected);
-            if (got > 0) {
-                Observe(TrafficDirection::Received, RxBuffer, got);
-                if (got > header && settings_.UnitId == 0 && RxBuffer[header] != 0)
-                    settings_.UnitId = RxBuffer[header];
-                if (got == expected)
-                    return CheckTcpReply(expected, header);
-                wait.Restart();
-            }
-        }
-        if (wait.Expired())
-            return false;
-    }
-}
-
-bool ModbusMaster::CheckTcpReply(int expected, int header) {
-    if (header > 0)
-        std::memmove(RxBuffer, RxBuffer + header, expected - header);
-    RxLength = static_cast<uint16_t>(expected - header);
-    RxText = TrafficText(std::span<const uint8_t>(RxBuffer, RxLength));
-    return header > 0 || Crc16(std::span<const uint8_t>(RxBuffer, RxLength)) == 0;
+    if (result == Attempt::Failed)
+        link.Reconnect();
+    return result;
 }
 
 }  // namespace fc

@@ -130,11 +130,10 @@ TEST_F(Rtu, LongFrameShowsOnlyItsFirstSevenBytes) {
     EXPECT_EQ(requests[0].size(), 41u);
 }
 
-TEST_F(Rtu, BroadcastSucceedsWithoutReading) {
+TEST_F(Rtu, BroadcastWriteSucceedsWithoutReading) {
     settings.UnitId = 0;
-    StartPeer(FramePeer::Framing::Rtu, Reply({{WithCrc({0, 3, 2, 0, 1})}}));
-    int value = -1;
-    EXPECT_EQ(master.ReadRegister16(2649, value), 1);
+    StartPeer(FramePeer::Framing::Rtu, Reply({{WithCrc({0, 16, 0x0A, 0x59, 0, 1})}}));
+    EXPECT_EQ(master.WriteRegister16(2649, 1), 1);
     EXPECT_EQ(master.RxText, modbus_messages::kBroadcastNotice);
     EXPECT_EQ(master.RxLength, 0);
     EXPECT_EQ(master.TxText.substr(0, 3), " 00");
@@ -153,13 +152,14 @@ TEST_F(Rtu, CorruptedLastByteFailsButShowsWhatCame) {
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
-TEST_F(Rtu, ExceptionReplyIsSilenceToTheRetries) {
-    settings.Timeout = 0;
+TEST_F(Rtu, ExceptionReplyEndsTheRetriesAtOnce) {
+    settings.Timeout = 1;
     settings.Retry = 1;
     StartPeer(FramePeer::Framing::Rtu, Reply({{WithCrc({0x01, 0x83, 0x02})}}));
     int value = -1;
     EXPECT_EQ(master.ReadRegister16(2649, value), 0);
-    EXPECT_EQ(StopPeer().size(), 2u);
+    EXPECT_EQ(master.ExceptionCode, 2);
+    EXPECT_EQ(StopPeer().size(), 1u);
     EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{modbus_messages::kUnableToConnect});
 }
 
@@ -256,7 +256,7 @@ TEST_F(Ascii, LowerCaseDigitsAccepted) {
     EXPECT_EQ(value, 0xABCD);
 }
 
-TEST_F(Ascii, LetterGRefusedAndTrafficTextsLeftAlone) {
+TEST_F(Ascii, LetterGRefusedAndTrafficTextsShowThisTransaction) {
     Bytes text = test::AsciiText({1, 3, 2, 0x00, 0x01});
     text[8] = 'G';
     StartPeer(FramePeer::Framing::Ascii, Reply({{text}}));
@@ -265,8 +265,8 @@ TEST_F(Ascii, LetterGRefusedAndTrafficTextsLeftAlone) {
     int value = -1;
     EXPECT_EQ(master.ReadRegister16(2649, value), 0);
     EXPECT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(master.TxText, " AA");
-    EXPECT_EQ(master.RxText, " BB");
+    EXPECT_EQ(master.TxText, " 01 03 0A 59 00 01 98");
+    EXPECT_EQ(master.RxText, " 01 03 02");
 }
 
 TEST_F(Ascii, NoiseBeforeTheColonAndTheRequestText) {

@@ -115,7 +115,7 @@ TEST(ModbusTcp, LinkStateDownSendsNothing) {
     EXPECT_TRUE(unit.RequestsPerConnection()[0].empty());
 }
 
-TEST(ModbusTcp, AnExceptionReplyIsSilence) {
+TEST(ModbusTcp, AnExceptionReplyFailsWithTheBox) {
     test::TcpUnit unit(FramePeer::Framing::Mbap, Reply({{{0, 0, 0, 0, 0, 3, 1, 0x83, 2}}}));
     TcpBench bench(unit.Port());
     bench.settings.Timeout = 0;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+namespace fc {
+
+// Every wait of a transaction is measured on this clock, from the moment its
+// request went out: the wall clock jumps and turns its seconds at random
+// points, the monotonic one does neither.
+using LinkClock = std::chrono::steady_clock;
+using LinkInstant = LinkClock::time_point;
+
+// What a transaction needs of whatever carries its bytes: the termios port,
+// the TCP socket, or an in-memory line whose far end a test scripts. Time
+// comes through the link too, so a scripted line can let it pass virtually.
+class ByteLink {
+  public:
+    virtual ~ByteLink() = default;
+
+    // All `count` bytes or false; `written` tells how many went.
+    virtual bool Write(const uint8_t* bytes, int count, int* written = nullptr) = 0;
+    // Up to `count` bytes: those already there and those that follow within
+    // the link's own read window. 0 when nothing came.
+    virtual int Read(int count, uint8_t* buffer) = 0;
+    virtual int BytesWaiting() = 0;
+    // Blocks until something is readable or `wait` has passed.
+    virtual bool WaitReadable(std::chrono::microseconds wait) = 0;
+    // Throws away (or hands back, 0-terminated) whatever waits, `maximum` at a
+    // time; the buffer must hold maximum + 1 bytes. True when anything came.
+    virtual bool Drain(uint8_t* buffer = nullptr, int maximum = 255) = 0;
+    // Drops the connection and makes a fresh one, so late or surplus bytes go
+    // with the old one. A line without connections has nothing to do.
+    virtual bool Reconnect() { return true; }
+    // How long one character takes on the line; 0 where nothing is framed.
+    virtual std::chrono::microseconds CharacterTime() const { return {}; }
+
+    virtual LinkInstant Now() const { return LinkClock::now(); }
+    virtual void Pause(std::chrono::microseconds wait) { std::this_thread::sleep_for(wait); }
+};
+
+}  // namespace fc
