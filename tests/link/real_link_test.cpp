@@ -1,0 +1,94 @@
+// The same transactions over the real links: a pseudo-terminal for each serial
+// framing, loopback TCP for each TCP framing. An exception reply ends the
+// attempt at once and is named.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "modbus/messages.h"
+#include "tests/peers/serial_bench.h"
+
+namespace fc {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::FramePeer;
+using test::ReplyChunk;
+
+const Bytes kIllegalAddress = {0x01, 0x83, 0x02};
+constexpr const char* kNamed = "Exception 2: Illegal data address";
+
+test::Responder Always(Bytes wire) {
+    return [wire](const Bytes&) { return std::vector<ReplyChunk>{{wire, 0}}; };
+}
+
+struct SerialCase {
+    int mode;
+    FramePeer::Framing framing;
+    Bytes wire;
+};
+
+class RealSerial : public ::testing::TestWithParam<SerialCase>, public test::SerialBench {};
+
+TEST_P(RealSerial, AnExceptionIsNamedAtOnce) {
+    settings.ModbusType = GetParam().mode;
+    settings.Timeout = 2;
+    settings.Retry = 3;
+    ASSERT_TRUE(OpenLink());
+    StartPeer(GetParam().framing, Always(GetParam().wire));
+    const auto start = std::chrono::steady_clock::now();
+    int value = 0;
+    EXPECT_EQ(master.ReadRegister16(100, value), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(StopPeer().size(), 1u);
+    EXPECT_EQ(master.ExceptionCode, 2);
+    EXPECT_NE(master.RxText.find(kNamed), std::string::npos) << master.RxText;
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, modbus_messages::kUnableToConnect);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pty, RealSerial,
+                         ::testing::Values(SerialCase{kModbusRtu, FramePeer::Framing::Rtu,
+                                                      test::WithCrc(kIllegalAddress)},
+                                           SerialCase{kModbusAscii, FramePeer::Framing::Ascii,
+                                                      test::AsciiText(kIllegalAddress)}));
+
+struct TcpCase {
+    int protocol;
+    FramePeer::Framing framing;
+    Bytes wire;
+};
+
+class RealTcp : public ::testing::TestWithParam<TcpCase> {};
+
+TEST_P(RealTcp, AnExceptionIsNamedAtOnce) {
+    test::TcpUnit unit(GetParam().framing, Always(GetParam().wire));
+    CommSettings settings;
+    settings.UseIP = true;
+    settings.IPAddress = "127.0.0.1";
+    settings.IPPort = static_cast<uint16_t>(unit.Port());
+    settings.IPProtocol = static_cast<int16_t>(GetParam().protocol);
+    settings.Timeout = 2;
+    settings.Retry = 3;
+    LinkFlags links;
+    ScriptedUserInterface ui;
+    ModbusMaster master{settings, links, ui};
+    ASSERT_TRUE(master.ConnectSocket());
+    links.LinkState = kLinkUp;
+    const auto start = std::chrono::steady_clock::now();
+    int value = 0;
+    EXPECT_EQ(master.ReadRegister16(100, value), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(master.ExceptionCode, 2);
+    EXPECT_NE(master.RxText.find(kNamed), std::string::npos) << master.RxText;
+    EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loopback, RealTcp,
+    ::testing::Values(TcpCase{0, FramePeer::Framing::Mbap, {0, 0, 0, 0, 0, 3, 0x01, 0x83, 0x02}},
+                      TcpCase{1, FramePeer::Framing::Rtu, test::WithCrc(kIllegalAddress)}));
+
+}  // namespace
+}  // namespace fc

@@ -1,0 +1,236 @@
+// The reply cases of every framing over the in-memory line: what the far end
+// sends, when, and what the transaction makes of it. The line's clock is
+// virtual, so the time each case takes is exact and costs nothing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "connection/auto_detect.h"
+#include "modbus/frame_trace.h"
+#include "modbus/memory_link.h"
+#include "modbus/messages.h"
+#include "modbus/modbus_master.h"
+#include "platform/scripted_user_interface.h"
+#include "tests/peers/serial_bench.h"
+
+namespace fc {
+namespace {
+
+using namespace std::chrono_literals;
+using test::AsciiText;
+using test::Bytes;
+using test::WithCrc;
+
+enum class Wire { Rtu, Ascii, Mbap, RtuOverTcp };
+
+Bytes Mbap(Bytes frame, uint16_t transaction = 0, int length = -1, uint16_t protocol = 0) {
+    const int n = length < 0 ? static_cast<int>(frame.size()) : length;
+    Bytes header = {uint8_t(transaction >> 8), uint8_t(transaction), uint8_t(protocol >> 8),
+                    uint8_t(protocol),         uint8_t(n >> 8),      uint8_t(n)};
+    header.insert(header.end(), frame.begin(), frame.end());
+    return header;
+}
+
+struct Bench {
+    explicit Bench(Wire wire) {
+        settings.Timeout = 2;
+        settings.Retry = 1;
+        settings.UnitId = 1;
+        settings.UseIP = wire == Wire::Mbap || wire == Wire::RtuOverTcp;
+        settings.IPProtocol = wire == Wire::RtuOverTcp ? 1 : 0;
+        settings.ModbusType = wire == Wire::Ascii ? kModbusAscii : kModbusRtu;
+        links.LinkOpen = 1;
+        links.LinkState = kLinkUp;
+        line.Character = 521us;  // 19200 baud
+        master.AttachLink(&line);
+    }
+    CommSettings settings;
+    LinkFlags links;
+    ScriptedUserInterface ui;
+    MemoryLink line;
+    ModbusMaster master{settings, links, ui};
+};
+
+const Bytes kValue = {0x01, 0x03, 0x02, 0x12, 0x34};
+const Bytes kWriteEcho = {0x01, 0x10, 0x00, 0x64, 0x00, 0x01};
+const Bytes kIllegalAddress = {0x01, 0x83, 0x02};
+
+struct ReplyCase {
+    const char* name;
+    Wire wire;
+    bool write;                 // WriteRegister16(100, 5), else ReadRegister16(100)
+    std::vector<Bytes> pieces;  // 300 ms apart
+    int result;
+    int exception;
+    size_t writes;  // attempts that went out
+};
+
+// Timeout 2, Retry 1: a reply that is not one costs two attempts.
+// clang-format off
+const ReplyCase kCases[] = {
+    {"RtuValue", Wire::Rtu, false, {WithCrc(kValue)}, 1, 0, 1},
+    {"RtuExceptionEndsAtOnce", Wire::Rtu, false, {WithCrc(kIllegalAddress)}, 0, 2, 1},
+    {"RtuExceptionPaddedToLength", Wire::Rtu, false, {WithCrc({1, 0x83, 2, 0})}, 0, 0, 2},
+    {"RtuWrongFunction", Wire::Rtu, false, {WithCrc({1, 4, 2, 0x12, 0x34})}, 0, 0, 2},
+    {"RtuOtherUnit", Wire::Rtu, false, {WithCrc({9, 3, 2, 0x12, 0x34})}, 0, 0, 2},
+    {"RtuByteCountDisagrees", Wire::Rtu, false, {WithCrc({1, 3, 4, 0x12, 0x34})}, 0, 0, 2},
+    {"RtuRandomBytes", Wire::Rtu, false, {{1, 0x5A, 0xC3, 0x11, 8, 0x7E, 2}}, 0, 0, 2},
+    {"RtuEchoOfAnotherAddress", Wire::Rtu, true, {WithCrc({1, 16, 0, 0x65, 0, 1})}, 0, 0, 2},
+    {"RtuNoiseThenReply", Wire::Rtu, false, {{0x55, 0x55}, WithCrc(kValue)}, 1, 0, 1},
+    {"AsciiValue", Wire::Ascii, false, {AsciiText(kValue)}, 1, 0, 1},
+    {"AsciiException", Wire::Ascii, false, {AsciiText(kIllegalAddress)}, 0, 2, 1},
+    {"AsciiOtherUnit", Wire::Ascii, false, {AsciiText({9, 3, 2, 0x12, 0x34})}, 0, 0, 2},
+    {"AsciiWrongWriteEcho", Wire::Ascii, true, {AsciiText({1, 16, 0, 0x64, 0, 2})}, 0, 0, 2},
+    {"MbapValue", Wire::Mbap, false, {Mbap(kValue)}, 1, 0, 1},
+    {"MbapException", Wire::Mbap, false, {Mbap(kIllegalAddress)}, 0, 2, 1},
+    {"MbapWrongTransaction", Wire::Mbap, false, {Mbap(kValue, 7)}, 0, 0, 2},
+    {"MbapWrongProtocol", Wire::Mbap, false, {{0, 0, 0, 1, 0, 5, 1, 3, 2, 0x12, 0x34}}, 0, 0, 2},
+    {"MbapLengthFFFF", Wire::Mbap, false, {Mbap(kValue, 0, 0xFFFF)}, 0, 0, 2},
+    {"MbapInPieces", Wire::Mbap, false, {{0, 0, 0}, {0, 0, 5, 1, 3}, {2, 0x12, 0x34}}, 1, 0, 1},
+    {"RtuOverTcpValue", Wire::RtuOverTcp, false, {WithCrc(kValue)}, 1, 0, 1},
+    {"RtuOverTcpException", Wire::RtuOverTcp, false, {WithCrc(kIllegalAddress)}, 0, 2, 1},
+};
+// clang-format on
+
+class Replies : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(Replies, AreTakenOnlyForWhatTheyAre) {
+    const ReplyCase& c = GetParam();
+    Bench bench(c.wire);
+    for (size_t i = 0; i < c.pieces.size(); ++i) {
+        if (i > 0)
+            bench.line.Gap(300ms);
+        bench.line.Send(c.pieces[i]);
+    }
+    int value = 0;
+    const int result =
+        c.write ? bench.master.WriteRegister16(100, 5) : bench.master.ReadRegister16(100, value);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(bench.master.ExceptionCode, c.exception);
+    EXPECT_EQ(static_cast<size_t>(bench.line.Writes()), c.writes);
+    if (result && !c.write) {
+        EXPECT_EQ(value, 0x1234);
+    }
+    // Every failure ends in the box, an exception's at once.
+    EXPECT_EQ(bench.ui.messages.size(), result ? 0u : 1u);
+    if (c.exception) {
+        EXPECT_NE(bench.master.RxText.find("Exception 2: Illegal data address"), std::string::npos)
+            << bench.master.RxText;
+        EXPECT_EQ(bench.ui.status_history.back(), "Exception 2: Illegal data address");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFraming, Replies, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct LineCase {
+    const char* name;
+    Wire wire;
+    Bytes piece;  // sent again and again
+    std::chrono::milliseconds every;
+};
+
+// A line that never stops carrying bytes that are not a reply must not keep
+// an attempt from ending: (Retry + 1) x Timeout and a frame time at most.
+const LineCase kEndlessLines[] = {
+    {"RtuJunkEveryHalfSecond", Wire::Rtu, {0x55}, 500ms},
+    {"RtuStreamWithoutTheUnit", Wire::Rtu, {0x02, 0x03, 0x04}, 2ms},
+    {"RtuUnitByteEveryHalfSecond", Wire::Rtu, {0x01}, 500ms},
+    {"AsciiStreamWithoutColon", Wire::Ascii, {'0', '1'}, 2ms},
+    {"AsciiColonEveryHalfSecond", Wire::Ascii, {':', '0'}, 500ms},
+    {"MbapTrickle", Wire::Mbap, {0x00}, 500ms},
+    {"RtuOverTcpTrickle", Wire::RtuOverTcp, {0x01}, 500ms},
+};
+
+class EndlessLines : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(EndlessLines, EndEachAttemptOnTime) {
+    const LineCase& c = GetParam();
+    Bench bench(c.wire);
+    for (int i = 0; i < 20'000; ++i)
+        bench.line.Send(c.piece).Gap(c.every);
+    const LinkInstant start = bench.line.Now();
+    int value = 0;
+    EXPECT_EQ(bench.master.ReadRegister16(100, value), 0);
+    EXPECT_LE(bench.line.Now() - start, 2 * 2s + 400ms);
+    EXPECT_EQ(bench.ui.messages.size(), 1u);
+    // The window had its turn throughout.
+    EXPECT_GE(bench.ui.paint_pumps, 4 * 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFraming, EndlessLines, ::testing::ValuesIn(kEndlessLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A reply that has begun by the time-out may finish at the line rate.
+TEST(ReplyTiming, AReplyBegunBeforeTheTimeOutFinishes) {
+    Bench bench(Wire::Rtu);
+    const Bytes reply = WithCrc(kValue);
+    bench.line.Gap(1990ms).Send(Bytes(reply.begin(), reply.begin() + 3));
+    bench.line.Gap(15ms).Send(Bytes(reply.begin() + 3, reply.end()));
+    int value = 0;
+    EXPECT_EQ(bench.master.ReadRegister16(100, value), 1);
+    EXPECT_EQ(value, 0x1234);
+}
+
+TEST(ReplyTiming, AWaitIsNeverShorterThanTheTimeOut) {
+    Bench bench(Wire::Rtu);
+    bench.settings.Retry = -1;
+    bench.line.Gap(1999ms).Send(WithCrc(kValue));
+    int value = 0;
+    EXPECT_EQ(bench.master.ReadRegister16(100, value), 1);
+}
+
+// Unit 0 over RTU is a broadcast: a write may go, a read cannot be answered.
+TEST(Broadcast, AReadIsRefusedBeforeAnythingIsSent) {
+    Bench bench(Wire::Rtu);
+    bench.settings.UnitId = 0;
+    bench.line.Send(WithCrc(kValue));
+    int value = 7;
+    EXPECT_EQ(bench.master.ReadRegister16(100, value), 0);
+    EXPECT_EQ(bench.line.Writes(), 0);
+    EXPECT_EQ(bench.master.RxText, modbus_messages::kBroadcastReadRefused);
+    EXPECT_EQ(bench.master.WriteRegister16(100, 5), 1);
+    EXPECT_EQ(bench.master.RxText, modbus_messages::kBroadcastNotice);
+    EXPECT_EQ(bench.line.Writes(), 1);
+}
+
+// Receive Message shows this transaction's bytes, and nothing when none came.
+TEST(ReceivedText, IsEmptyWhenNothingCame) {
+    for (Wire wire : {Wire::Rtu, Wire::Ascii, Wire::Mbap, Wire::RtuOverTcp}) {
+        Bench bench(wire);
+        bench.settings.Retry = -1;
+        bench.master.RxText = " 01 03 02 BE EF";
+        int value = 0;
+        EXPECT_EQ(bench.master.ReadRegister16(100, value), 0);
+        EXPECT_EQ(bench.master.RxText, "") << static_cast<int>(wire);
+    }
+}
+
+// With "Use Internet Protocol" ticked the IP transport carries the request,
+// whatever the RTU/ASCII choice the dialog greys out says.
+TEST(AsciiWithIp, GoesOverTcp) {
+    Bench bench(Wire::Mbap);
+    bench.settings.ModbusType = kModbusAscii;
+    bench.line.Send(Mbap(kValue));
+    int value = 0;
+    EXPECT_EQ(bench.master.ReadRegister16(100, value), 1);
+    EXPECT_EQ(value, 0x1234);
+    EXPECT_EQ(bench.line.Written().size(), 12u);
+}
+
+// A line that only echoes (a loopback plug, an adapter's local echo) sends
+// our probe back from address 0: that is no unit.
+TEST(AutoDetectProbe, AnEchoFromAddressZeroIsNoUnit) {
+    for (bool ascii : {false, true}) {
+        Bench bench(ascii ? Wire::Ascii : Wire::Rtu);
+        bench.settings.UnitId = 0;
+        bench.line.OnRequest = [&](std::span<const uint8_t> request) { bench.line.Send(request); };
+        EXPECT_FALSE((ascii ? ProbeAscii : ProbeRtu)(bench.master)) << ascii;
+        EXPECT_EQ(bench.line.Writes(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace fc
