@@ -1,6 +1,6 @@
-// The RTU reply collection, fed through a real pseudo-terminal: the first two
-// input bytes pick the request, the rest is what the line brings back (read
-// by the driver in chunks of up to 256 bytes).
+// The RTU reply collection over an in-memory line: the first two input bytes
+// pick the request and how the reply is cut, the rest is what the line brings
+// back.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,12 +8,11 @@
 #include "tests/fuzz/fuzz_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static fc::fuzz::PtyLink link;
     if (size < 2)
         return 0;
-    // Four times the reply buffer: enough to overrun it, and within what the
-    // pseudo-terminal holds unread.
+    // Four times the reply buffer: enough to overrun it.
     const size_t reply = std::min<size_t>(size - 2, 4 * fc::kRxBufferSize);
-    link.Run({data[0], data[1]}, std::span(data + 2, reply));
+    fc::fuzz::MemoryBench bench(false);
+    bench.Run({data[0], data[1]}, std::span(data + 2, reply));
     return 0;
 }

@@ -1,6 +1,6 @@
-// The Modbus TCP and encapsulated RTU reply handling over loopback TCP: the
-// first byte picks the request (its top bit the framing), the second a block
-// count, the rest is the peer's answer.
+// The Modbus TCP and RTU-over-TCP reply handling over an in-memory line: the
+// first byte picks the request and how the reply is cut (its top bit the
+// framing), the second a block count, the rest is the peer's answer.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,11 +8,10 @@
 #include "tests/fuzz/fuzz_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static fc::fuzz::TcpLink link;
     if (size < 2)
         return 0;
     const size_t reply = std::min<size_t>(size - 2, 4 * fc::kRxBufferSize);
-    link.Run({static_cast<uint8_t>(data[0] & 0x7F), data[1]}, (data[0] & 0x80) != 0,
-             std::span(data + 2, reply));
+    fc::fuzz::MemoryBench bench(true, (data[0] & 0x80) != 0 ? 1 : 0);
+    bench.Run({data[0], data[1]}, std::span(data + 2, reply));
     return 0;
 }

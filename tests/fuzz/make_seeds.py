@@ -60,6 +60,23 @@ w('rtu_reply', 'surplus', [0, 0] + list(read16) + [0] * 10)
 w('rtu_reply', 'beyond_buffer', [4, 255] + [1] * 600)
 w('rtu_reply', 'write_block', [6, 20] + list(rtu([1, 16, 0, 100, 0, 10])))
 
+w('rtu_reply', 'trickle_past_timeout', [4 << 3, 0] + list(read16))
+w('rtu_reply', 'noise_every_280ms', [0 | (4 << 3), 0] + [0x55] * 40)
+w('rtu_reply', 'exception_padded', [0, 0] + list(rtu([1, 0x83, 2, 0])))
+w('rtu_reply', 'wrong_function', [0, 0] + list(rtu([1, 4, 2, 0, 42])))
+
+# ascii_reply: [request kind | cut << 3][block count] reply text
+w('ascii_reply', 'read16', [0, 0] + list(ascii_frame([1, 3, 2, 0, 42])))
+w('ascii_reply', 'write16', [3, 0] + list(ascii_frame([1, 16, 0, 100, 0, 1])))
+w('ascii_reply', 'exception', [0, 0] + list(ascii_frame([1, 0x83, 2])))
+w('ascii_reply', 'other_unit', [0, 0] + list(ascii_frame([9, 3, 2, 0, 42])))
+w('ascii_reply', 'block10', [4, 10] + list(ascii_frame([1, 3, 20] + [7] * 20)))
+w('ascii_reply', 'lower_case', [0, 0] + list(ascii_frame([1, 3, 2, 0, 0xAB]).lower()))
+w('ascii_reply', 'restart', [0, 0] + list(b':0103') + list(ascii_frame([1, 3, 2, 0, 42])))
+w('ascii_reply', 'slow_pieces', [0 | (3 << 3), 0] + list(ascii_frame([1, 3, 2, 0, 42])))
+w('ascii_reply', 'no_colon_stream', [0 | (2 << 3), 0] + [0x41] * 100)
+w('ascii_reply', 'beyond_buffer', [0, 0] + list(b':' + b'01' * 300 + b'\r\n'))
+
 # tcp_reply: top bit of the kind selects RTU frames over TCP
 w('tcp_reply', 'mbap_read16', [0, 0] + list(mbap([1, 3, 2, 0, 42])))
 w('tcp_reply', 'mbap_write16', [3, 0] + list(mbap([1, 16, 0, 100, 0, 1])))
@@ -72,6 +89,9 @@ w('tcp_reply', 'rtu_read16', [0x80, 0] + list(read16))
 w('tcp_reply', 'rtu_block10', [0x84, 10] + list(rtu([1, 3, 20] + [7] * 20)))
 w('tcp_reply', 'rtu_bad_crc', [0x80, 0] + list(read16[:-1]) + [0])
 w('tcp_reply', 'rtu_surplus', [0x80, 0] + list(read16) * 2)
+w('tcp_reply', 'mbap_wrong_tid', [0, 0] + list(mbap([1, 3, 2, 0, 42], 5)))
+w('tcp_reply', 'mbap_length_ffff', [0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 1, 3, 2, 0, 42])
+w('tcp_reply', 'mbap_pieces', [3 << 3, 0] + list(mbap([1, 3, 2, 0, 42])))
 
 # probe_answer: [even RTU / odd ASCII] answer
 w('probe_answer', 'rtu_exception', [0] + list(rtu([1, 0x88, 1])))
