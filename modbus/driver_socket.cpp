@@ -18,7 +18,7 @@ namespace fc {
 
 namespace {
 // The longest a connect waits before the window gets its turn again.
-constexpr auto kConnectSlice = std::chrono::milliseconds(100);
+constexpr auto kConnectSlice = std::chrono::milliseconds(50);
 
 int MillisecondsUntil(LinkInstant deadline, std::chrono::milliseconds cap) {
     const auto left =
