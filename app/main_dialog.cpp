@@ -1,10 +1,12 @@
 #include "app/main_dialog.h"
 
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
@@ -13,6 +15,7 @@
 #include "app/about_dialog.h"
 #include "app/app_messages.h"
 #include "modbus/modbus_master.h"
+#include "platform/application_title.h"
 #include "ui/application_icon.h"
 #include "ui/main_dialog_template.h"
 
@@ -149,12 +152,16 @@ void MainDialog::OnCommand(int id) {
 }
 
 void MainDialog::RunOperation(const std::function<void()>& operation) {
-    struct Depth {
-        int& depth;
-        explicit Depth(int& d) : depth(++d) {}
-        ~Depth() { --depth; }
-    } scope(operation_depth_);
-    operation();
+    {
+        struct Depth {
+            int& depth;
+            explicit Depth(int& d) : depth(++d) {}
+            ~Depth() { --depth; }
+        } scope(operation_depth_);
+        operation();
+    }
+    if (!OperationRunning())
+        held_close_.Release();
 }
 
 void MainDialog::ShowPage() {
@@ -201,6 +208,31 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+    if (OperationRunning() && !close_refusal_.empty()) {
+        event->ignore();
+        ShowCloseRefusal();
+        return;
+    }
+    if (!held_close_.Hold(*event, OperationRunning()))
+        QDialog::closeEvent(event);
+}
+
+// Modeless: a modal box would stop the operation until it is answered. It
+// takes its OK once the operation lets input through again.
+void MainDialog::ShowCloseRefusal() {
+    if (refusal_box_) {
+        refusal_box_->raise();
+        return;
+    }
+    refusal_box_ = new QMessageBox(QMessageBox::Warning, QString::fromStdString(ApplicationTitle()),
+                                   QString::fromStdString(close_refusal_), QMessageBox::Ok, this);
+    refusal_box_->setTextFormat(Qt::PlainText);
+    refusal_box_->setModal(false);
+    refusal_box_->setAttribute(Qt::WA_DeleteOnClose);
+    refusal_box_->show();
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -9,9 +10,11 @@
 
 #include "ui/control_table.h"
 #include "ui/field_exchange.h"
+#include "ui/held_close.h"
 #include "ui/page_host.h"
 #include "ui/qt_user_interface.h"
 
+class QMessageBox;
 class QTabWidget;
 
 namespace fc {
@@ -56,6 +59,7 @@ class MainDialog : public QDialog, public PageHost {
     // guard that OperationRunning reads.
     void RunOperation(const std::function<void()>& operation) override;
     bool OperationRunning() const override { return operation_depth_ > 0; }
+    void RefuseCloseWith(std::string reason) override { close_refusal_ = std::move(reason); }
     void AdoptController(std::unique_ptr<PageController> controller);
 
     void ShowPage();
@@ -67,6 +71,7 @@ class MainDialog : public QDialog, public PageHost {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
@@ -76,6 +81,7 @@ class MainDialog : public QDialog, public PageHost {
     void OnInitDialog();
     void OnCommand(int id);
     void SetEnabled(int id, bool enabled);
+    void ShowCloseRefusal();
 
     ModbusMaster& master_;
     CommSettings& settings_;
@@ -89,6 +95,9 @@ class MainDialog : public QDialog, public PageHost {
     std::map<int, std::function<void()>> command_handlers_;
     std::vector<std::unique_ptr<PageController>> controllers_;
     int operation_depth_ = 0;
+    HeldClose held_close_{*this};
+    std::string close_refusal_;
+    QPointer<QMessageBox> refusal_box_;
 };
 
 // Makes every page controller of the window; each page adds its own line.

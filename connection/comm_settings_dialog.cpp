@@ -1,6 +1,7 @@
 #include "connection/comm_settings_dialog.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -240,7 +241,19 @@ void CommSettingsDialog::OnUseIP() {
     master_.Settings().UseIP = use_ip;
 }
 
+void CommSettingsDialog::closeEvent(QCloseEvent* event) {
+    if (!held_close_.Hold(*event, scanning_))
+        QDialog::closeEvent(event);
+}
+
 void CommSettingsDialog::OnAutoDetect() {
+    scanning_ = true;
+    RunAutoDetect();
+    scanning_ = false;
+    held_close_.Release();
+}
+
+void CommSettingsDialog::RunAutoDetect() {
     exchange_.Save();  // a prompt may appear; the scan runs all the same
     CommSettings& settings = master_.Settings();
     settings.ComPort = static_cast<int16_t>(fields_.Port);

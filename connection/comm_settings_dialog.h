@@ -7,6 +7,7 @@
 
 #include "ui/control_table.h"
 #include "ui/field_exchange.h"
+#include "ui/held_close.h"
 
 class QComboBox;
 
@@ -98,8 +99,10 @@ class CommSettingsDialog : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
+    void RunAutoDetect();
     void FillLists();
     void BindFields();
     void ConnectButtons();
@@ -115,6 +118,8 @@ class CommSettingsDialog : public QDialog {
     ControlMap controls_;
     FieldExchange exchange_;
     bool initialised_ = false;
+    bool scanning_ = false;
+    HeldClose held_close_{*this};
 };
 
 // Runs the dialog over the live record: OK copies back and saves every key,

@@ -1,7 +1,6 @@
 #include "connection/connection.h"
 
 #include <chrono>
-#include <thread>
 
 #include "connection/messages.h"
 #include "modbus/comm_settings.h"
@@ -106,7 +105,7 @@ int ReopenSerial(ModbusMaster& master, const ReopenBound& bound) {
         return master.OpenState;
     for (int attempt = 0; attempt < bound.attempts; ++attempt) {
         if (attempt > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(bound.pauseMs));
+            SleepPumping(master.Ui(), std::chrono::milliseconds(bound.pauseMs));
         if (OpenConfiguredPort(master)) {
             master.OpenState = 1;
             return master.OpenState;

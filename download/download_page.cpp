@@ -111,8 +111,10 @@ void DownloadPage::OnStartDownload() {
 
     SetEnabled(ids::kStartDownload, false);
     SetEnabled(ids::kStartOver, false);
+    dialog_.RefuseCloseWith(m::kCloseRefusedDuringDownload);
     const DownloadOutcome outcome = RunDownloadSession(dialog_.Master(), dialog_.FilePath, hooks_,
                                                        [this] { ShowProgressBar(true); });
+    dialog_.RefuseCloseWith("");
     const bool completed = outcome.result == DownloadResult::Completed;
     SetEnabled(ids::kStartDownload, !completed);
     SetEnabled(ids::kStartOver, true);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <thread>
 
 #include "download/image_file.h"
 #include "download/messages.h"
@@ -25,9 +24,9 @@ constexpr int kSectorRegisters = kSectorSize / 2;
 constexpr int kVersion2Block = 112;
 constexpr int kVersion1Block = 64;
 
-DownloadHooks WithDefaults(DownloadHooks hooks) {
+DownloadHooks WithDefaults(ModbusMaster& master, DownloadHooks hooks) {
     if (!hooks.wait)
-        hooks.wait = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
+        hooks.wait = [&master](std::chrono::milliseconds ms) { SleepPumping(master.Ui(), ms); };
     if (!hooks.clock)
         hooks.clock = WallClockSecond;
     return hooks;
@@ -45,7 +44,9 @@ void ApplyLoaderSettings(CommSettings& settings) {
 }
 
 FlashDownload::FlashDownload(ModbusMaster& master, std::string file_path, DownloadHooks hooks)
-    : master_(master), file_path_(std::move(file_path)), hooks_(WithDefaults(std::move(hooks))) {}
+    : master_(master),
+      file_path_(std::move(file_path)),
+      hooks_(WithDefaults(master, std::move(hooks))) {}
 
 void FlashDownload::PumpPaintMessages() {
     master_.Ui().PumpPaintMessages();

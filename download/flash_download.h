@@ -49,8 +49,8 @@ inline constexpr int kDownloadRetry = 10;
 // What a run takes from its surroundings, replaceable where a test or a
 // benchmark must not wait on the real thing.
 struct DownloadHooks {
-    // The wait for the unit's reset at the end of a run: a plain sleep, so
-    // nothing of the window runs while the unit restarts.
+    // The wait for the unit's reset at the end of a run: a sleep that only
+    // pumps the window, so nothing of it runs while the unit restarts.
     std::function<void(std::chrono::milliseconds)> wait;
     // Whole seconds of the wall clock, for the progress texts.
     std::function<int64_t()> clock;

@@ -66,6 +66,9 @@ inline constexpr const char* kConfirmDownload =
 inline constexpr const char* kUnableToCommunicate = "Unable to communicate.";
 inline constexpr const char* kUnableToFinishDownload = "Unable to finish Download";
 inline constexpr const char* kErrorCaption = "Error";
+inline constexpr const char* kCloseRefusedDuringDownload =
+    "A download is running.\nClosing now would leave the unit in download mode.\n"
+    "Please wait until the download has finished.";
 
 // The file dialog of Browse.
 inline constexpr const char* kImageFilter = "IMG Files (*.img);;All Files (*)";

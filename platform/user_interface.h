@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -37,10 +38,16 @@ class UserInterface {
     virtual void SetProgressPosition(int position) = 0;
     virtual void SetProgressText(int control_id, std::string_view text) = 0;
 
-    // Repaint the windows without dispatching input or timer events, so a long
-    // operation stays visible but nothing can run inside it.
+    // Repaint the windows and answer the window system (pings, expose, close
+    // requests) without dispatching input or timer events, so a long
+    // operation stays visible and alive on the desktop but nothing can run
+    // inside it. Every wait longer than a moment calls it at least every
+    // 100 ms; it is cheap to call far more often.
     virtual void PumpPaintMessages() = 0;
 };
+
+// Sleeps for `total`, pumping the window at least every 100 ms.
+void SleepPumping(UserInterface& ui, std::chrono::milliseconds total);
 
 // Shows the wait cursor for the lifetime of the object.
 class WaitCursor {

@@ -65,6 +65,9 @@ class PageHost {
     // finds one running must not start its own open/write/close inside it.
     virtual void RunOperation(const std::function<void()>& operation) = 0;
     virtual bool OperationRunning() const = 0;
+    // While `reason` is non-empty, a close request during the operation is
+    // refused with it instead of being carried out when the operation ends.
+    virtual void RefuseCloseWith(std::string reason) = 0;
 
     // The full path of the chosen image file (File Downloader page).
     std::string FilePath;

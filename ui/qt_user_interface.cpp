@@ -1,6 +1,7 @@
 #include "ui/qt_user_interface.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -82,6 +83,9 @@ MessageAnswer QtUserInterface::ShowMessage(const MessageBox& box) {
     // clears the unit): Enter, pressed out of habit, must not take it.
     if (box.buttons == MessageButtons::YesNo && box.icon == MessageIcon::Warning)
         message.setDefaultButton(QMessageBox::No);
+    // The box's own loop would drop the pump's cursor from under the arrow
+    // set here; it goes first, and the next pump after the box brings it back.
+    DropBusyCursor();
     // The wait cursor of a long operation would otherwise hang over the box
     // too; it comes back when the box is answered.
     const bool waiting = QApplication::overrideCursor() != nullptr;
@@ -133,12 +137,46 @@ void QtUserInterface::SetProgressText(int control_id, std::string_view text) {
         label->setText(FromView(text));
 }
 
+// The waits of an operation call this often (every 100 ms at most, some far
+// more often), so a pass runs at most every kPumpInterval: enough to answer
+// the desktop's pings and paint, too rare to cost the transfer anything.
+// A pass lets the window system through (paint, expose, pings, close
+// requests) but holds back keyboard and mouse input, which Qt keeps until
+// the operation ends, and every timer: a tick that comes due meanwhile is
+// deferred, and a timer that came due more than once fires once.
 void QtUserInterface::PumpPaintMessages() {
-    // repaint() paints at once, children included, without going through the
-    // event loop, so no click, key or timer can slip in between.
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->isVisible())
-            widget->repaint();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_pump_ < kPumpInterval)
+        return;
+    last_pump_ = now;
+    ShowBusyUntilIdle();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::X11ExcludeTimers);
+}
+
+// A wait that pumps is a long operation; whether its handler showed the wait
+// cursor or not, the desktop shows it busy. The cursor goes when the event
+// loop runs freely again: a zero timer fires only then, as the pump holds
+// timers back.
+void QtUserInterface::ShowBusyUntilIdle() {
+    if (busy_cursor_shown_)
+        return;
+    busy_cursor_shown_ = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!idle_timer_) {
+        idle_timer_ = std::make_unique<QTimer>();
+        idle_timer_->setSingleShot(true);
+        idle_timer_->setInterval(0);
+        QObject::connect(idle_timer_.get(), &QTimer::timeout, [this] { DropBusyCursor(); });
+    }
+    idle_timer_->start();
+}
+
+void QtUserInterface::DropBusyCursor() {
+    if (!busy_cursor_shown_)
+        return;
+    busy_cursor_shown_ = false;
+    QApplication::restoreOverrideCursor();
 }
 
 }  // namespace fc

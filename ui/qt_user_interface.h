@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QTimer>
+#include <chrono>
 #include <functional>
+#include <memory>
 
 #include "platform/user_interface.h"
 
@@ -29,10 +32,17 @@ class QtUserInterface : public UserInterface {
     void PumpPaintMessages() override;
 
   private:
+    static constexpr std::chrono::milliseconds kPumpInterval{20};
+
     QWidget* ControlOrNull(int id) const;
+    void ShowBusyUntilIdle();
+    void DropBusyCursor();
 
     QWidget* window_;
     ControlLookup control_;
+    std::chrono::steady_clock::time_point last_pump_{};
+    bool busy_cursor_shown_ = false;
+    std::unique_ptr<QTimer> idle_timer_;
 };
 
 }  // namespace fc

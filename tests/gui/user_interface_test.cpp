@@ -105,9 +105,15 @@ TEST_F(UserInterfaceTest, StatusAndProgressGoToTheirControls) {
     EXPECT_EQ(C<QPushButton>(ids::kStartDownload)->text(), "Start Download");
 }
 
+// A timer of the window, due at once. (QTimer::singleShot(0) is no timer
+// in Qt 6 but a queued call, a posted event like the repaints the pump must
+// deliver.)
 TEST_F(UserInterfaceTest, PaintPumpRunsNoTimer) {
     bool fired = false;
-    QTimer::singleShot(0, &dialog_, [&] { fired = true; });
+    QTimer due(&dialog_);
+    due.setSingleShot(true);
+    QObject::connect(&due, &QTimer::timeout, [&] { fired = true; });
+    due.start(0);
     dialog_.Ui().PumpPaintMessages();
     EXPECT_FALSE(fired);
     QCoreApplication::processEvents();
