@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -399,6 +400,35 @@ TEST_F(MainDialogTest, ScreenshotOfEveryPage) {
         EXPECT_EQ(image.size(), dialog_.size() * image.devicePixelRatio());
         EXPECT_FALSE(IsBlank(image));
         EXPECT_TRUE(image.save(folder + QStringLiteral("/main_page%1.png").arg(page)));
+    }
+}
+
+// A close request that arrives while an operation runs: held until it ends,
+// or, while the operation refuses it (a download), turned down with the
+// reason in a box that does not stop the operation.
+TEST_F(MainDialogTest, CloseDuringAnOperationWaitsOrIsRefused) {
+    struct Row {
+        std::string refusal;
+        bool closed_after;
+    };
+    for (const Row& row : {Row{"", true}, Row{"Not now.", false}}) {
+        dialog_.show();
+        bool open_inside = false;
+        dialog_.RunOperation([&] {
+            dialog_.RefuseCloseWith(row.refusal);
+            dialog_.close();
+            open_inside = dialog_.isVisible();
+            dialog_.RefuseCloseWith("");
+        });
+        EXPECT_TRUE(open_inside) << row.refusal;
+        EXPECT_EQ(dialog_.isVisible(), !row.closed_after) << row.refusal;
+        auto* box = dialog_.findChild<QMessageBox*>();
+        EXPECT_EQ(box != nullptr, !row.refusal.empty());
+        if (box) {
+            EXPECT_EQ(box->text().toStdString(), row.refusal);
+            EXPECT_FALSE(box->isModal());
+            delete box;
+        }
     }
 }
 

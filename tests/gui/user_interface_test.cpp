@@ -108,7 +108,9 @@ TEST_F(UserInterfaceTest, StatusAndProgressGoToTheirControls) {
 // A timer of the window, due at once. (QTimer::singleShot(0) is no timer
 // in Qt 6 but a queued call, a posted event like the repaints the pump must
 // deliver.)
-TEST_F(UserInterfaceTest, PaintPumpRunsNoTimer) {
+// The timer's tick is deferred to the end of the operation, and the busy
+// cursor lasts until then.
+TEST_F(UserInterfaceTest, PaintPumpRunsNoTimerAndShowsBusyUntilIdle) {
     bool fired = false;
     QTimer due(&dialog_);
     due.setSingleShot(true);
@@ -116,8 +118,11 @@ TEST_F(UserInterfaceTest, PaintPumpRunsNoTimer) {
     due.start(0);
     dialog_.Ui().PumpPaintMessages();
     EXPECT_FALSE(fired);
-    QCoreApplication::processEvents();
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QTest::qWait(20);
     EXPECT_TRUE(fired);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 void ExpectAboutBox(AboutDialog* about) {

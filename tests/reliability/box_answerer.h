@@ -13,7 +13,8 @@ namespace fc::test {
 
 // Answers every message box as it appears, for as long as it lives, with
 // Cancel where the box offers it (ending a failed request's retries, or a
-// clock's updates) and OK otherwise, noting each text and when it came.
+// clock's updates), Yes to a question (going ahead with a download) and OK
+// otherwise, noting each text and when it came.
 class BoxAnswerer {
   public:
     struct Seen {
@@ -40,8 +41,11 @@ class BoxAnswerer {
             if (!box || !box->isVisible())
                 continue;
             seen_.push_back({box->text().toStdString(), std::chrono::steady_clock::now()});
-            QAbstractButton* cancel = box->button(QMessageBox::Cancel);
-            (cancel ? cancel : box->button(QMessageBox::Ok))->click();
+            for (const auto answer : {QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::Ok})
+                if (QAbstractButton* button = box->button(answer)) {
+                    button->click();
+                    break;
+                }
             return;
         }
     }
