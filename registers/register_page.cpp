@@ -74,7 +74,10 @@ void RegisterPage::ConnectHandlers() {
 // clock's timer (still running, as the dropped tick never stopped it) a
 // period later, and nothing piles up behind a box left open for long. Each
 // tick runs as an operation itself, so a box it shows holds off the other
-// timer's ticks in turn.
+// timer's ticks in turn. The waits of an operation, which pump the window,
+// hold every timer back instead: a tick that comes due during a wait is
+// deferred and runs once the operation has ended, once however many periods
+// it missed.
 void RegisterPage::RunTick(void (RegisterPage::*tick)()) {
     if (dialog_.OperationRunning())
         return;

@@ -32,7 +32,7 @@ class QtUserInterface : public UserInterface {
     void PumpPaintMessages() override;
 
   private:
-    static constexpr std::chrono::milliseconds kPumpInterval{20};
+    static constexpr std::chrono::milliseconds kPumpInterval{50};
 
     QWidget* ControlOrNull(int id) const;
     void ShowBusyUntilIdle();
