@@ -90,7 +90,7 @@ bool FlashDownload::RecoverDownload(int loader_version) {
 // its application: nothing is sent for it, not even the first read, and no
 // unit is left in its loader for the sake of a file that was never sound.
 bool FlashDownload::ImageIsSound() {
-    const ImageVerdict verdict = JudgeImage(file_path_);
+    const ImageVerdict verdict = hooks_.image ? JudgeImage(*hooks_.image) : JudgeImage(file_path_);
     if (verdict == ImageVerdict::Fine)
         return true;
     return Fail(ImageVerdictText(verdict, m::kUnableToOpenImage));
@@ -111,6 +111,10 @@ bool FlashDownload::RunInLoader(int loader_version) {
         SwitchLoaderSpeed(kLoaderSlowBaudIndex);
     }
     return LeaveDownloadMode();
+}
+
+bool FlashDownload::OpenImage(ImageFile& file) const {
+    return hooks_.image ? file.Open(hooks_.image) : file.Open(file_path_);
 }
 
 // The unit answers the enter request and resets into its loader, which
@@ -146,7 +150,7 @@ void FlashDownload::ReestablishLink() {
 
 bool FlashDownload::Transfer(int loader_version) {
     ImageFile file;
-    if (!file.Open(file_path_))
+    if (!OpenImage(file))
         return Fail(m::kUnableToOpenImage);
     file_length_ = file.Length();
     // The early check saw the file before the unit was switched; it may have

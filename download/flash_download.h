@@ -8,6 +8,7 @@
 
 #include "connection/connection.h"
 #include "download/download_progress.h"
+#include "download/image_file.h"
 
 namespace fc {
 
@@ -59,6 +60,9 @@ struct DownloadHooks {
     // failure message of its own (the caller says what the stop left). None:
     // the run cannot be stopped, as in the window.
     const StopRequest* stop = nullptr;
+    // The image's bytes when read once for many units; none: the file is
+    // read by this run.
+    ImageBytes image;
 };
 
 // Where a run has left the unit: running its application, in download mode,
@@ -111,6 +115,7 @@ class FlashDownload {
     bool AwaitFlashWrite();
     void ShowProgress(int sectors_done);
     bool Fail(const char* text);
+    bool OpenImage(ImageFile& file) const;
 
     ModbusMaster& master_;
     std::string file_path_;

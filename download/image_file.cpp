@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "download/messages.h"
@@ -17,7 +18,7 @@ ImageFile::~ImageFile() {
 }
 
 bool ImageFile::Open(const std::string& path) {
-    if (fd_ >= 0 || path.empty())
+    if (fd_ >= 0 || bytes_ || path.empty())
         return false;
     const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0)
@@ -32,17 +33,37 @@ bool ImageFile::Open(const std::string& path) {
     return true;
 }
 
+bool ImageFile::Open(ImageBytes bytes) {
+    if (fd_ >= 0 || bytes_ || !bytes)
+        return false;
+    bytes_ = std::move(bytes);
+    length_ = static_cast<int64_t>(bytes_->size());
+    return true;
+}
+
 bool ImageFile::ReadSector(std::span<uint8_t, kSectorSize> sector) {
+    return ReadExactly(sector);
+}
+
+bool ImageFile::ReadExactly(std::span<uint8_t> out) {
+    if (bytes_) {
+        if (bytes_->size() - offset_ < out.size())
+            return false;
+        std::copy_n(bytes_->begin() + static_cast<std::ptrdiff_t>(offset_), out.size(),
+                    out.begin());
+        offset_ += out.size();
+        return true;
+    }
     size_t got = 0;
-    while (fd_ >= 0 && got < sector.size()) {
-        const ssize_t n = ::read(fd_, sector.data() + got, sector.size() - got);
+    while (fd_ >= 0 && got < out.size()) {
+        const ssize_t n = ::read(fd_, out.data() + got, out.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         got += static_cast<size_t>(n);
     }
-    return got == sector.size();
+    return got == out.size();
 }
 
 bool ImageFileOpens(const std::string& path) {
@@ -50,17 +71,27 @@ bool ImageFileOpens(const std::string& path) {
     return file.Open(path);
 }
 
+namespace {
+ImageVerdict JudgeLength(int64_t length) {
+    if (length == 0)
+        return ImageVerdict::Empty;
+    if (length % kSectorSize != 0)
+        return ImageVerdict::NotWholeSectors;
+    if (length > kMaxImageLength)
+        return ImageVerdict::TooLarge;
+    return ImageVerdict::Fine;
+}
+}  // namespace
+
 ImageVerdict JudgeImage(const std::string& path) {
     ImageFile file;
     if (!file.Open(path))
         return ImageVerdict::CannotOpen;
-    if (file.Length() == 0)
-        return ImageVerdict::Empty;
-    if (file.Length() % kSectorSize != 0)
-        return ImageVerdict::NotWholeSectors;
-    if (file.Length() > kMaxImageLength)
-        return ImageVerdict::TooLarge;
-    return ImageVerdict::Fine;
+    return JudgeLength(file.Length());
+}
+
+ImageVerdict JudgeImage(const std::vector<uint8_t>& bytes) {
+    return JudgeLength(static_cast<int64_t>(bytes.size()));
 }
 
 const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open) {
@@ -78,6 +109,17 @@ const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open) {
             return m::kImageTooLarge;
     }
     return cannot_open;
+}
+
+std::optional<ImageBytes> ReadImageBytes(const std::string& path) {
+    ImageFile file;
+    if (!file.Open(path))
+        return std::nullopt;
+    auto bytes = std::make_shared<std::vector<uint8_t>>(
+        static_cast<size_t>(std::min(file.Length(), kMaxImageLength + 1)));
+    if (!file.ReadExactly(*bytes))
+        return std::nullopt;
+    return ImageBytes(std::move(bytes));
 }
 
 }  // namespace fc

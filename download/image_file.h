@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "download/download_progress.h"
 
@@ -13,9 +16,12 @@ namespace fc {
 inline constexpr int kMaxImageSectors = 65535;
 inline constexpr int64_t kMaxImageLength = int64_t{kMaxImageSectors} * kSectorSize;
 
-// A firmware image opened for reading: raw bytes, read a sector at a time.
-// Only a regular file counts as an image; a folder, a FIFO or a device node
-// is a file that cannot be opened.
+// The bytes of an image read once and shared by many runs at once.
+using ImageBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+// A firmware image opened for reading: raw bytes, read a sector at a time,
+// from the file or from bytes read before. Only a regular file counts as an
+// image; a folder, a FIFO or a device node is a file that cannot be opened.
 class ImageFile {
   public:
     ImageFile() = default;
@@ -24,13 +30,18 @@ class ImageFile {
     ImageFile& operator=(const ImageFile&) = delete;
 
     bool Open(const std::string& path);
+    bool Open(ImageBytes bytes);
     int64_t Length() const { return length_; }
     // Exactly one sector's bytes, or false (short read, read error).
     bool ReadSector(std::span<uint8_t, kSectorSize> sector);
+    // Exactly out's size in bytes, or false.
+    bool ReadExactly(std::span<uint8_t> out);
 
   private:
     int fd_ = -1;
     int64_t length_ = 0;
+    ImageBytes bytes_;
+    size_t offset_ = 0;
 };
 
 // Whether the path names an image file that can be opened for reading.
@@ -43,9 +54,16 @@ enum class ImageVerdict { Fine, CannotOpen, Empty, NotWholeSectors, TooLarge };
 // its length: a regular file of one or more whole 1024-byte sectors, no more
 // than the loader can number.
 ImageVerdict JudgeImage(const std::string& path);
+// The same judgement of bytes read before.
+ImageVerdict JudgeImage(const std::vector<uint8_t>& bytes);
 
 // The message for a verdict other than Fine; a file that cannot be opened
 // gets cannot_open, which differs between the page and the flash exchange.
 const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open);
+
+// The whole image, for runs that share it; none when it cannot be opened or
+// read. An image too large for any loader is cut one byte past the limit,
+// which is enough for the size check to refuse it.
+std::optional<ImageBytes> ReadImageBytes(const std::string& path);
 
 }  // namespace fc
