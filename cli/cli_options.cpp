@@ -33,12 +33,17 @@ std::optional<int> IndexOf(const std::string& text, std::initializer_list<const 
 
 using Setter = std::function<bool(CliOptions&, const std::string&)>;
 
+// Unit options describe how one unit is reached, so a targets line may give
+// them; run options belong to the whole run and only the command line has them.
+enum class Scope { Unit, Run };
+
 struct OptionSpec {
     const char* name;
     bool takes_value;
     Setter set;
     const char* argument;
     const char* help;
+    Scope scope = Scope::Run;
 };
 
 Setter Number(std::optional<int> SettingsOverrides::*field, long lo, long hi) {
@@ -104,32 +109,37 @@ bool SetTcp(CliOptions& o, const std::string& v) {
 const std::vector<OptionSpec>& Options() {
     static const std::vector<OptionSpec> options = {
         {"--port", true, Number(&SettingsOverrides::port, 1, 32767), "N",
-         "serial port number (COM N, see the [Ports] section of the profile)"},
+         "serial port number (COM N, see the [Ports] section of the profile)", Scope::Unit},
         {"--device", true,
          [](CliOptions& o, const std::string& v) {
              o.overrides.device = v;
              return !v.empty();
          },
-         "PATH", "serial device to use for the port, e.g. /dev/ttyUSB0"},
-        {"--baud", true, SetBaud, "N", "1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200"},
+         "PATH", "serial device to use for the port, e.g. /dev/ttyUSB0", Scope::Unit},
+        {"--baud", true, SetBaud, "N", "1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200",
+         Scope::Unit},
         {"--parity", true, Choice(&SettingsOverrides::parity, {"none", "odd", "even"}), "P",
-         "none, odd or even"},
-        {"--data-bits", true, Number(&SettingsOverrides::data_bits, 5, 8), "N", "5 to 8"},
+         "none, odd or even", Scope::Unit},
+        {"--data-bits", true, Number(&SettingsOverrides::data_bits, 5, 8), "N", "5 to 8",
+         Scope::Unit},
         {"--stop-bits", true, Choice(&SettingsOverrides::stop_bits, {"1", "1.5", "2"}), "N",
-         "1, 1.5 or 2"},
-        {"--mode", true, Choice(&SettingsOverrides::mode, {"rtu", "ascii"}), "M", "rtu or ascii"},
-        {"--tcp", true, SetTcp, "HOST[:PORT]", "reach the unit over TCP/IP (port 502 by default)"},
+         "1, 1.5 or 2", Scope::Unit},
+        {"--mode", true, Choice(&SettingsOverrides::mode, {"rtu", "ascii"}), "M", "rtu or ascii",
+         Scope::Unit},
+        {"--tcp", true, SetTcp, "HOST[:PORT]", "reach the unit over TCP/IP (port 502 by default)",
+         Scope::Unit},
         {"--encapsulated", false,
          [](CliOptions& o, const std::string&) {
              o.overrides.encapsulated = true;
              return true;
          },
-         "", "over TCP, send RTU frames (TCP/IP Encapsulation) instead of Modbus TCP"},
-        {"--unit", true, Number(&SettingsOverrides::unit, 0, 255), "N", "unit id (0 to 255)"},
+         "", "over TCP, send RTU frames (TCP/IP Encapsulation) instead of Modbus TCP", Scope::Unit},
+        {"--unit", true, Number(&SettingsOverrides::unit, 0, 255), "N", "unit id (0 to 255)",
+         Scope::Unit},
         {"--timeout", true, Number(&SettingsOverrides::timeout, 0, 1000), "S",
-         "reply time-out in whole seconds (0 to 1000)"},
+         "reply time-out in whole seconds (0 to 1000)", Scope::Unit},
         {"--retry", true, Number(&SettingsOverrides::retry, 0, 100), "N",
-         "repeated attempts (0 to 100)"},
+         "repeated attempts (0 to 100)", Scope::Unit},
         {"--save", false, Flag(&CliOptions::save), "", "save the settings given here"},
         {"--type", true,
          [](CliOptions& o, const std::string& v) {
@@ -171,6 +181,24 @@ const std::vector<OptionSpec>& Options() {
         {"--set", false, Flag(&CliOptions::set_clock), "",
          "clock: set the unit's clock and date to the PC's"},
         {"--yes", false, Flag(&CliOptions::yes), "", "download: do not ask for confirmation"},
+        {"--targets", true,
+         [](CliOptions& o, const std::string& v) {
+             o.targets = v;
+             return !v.empty();
+         },
+         "FILE", "download: flash every unit FILE names, one a line (-: standard input)"},
+        {"--jobs", true,
+         [](CliOptions& o, const std::string& v) {
+             o.jobs = ParseBounded(v, 1, kMaxJobs);
+             return o.jobs.has_value();
+         },
+         "N", "download --targets: flash N units at a time (default: all)"},
+        {"--log-dir", true,
+         [](CliOptions& o, const std::string& v) {
+             o.log_dir = v;
+             return !v.empty();
+         },
+         "DIR", "download --targets: keep each unit's --trace text in DIR"},
         {"--json", false, Flag(&CliOptions::json), "", "print the result as JSON"},
         {"--trace", false, Flag(&CliOptions::trace), "",
          "print every frame sent and received, with its meaning"},
@@ -217,14 +245,22 @@ const CommandSpec* FindCommand(const std::string& name) {
 
 }  // namespace
 
-std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
-                                           std::string& error) {
-    CliOptions options;
-    std::vector<std::string> positional;
+namespace {
+
+// The option words of args into options; other words go to positional, or
+// are refused when positional is null. Only options of the allowed scope
+// are taken.
+bool ParseOptionWords(const std::vector<std::string>& args, CliOptions& options,
+                      std::vector<std::string>* positional, bool run_options_allowed,
+                      std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string arg(LongOptionName(args[i]));
         if (arg.rfind("--", 0) != 0 || arg == "--") {
-            positional.push_back(arg);
+            if (!positional) {
+                error = "unexpected word \"" + arg + "\"";
+                return false;
+            }
+            positional->push_back(arg);
             continue;
         }
         const auto equals = arg.find('=');
@@ -232,7 +268,11 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         const OptionSpec* entry = FindOption(name);
         if (!entry) {
             error = "unknown option " + name;
-            return std::nullopt;
+            return false;
+        }
+        if (entry->scope == Scope::Run && !run_options_allowed) {
+            error = name + " applies to the whole run, not to one unit";
+            return false;
         }
         std::string value;
         if (entry->takes_value) {
@@ -242,17 +282,36 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
                 value = args[++i];
             } else {
                 error = name + " needs a value";
-                return std::nullopt;
+                return false;
             }
         } else if (equals != std::string::npos) {
             error = name + " takes no value";
-            return std::nullopt;
+            return false;
         }
         if (!entry->set(options, value)) {
             error = "bad value for " + name + ": \"" + value + "\"";
-            return std::nullopt;
+            return false;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+std::optional<SettingsOverrides> ParseUnitWords(const std::vector<std::string>& words,
+                                                std::string& error) {
+    CliOptions options;
+    if (!ParseOptionWords(words, options, nullptr, false, error))
+        return std::nullopt;
+    return options.overrides;
+}
+
+std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
+                                           std::string& error) {
+    CliOptions options;
+    std::vector<std::string> positional;
+    if (!ParseOptionWords(args, options, &positional, true, error))
+        return std::nullopt;
     if (options.help || options.version)
         return options;
     if (positional.empty()) {
@@ -269,6 +328,20 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
     if (options.arguments.size() < command->min_args ||
         options.arguments.size() > command->max_args) {
         error = "wrong number of arguments for " + options.command;
+        return std::nullopt;
+    }
+    const bool fleet_option = options.jobs || options.log_dir;
+    if ((options.targets || fleet_option) && options.command != "download") {
+        error = "--targets, --jobs and --log-dir belong to download";
+        return std::nullopt;
+    }
+    if (fleet_option && !options.targets) {
+        error = "--jobs and --log-dir need --targets";
+        return std::nullopt;
+    }
+    // Many units have many settings; none of them is the one to keep.
+    if (options.targets && options.save) {
+        error = "--save saves one unit's settings, not a fleet's";
         return std::nullopt;
     }
     return options;

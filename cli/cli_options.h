@@ -13,6 +13,9 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitUnitFailed = 1;  // the unit or the link failed
 inline constexpr int kExitUsage = 2;       // bad usage or bad input
 
+// The most units flashed at the same time: each holds a thread and a port.
+inline constexpr int kMaxJobs = 1000;
+
 // Communication settings given on the command line: each overrides the saved
 // profile for this run only (and is saved with --save).
 struct SettingsOverrides {
@@ -47,12 +50,21 @@ struct CliOptions {
     std::optional<int> date_register;
     bool help = false;
     bool version = false;
+    // download --targets: the file naming the units (- for standard input),
+    // how many run at a time, and the folder keeping each unit's trace.
+    std::optional<std::string> targets;
+    std::optional<int> jobs;
+    std::optional<std::string> log_dir;
 };
 
 // Parses the command line (without the program name). On bad usage returns
 // none and puts the reason in error.
 std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
                                            std::string& error);
+
+// The words of one unit's settings (a targets line): unit options only.
+std::optional<SettingsOverrides> ParseUnitWords(const std::vector<std::string>& words,
+                                                std::string& error);
 
 // The settings record with the overrides applied.
 void ApplyOverrides(const SettingsOverrides& overrides, CommSettings& settings);

@@ -78,10 +78,14 @@ CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Pro
     }
 }
 
+Framing FramingOf(const CommSettings& settings) {
+    if (settings.UseIP)
+        return settings.IPProtocol == 0 ? Framing::ModbusTcp : Framing::Encapsulated;
+    return settings.ModbusType == kModbusAscii ? Framing::Ascii : Framing::Rtu;
+}
+
 Framing CliSession::CurrentFraming() const {
-    if (settings_.UseIP)
-        return settings_.IPProtocol == 0 ? Framing::ModbusTcp : Framing::Encapsulated;
-    return settings_.ModbusType == kModbusAscii ? Framing::Ascii : Framing::Rtu;
+    return FramingOf(settings_);
 }
 
 PortResolver CliSession::Resolver() const {
@@ -221,6 +225,40 @@ int CliSession::Detect() {
     return Finish(found);
 }
 
+// The download clears the unit: --yes, or a Yes on the terminal.
+bool CliSession::DownloadConfirmed() {
+    if (options_.yes)
+        return true;
+    if (!ui_.Interactive()) {
+        std::fprintf(stderr,
+                     "fcloader-cli: a download clears the unit; give --yes to run it "
+                     "without a terminal to confirm on\n");
+        return false;
+    }
+    const MessageBox confirm{download_messages::kConfirmDownload,
+                             download_messages::kConfirmCaption, MessageButtons::YesNo,
+                             MessageIcon::Warning};
+    return ui_.ShowMessage(confirm) == MessageAnswer::Yes;
+}
+
+// What a run that did not complete says: the failure with the mode it
+// left the unit in, or the stop and the state it left.
+void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome) {
+    namespace m = download_messages;
+    switch (outcome.result) {
+        case DownloadResult::Completed:
+            return;
+        case DownloadResult::Failed:
+            ui.ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption, MessageButtons::Ok,
+                            MessageIcon::None});
+            return;
+        case DownloadResult::Interrupted:
+            ui.ShowMessage(
+                {InterruptionText(outcome.unit), "", MessageButtons::Ok, MessageIcon::None});
+            return;
+    }
+}
+
 // As the window's Start Download does it once confirmed. SIGINT, SIGTERM and
 // SIGHUP do not end the process mid-frame: they ask the run to stop between
 // two requests, and the run then says what it left behind.
@@ -233,18 +271,8 @@ int CliSession::Download() {
                          MessageButtons::Ok, MessageIcon::None});
         return kExitUsage;
     }
-    if (!options_.yes) {
-        if (!ui_.Interactive()) {
-            std::fprintf(stderr,
-                         "fcloader-cli: a download clears the unit; give --yes to run it "
-                         "without a terminal to confirm on\n");
-            return kExitUsage;
-        }
-        const MessageBox confirm{m::kConfirmDownload, m::kConfirmCaption, MessageButtons::YesNo,
-                                 MessageIcon::Warning};
-        if (ui_.ShowMessage(confirm) != MessageAnswer::Yes)
-            return kExitUsage;
-    }
+    if (!DownloadConfirmed())
+        return kExitUsage;
     result_.Add("image", image);
     DownloadOutcome outcome;
     {
@@ -254,17 +282,9 @@ int CliSession::Download() {
         outcome = RunDownloadSession(master_, image, hooks);
     }
     result_.Add("recovered", outcome.recovered);
-    switch (outcome.result) {
-        case DownloadResult::Completed:
-            return Finish(true);
-        case DownloadResult::Failed:
-            ui_.ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption,
-                             MessageButtons::Ok, MessageIcon::None});
-            return Finish(false);
-        case DownloadResult::Interrupted:
-            break;
-    }
-    ui_.ShowMessage({InterruptionText(outcome.unit), "", MessageButtons::Ok, MessageIcon::None});
+    TellDownloadOutcome(ui_, outcome);
+    if (outcome.result != DownloadResult::Interrupted)
+        return Finish(outcome.result == DownloadResult::Completed);
     Finish(false, "interrupted");
     return ExitStatusForSignal(outcome.signal);
 }

@@ -6,7 +6,9 @@
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_user_interface.h"
+#include "download/flash_download.h"
 #include "modbus/comm_settings.h"
+#include "modbus/frame_trace.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
 #include "registers/register_operations.h"
@@ -14,6 +16,14 @@
 namespace fc {
 
 class Profile;
+
+// The framing the settings select: over TCP the TCP framings, whatever the
+// serial mode says.
+Framing FramingOf(const CommSettings& settings);
+
+// What a download that did not complete says to the user, as a single
+// download and each unit of a fleet say it.
+void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome);
 
 // One run of fcloader-cli: the saved settings with this run's overrides, the
 // one driver, and the command asked for. Each command returns an exit code.
@@ -27,6 +37,7 @@ class CliSession {
     int Clock();
     int Detect();
     int Download();
+    bool DownloadConfirmed();
     int Report();
     int Read();
     int Write();
