@@ -8,6 +8,7 @@
 #include <ctime>
 #include <map>
 
+#include "cli/fleet_run.h"
 #include "connection/auto_detect.h"
 #include "connection/connection.h"
 #include "connection/messages.h"
@@ -263,6 +264,8 @@ void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome) {
 // SIGHUP do not end the process mid-frame: they ask the run to stop between
 // two requests, and the run then says what it left behind.
 int CliSession::Download() {
+    if (options_.targets)
+        return RunFleetDownload(options_, settings_, [this] { return DownloadConfirmed(); });
     namespace m = download_messages;
     const std::string& image = options_.arguments.front();
     const ImageVerdict verdict = JudgeImage(image);

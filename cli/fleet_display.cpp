@@ -1,0 +1,126 @@
+#include "cli/fleet_display.h"
+
+#include <algorithm>
+
+#include "cli/json_writer.h"
+
+namespace fc {
+
+namespace {
+
+// A log is read later: a line every few seconds per unit tells enough.
+constexpr std::chrono::seconds kPlainSectorInterval{5};
+// Redrawing faster than the eye reads costs the units' threads the lock.
+constexpr std::chrono::milliseconds kRedrawInterval{100};
+
+const char* PhaseWord(UnitPhase phase) {
+    switch (phase) {
+        case UnitPhase::Waiting:
+            return "waiting";
+        case UnitPhase::Connecting:
+            return "connecting";
+        case UnitPhase::DownloadMode:
+            return "download mode";
+        case UnitPhase::Sectors:
+            return "sector";
+        case UnitPhase::Reset:
+            return "reset";
+        case UnitPhase::Done:
+            return "done";
+        case UnitPhase::Failed:
+            return "failed";
+        case UnitPhase::Stopped:
+            return "stopped";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string PhaseText(const UnitState& state) {
+    std::string text = PhaseWord(state.phase);
+    if (state.phase == UnitPhase::Sectors)
+        text += " " + std::to_string(state.sector) + " of " + std::to_string(state.sectors);
+    // One line per unit: a reason of several lines shows its first.
+    if (!state.reason.empty())
+        text += ": " + state.reason.substr(0, state.reason.find('\n'));
+    return text;
+}
+
+FleetDisplay::FleetDisplay(std::FILE* out, Mode mode, std::vector<std::string> names)
+    : out_(out),
+      mode_(mode),
+      names_(std::move(names)),
+      states_(names_.size()),
+      last_plain_(names_.size()) {
+    for (const std::string& name : names_)
+        name_width_ = std::max(name_width_, name.size());
+}
+
+void FleetDisplay::Report(size_t unit, const UnitState& state) {
+    const std::lock_guard lock(mutex_);
+    const bool phase_changed = states_[unit].phase != state.phase;
+    const bool sector_changed = states_[unit].sector != state.sector;
+    states_[unit] = state;
+    switch (mode_) {
+        case Mode::Terminal:
+            if (phase_changed || std::chrono::steady_clock::now() - last_redraw_ >= kRedrawInterval)
+                Redraw();
+            break;
+        case Mode::Plain:
+            PrintPlain(unit, phase_changed);
+            break;
+        case Mode::Json:
+            if (phase_changed || sector_changed)
+                PrintJson(unit);
+            break;
+    }
+    std::fflush(out_);
+}
+
+std::string FleetDisplay::Line(size_t unit) const {
+    const UnitState& state = states_[unit];
+    std::string line = names_[unit];
+    line.resize(name_width_ + 2, ' ');
+    line += PhaseText(state);
+    if (!state.rate.empty() && state.phase == UnitPhase::Sectors)
+        line += "  " + state.rate;
+    return line;
+}
+
+// Up to the first unit's line, then every line again: the block stays where
+// it was printed first, whatever order the units report in.
+void FleetDisplay::Redraw() {
+    if (drawn_)
+        std::fprintf(out_, "\x1b[%zuA", names_.size());
+    for (size_t unit = 0; unit < names_.size(); ++unit)
+        std::fprintf(out_, "\r\x1b[2K%s\n", Line(unit).c_str());
+    drawn_ = true;
+    last_redraw_ = std::chrono::steady_clock::now();
+}
+
+void FleetDisplay::PrintPlain(size_t unit, bool phase_changed) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!phase_changed && now - last_plain_[unit] < kPlainSectorInterval)
+        return;
+    last_plain_[unit] = now;
+    std::fprintf(out_, "%s\n", Line(unit).c_str());
+}
+
+void FleetDisplay::PrintJson(size_t unit) {
+    const UnitState& state = states_[unit];
+    JsonObject line;
+    line.Add("unit", names_[unit]);
+    line.Add("state", PhaseWord(state.phase));
+    if (state.phase == UnitPhase::Sectors) {
+        line.Add("sector", state.sector);
+        line.Add("sectors", state.sectors);
+    }
+    if (!state.rate.empty())
+        line.Add("rate", state.rate);
+    if (!state.reason.empty())
+        line.Add("reason", state.reason);
+    std::fprintf(out_, "%s\n", line.Text().c_str());
+}
+
+}  // namespace fc

@@ -1,0 +1,294 @@
+#include "cli/fleet_run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include "cli/cli_session.h"
+#include "cli/fleet_summary.h"
+#include "download/download_progress.h"
+#include "download/messages.h"
+#include "modbus/frame_trace.h"
+#include "modbus/modbus_master.h"
+#include "platform/application_title.h"
+#include "platform/stop_request.h"
+
+namespace fc {
+
+namespace m = download_messages;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+
+int Refuse(const std::string& reason) {
+    std::fprintf(stderr, "fcloader-cli: %s\n", reason.c_str());
+    return kExitUsage;
+}
+
+std::optional<std::vector<FleetTarget>> ReadTargetsFrom(const std::string& source,
+                                                        std::string& error) {
+    if (source == "-")
+        return ReadTargets(std::cin, error);
+    std::ifstream file(source);
+    if (!file) {
+        error = "cannot read " + source + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    return ReadTargets(file, error);
+}
+
+// Every serial port number is looked up here, on the main thread: the
+// profile store is not for threads.
+std::string DeviceForPort(int port) {
+    const auto devices = ProfilePortResolver(ApplicationTitle())(port);
+    return devices.empty() ? DefaultDevicePath(port) : devices.front();
+}
+
+// One trace file per unit, all opened before the run so that a folder that
+// cannot take them refuses the run, not a unit half-way.
+std::optional<std::vector<LogFile>> OpenLogs(const std::string& folder,
+                                             const std::vector<FleetUnit>& units,
+                                             std::string& error) {
+    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = "cannot make " + folder + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::vector<LogFile> logs;
+    for (const FleetUnit& unit : units) {
+        const std::string path = folder + "/" + unit.name + ".log";
+        LogFile log(std::fopen(path.c_str(), "w"));
+        if (!log) {
+            error = "cannot write " + path + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        logs.push_back(std::move(log));
+    }
+    return logs;
+}
+
+PortResolver FixedDevice(const std::string& device) {
+    return [device](int) { return std::vector<std::string>{device}; };
+}
+
+UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSettings& run,
+                      FleetDisplay& display) {
+    const auto start = Clock::now();
+    std::FILE* log = run.logs.empty() ? nullptr : run.logs[index];
+    UnitUserInterface ui(index, display, log);
+    CommSettings settings = unit.settings;
+    LinkFlags links;
+    ModbusMaster master(settings, links, ui, FixedDevice(unit.device));
+    if (log) {
+        master.OnTraffic = [log, &settings](TrafficDirection direction,
+                                            std::span<const uint8_t> wire) {
+            std::fprintf(log, "%s\n", TraceLine(FramingOf(settings), direction, wire).c_str());
+        };
+    }
+    ui.Enter(UnitPhase::Connecting);
+    DownloadHooks hooks;
+    hooks.image = run.image;
+    hooks.stop = &ProcessStopRequest();
+    const DownloadOutcome outcome = RunDownloadSession(master, run.image_path, hooks);
+    TellDownloadOutcome(ui, outcome);
+    return ui.Finish(outcome, Clock::now() - start);
+}
+
+// Texts that tell how the run goes, not what went wrong.
+bool IsNotice(const std::string& text) {
+    for (const char* notice : {m::kDownloadCompleted, m::kAlreadyInDownloadMode,
+                               m::kFoundInDownloadMode, m::kLookingForLoader}) {
+        if (text == notice)
+            return true;
+    }
+    return false;
+}
+
+const char* LeftInNote(UnitMode unit) {
+    switch (unit) {
+        case UnitMode::Application:
+            return "";
+        case UnitMode::MaybeInLoader:
+            return " (may be left in download mode)";
+        case UnitMode::InLoader:
+            return " (left in download mode)";
+    }
+    return "";
+}
+
+FleetDisplay::Mode DisplayMode(const CliOptions& options) {
+    if (options.json)
+        return FleetDisplay::Mode::Json;
+    return isatty(STDERR_FILENO) ? FleetDisplay::Mode::Terminal : FleetDisplay::Mode::Plain;
+}
+
+}  // namespace
+
+UnitUserInterface::UnitUserInterface(size_t index, FleetDisplay& display, std::FILE* log)
+    : index_(index), display_(display), log_(log) {}
+
+MessageAnswer UnitUserInterface::ShowMessage(const MessageBox& box) {
+    messages_.push_back(box.text);
+    if (log_)
+        std::fprintf(log_, "%s\n", box.text.c_str());
+    if (first_failure_.empty() && !IsNotice(box.text))
+        first_failure_ = box.text;
+    // Nobody sits at a unit of a fleet to answer: a question gets the answer
+    // a script without a terminal gets.
+    switch (box.buttons) {
+        case MessageButtons::RetryCancel:
+            return MessageAnswer::Cancel;
+        case MessageButtons::YesNo:
+            return MessageAnswer::No;
+        case MessageButtons::Ok:
+            break;
+    }
+    return MessageAnswer::Ok;
+}
+
+void UnitUserInterface::SetStatusText(std::string_view text) {
+    if (log_ && !text.empty())
+        std::fprintf(log_, "%.*s\n", static_cast<int>(text.size()), text.data());
+    if (text == m::kSettingDownloadMode)
+        Enter(UnitPhase::DownloadMode);
+    else if (text == m::kBeingReset)
+        Enter(UnitPhase::Reset);
+}
+
+void UnitUserInterface::SetProgressRange(int lower, int upper) {
+    lower_ = lower;
+    state_.sectors = upper - lower;
+}
+
+void UnitUserInterface::SetProgressPosition(int position) {
+    state_.phase = UnitPhase::Sectors;
+    state_.sector = position - lower_ + 1;
+    Publish();
+}
+
+void UnitUserInterface::SetProgressText(int control_id, std::string_view text) {
+    if (control_id == kTransferRateText)
+        state_.rate = text;
+}
+
+void UnitUserInterface::Enter(UnitPhase phase) {
+    state_.phase = phase;
+    Publish();
+}
+
+void UnitUserInterface::Publish() {
+    display_.Report(index_, state_);
+}
+
+UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
+                                      std::chrono::duration<double> time) {
+    if (log_)
+        std::fflush(log_);
+    UnitOutcome outcome;
+    outcome.started = true;
+    outcome.result = download.result;
+    outcome.time = time;
+    outcome.messages = messages_;
+    switch (download.result) {
+        case DownloadResult::Completed:
+            outcome.message = m::kDownloadCompleted;
+            if (download.recovered)
+                outcome.message += " (recovered from download mode)";
+            Enter(UnitPhase::Done);
+            break;
+        case DownloadResult::Failed:
+            outcome.message = first_failure_ + LeftInNote(download.unit);
+            state_.reason = outcome.message;
+            Enter(UnitPhase::Failed);
+            break;
+        case DownloadResult::Interrupted:
+            outcome.message = InterruptionText(download.unit);
+            state_.reason = outcome.message;
+            Enter(UnitPhase::Stopped);
+            break;
+    }
+    return outcome;
+}
+
+std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
+                                  const FleetRunSettings& settings, FleetDisplay& display) {
+    std::vector<UnitOutcome> outcomes(units.size());
+    std::atomic<size_t> next{0};
+    // Each worker takes the next unit not yet started; a unit's outcome is
+    // written by its worker alone and read after the join.
+    // A stop leaves the units not yet started untouched.
+    const auto worker = [&] {
+        for (size_t i = next++; i < units.size() && !ProcessStopRequest().Raised(); i = next++)
+            outcomes[i] = FlashUnit(units[i], i, settings, display);
+    };
+    const size_t jobs =
+        settings.jobs > 0 ? std::min<size_t>(settings.jobs, units.size()) : units.size();
+    std::vector<std::thread> workers;
+    for (size_t j = 0; j < jobs; ++j)
+        workers.emplace_back(worker);
+    for (std::thread& thread : workers)
+        thread.join();
+    return outcomes;
+}
+
+int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings,
+                     const std::function<bool()>& confirm) {
+    std::string error;
+    const auto targets = ReadTargetsFrom(*options.targets, error);
+    if (!targets)
+        return Refuse("targets: " + error);
+    const auto units = SettleUnits(*targets, run_settings, options.overrides, DeviceForPort, error);
+    if (!units)
+        return Refuse("targets: " + error);
+    const std::string& image_path = options.arguments.front();
+    const auto image = ReadImageBytes(image_path);
+    const ImageVerdict verdict = image ? JudgeImage(**image) : ImageVerdict::CannotOpen;
+    if (verdict != ImageVerdict::Fine) {
+        std::fprintf(stderr, "%s\n", ImageVerdictText(verdict, m::kUnableToOpenSelectedFile));
+        return kExitUsage;
+    }
+    std::vector<LogFile> logs;
+    if (options.log_dir) {
+        auto opened = OpenLogs(*options.log_dir, *units, error);
+        if (!opened)
+            return Refuse(error);
+        logs = std::move(*opened);
+    }
+    if (!confirm())
+        return kExitUsage;
+
+    FleetRunSettings run{image_path, *image, options.jobs.value_or(0), {}};
+    for (const LogFile& log : logs)
+        run.logs.push_back(log.get());
+    std::vector<std::string> names;
+    for (const FleetUnit& unit : *units)
+        names.push_back(unit.name);
+    FleetDisplay display(options.json ? stdout : stderr, DisplayMode(options), names);
+    const auto start = Clock::now();
+    std::vector<UnitOutcome> outcomes;
+    {
+        const StopSignals signals;
+        outcomes = RunFleet(*units, run, display);
+    }
+    const auto wall_time = Clock::now() - start;
+    if (options.json)
+        std::printf("%s\n", SummaryJson(image_path, *units, outcomes, wall_time).c_str());
+    else
+        std::printf("%s", SummaryTable(*units, outcomes, wall_time).c_str());
+    if (ProcessStopRequest().Raised())
+        return ExitStatusForSignal(ProcessStopRequest().Signal());
+    return AllSucceeded(outcomes) ? kExitSuccess : kExitUnitFailed;
+}
+
+}  // namespace fc

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/fleet_display.h"
+#include "cli/fleet_targets.h"
+#include "download/flash_download.h"
+#include "download/image_file.h"
+#include "platform/user_interface.h"
+
+namespace fc {
+
+class Profile;
+
+// How one unit's download ended; a unit never started (the run was
+// stopped first) was not touched.
+struct UnitOutcome {
+    bool started = false;
+    DownloadResult result = DownloadResult::Failed;
+    std::chrono::duration<double> time{};
+    std::string message;  // what the summary says of the unit
+    std::vector<std::string> messages;
+    bool success() const { return started && result == DownloadResult::Completed; }
+};
+
+// A unit's user: nobody answers its questions (Cancel, No), every text shown
+// goes to its log, and what the download reports becomes the unit's state on
+// the shared display. Lives and is called on its unit's thread only.
+class UnitUserInterface : public UserInterface {
+  public:
+    UnitUserInterface(size_t index, FleetDisplay& display, std::FILE* log);
+
+    MessageAnswer ShowMessage(const MessageBox& box) override;
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    void SetStatusText(std::string_view text) override;
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPosition(int position) override;
+    void SetProgressText(int control_id, std::string_view text) override;
+    void PumpPaintMessages() override {}
+
+    void Enter(UnitPhase phase);
+    // Ends the unit: done, failed with the first failure shown, or stopped
+    // with the state the stop left it in.
+    UnitOutcome Finish(const DownloadOutcome& download, std::chrono::duration<double> time);
+
+  private:
+    void Publish();
+
+    size_t index_;
+    FleetDisplay& display_;
+    std::FILE* log_;
+    UnitState state_;
+    int lower_ = 0;
+    std::vector<std::string> messages_;
+    std::string first_failure_;
+};
+
+struct FleetRunSettings {
+    std::string image_path;
+    ImageBytes image;
+    int jobs = 0;  // 0: every unit at once
+    // One open trace file per unit, or none.
+    std::vector<std::FILE*> logs;
+};
+
+// Flashes every unit, `jobs` at a time, each on a thread of its own with its
+// own driver; returns when all have ended. Outcomes are in the units' order.
+std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
+                                  const FleetRunSettings& settings, FleetDisplay& display);
+
+// download --targets as a whole: reads and checks the targets and the image
+// before any unit is touched, asks `confirm`, runs the fleet and prints the
+// summary. Returns the exit code.
+int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings,
+                     const std::function<bool()>& confirm);
+
+}  // namespace fc

@@ -1,0 +1,91 @@
+#include "cli/fleet_summary.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/json_writer.h"
+
+namespace fc {
+
+namespace {
+
+const char* OutcomeWord(const UnitOutcome& outcome) {
+    if (!outcome.started)
+        return "not started";
+    switch (outcome.result) {
+        case DownloadResult::Completed:
+            return "success";
+        case DownloadResult::Failed:
+            return "failed";
+        case DownloadResult::Interrupted:
+            return "stopped";
+    }
+    return "failed";
+}
+
+std::string Seconds(std::chrono::duration<double> time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", time.count());
+    return text;
+}
+
+std::string Padded(std::string text, size_t width) {
+    text.resize(std::max(width, text.size()), ' ');
+    return text;
+}
+
+}  // namespace
+
+bool AllSucceeded(const std::vector<UnitOutcome>& outcomes) {
+    return std::all_of(outcomes.begin(), outcomes.end(),
+                       [](const UnitOutcome& outcome) { return outcome.success(); });
+}
+
+std::string SummaryTable(const std::vector<FleetUnit>& units,
+                         const std::vector<UnitOutcome>& outcomes,
+                         std::chrono::duration<double> wall_time) {
+    size_t name_width = std::string("unit").size();
+    for (const FleetUnit& unit : units)
+        name_width = std::max(name_width, unit.name.size());
+    constexpr size_t kOutcomeWidth = 13;
+    constexpr size_t kTimeWidth = 9;
+    std::string table = Padded("unit", name_width + 2) + Padded("outcome", kOutcomeWidth) +
+                        Padded("time", kTimeWidth) + "message\n";
+    size_t succeeded = 0;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const UnitOutcome& outcome = outcomes[i];
+        succeeded += outcome.success() ? 1 : 0;
+        table += Padded(units[i].name, name_width + 2) +
+                 Padded(OutcomeWord(outcome), kOutcomeWidth) +
+                 Padded(Seconds(outcome.time), kTimeWidth) +
+                 outcome.message.substr(0, outcome.message.find('\n')) + "\n";
+    }
+    table += std::to_string(succeeded) + " of " + std::to_string(units.size()) +
+             " units flashed in " + Seconds(wall_time) + "\n";
+    return table;
+}
+
+std::string SummaryJson(const std::string& image, const std::vector<FleetUnit>& units,
+                        const std::vector<UnitOutcome>& outcomes,
+                        std::chrono::duration<double> wall_time) {
+    std::string list;
+    for (size_t i = 0; i < units.size(); ++i) {
+        JsonObject unit;
+        unit.Add("unit", units[i].name);
+        unit.Add("line", units[i].line);
+        unit.Add("outcome", OutcomeWord(outcomes[i]));
+        unit.Add("seconds", outcomes[i].time.count());
+        unit.Add("message", outcomes[i].message);
+        unit.Add("messages", outcomes[i].messages);
+        list += (list.empty() ? "" : ",") + unit.Text();
+    }
+    JsonObject summary;
+    summary.Add("command", "download");
+    summary.Add("image", image);
+    summary.Add("outcome", AllSucceeded(outcomes) ? "success" : "failed");
+    summary.Add("seconds", wall_time.count());
+    summary.AddRaw("units", "[" + list + "]");
+    return summary.Text();
+}
+
+}  // namespace fc

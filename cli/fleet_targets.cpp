@@ -1,0 +1,196 @@
+#include "cli/fleet_targets.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <map>
+
+namespace fc {
+
+namespace {
+
+constexpr const char* kNamePrefix = "name=";
+
+std::string LineError(int line, const std::string& reason) {
+    return "line " + std::to_string(line) + ": " + reason;
+}
+
+// A name is also a log file's name, so it keeps to what any file system takes.
+bool IsGoodName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    for (const unsigned char c : name) {
+        if (!std::isalnum(c) && c != '-' && c != '_' && c != '.' && c != ':' && c != '@')
+            return false;
+    }
+    return true;
+}
+
+std::string DefaultName(const SettingsOverrides& o, int line) {
+    if (o.tcp_host)
+        return *o.tcp_host + ":" + std::to_string(o.tcp_port.value_or(502));
+    if (o.device) {
+        const auto slash = o.device->find_last_of('/');
+        return slash == std::string::npos ? *o.device : o.device->substr(slash + 1);
+    }
+    if (o.port)
+        return "COM" + std::to_string(*o.port);
+    return "line" + std::to_string(line);
+}
+
+std::optional<FleetTarget> ParseTargetLine(const std::string& text, int line, std::string& error) {
+    auto words = SplitWords(text);
+    if (!words) {
+        error = LineError(line, "unclosed quote");
+        return std::nullopt;
+    }
+    FleetTarget target;
+    target.line = line;
+    if (!words->empty() && words->front().rfind(kNamePrefix, 0) == 0) {
+        target.name = words->front().substr(std::char_traits<char>::length(kNamePrefix));
+        if (!IsGoodName(target.name)) {
+            error = LineError(line, "a name takes letters, digits and - _ . : @");
+            return std::nullopt;
+        }
+        words->erase(words->begin());
+    }
+    std::string reason;
+    const auto overrides = ParseUnitWords(*words, reason);
+    if (!overrides) {
+        error = LineError(line, reason);
+        return std::nullopt;
+    }
+    target.overrides = *overrides;
+    if (target.name.empty())
+        target.name = DefaultName(target.overrides, line);
+    return target;
+}
+
+// The same device under another name (a /dev/serial/by-id link, say) is
+// the same device.
+std::string CanonicalDevice(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+// The address as the connection will use it, so that a name and its number
+// count as one; a host that does not resolve keeps its text (it fails on
+// its own later).
+std::string CanonicalHost(const std::string& host) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return host;
+    char text[NI_MAXHOST] = {};
+    const int status = ::getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr,
+                                     0, NI_NUMERICHOST);
+    ::freeaddrinfo(found);
+    return status == 0 ? std::string(text) : host;
+}
+
+std::string Endpoint(const FleetUnit& unit) {
+    if (unit.settings.UseIP)
+        return "tcp " + CanonicalHost(unit.settings.IPAddress) + ":" +
+               std::to_string(unit.settings.IPPort);
+    return "serial " + CanonicalDevice(unit.device);
+}
+
+// The line's own port or device wins over the command line's.
+std::string DeviceOf(const SettingsOverrides& line, const SettingsOverrides& run,
+                     const CommSettings& settings,
+                     const std::function<std::string(int)>& device_for_port) {
+    if (line.device)
+        return *line.device;
+    if (!line.port && run.device)
+        return *run.device;
+    return device_for_port(settings.ComPort);
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> SplitWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    char quote = 0;
+    for (const char c : line) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else
+                word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            in_word = true;
+        } else if (std::isspace(static_cast<unsigned char>(c))) {
+            if (in_word)
+                words.push_back(word);
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (quote)
+        return std::nullopt;
+    if (in_word)
+        words.push_back(word);
+    return words;
+}
+
+std::optional<std::vector<FleetTarget>> ReadTargets(std::istream& in, std::string& error) {
+    std::vector<FleetTarget> targets;
+    std::string text;
+    for (int line = 1; std::getline(in, text); ++line) {
+        const auto first = text.find_first_not_of(" \t\r");
+        if (first == std::string::npos || text[first] == '#')
+            continue;
+        auto target = ParseTargetLine(text, line, error);
+        if (!target)
+            return std::nullopt;
+        targets.push_back(std::move(*target));
+    }
+    if (targets.empty()) {
+        error = "the targets name no unit";
+        return std::nullopt;
+    }
+    return targets;
+}
+
+std::optional<std::vector<FleetUnit>> SettleUnits(
+    const std::vector<FleetTarget>& targets, const CommSettings& run_settings,
+    const SettingsOverrides& run_overrides,
+    const std::function<std::string(int port)>& device_for_port, std::string& error) {
+    std::vector<FleetUnit> units;
+    std::map<std::string, int> endpoints;
+    std::map<std::string, int> names;
+    for (const FleetTarget& target : targets) {
+        FleetUnit unit{target.line, target.name, run_settings, {}};
+        ApplyOverrides(target.overrides, unit.settings);
+        if (!unit.settings.UseIP)
+            unit.device = DeviceOf(target.overrides, run_overrides, unit.settings, device_for_port);
+        const std::string endpoint = Endpoint(unit);
+        const auto [same_place, new_place] = endpoints.emplace(endpoint, target.line);
+        if (!new_place) {
+            error = LineError(target.line, "reaches the same unit as line " +
+                                               std::to_string(same_place->second) + " (" +
+                                               endpoint + ")");
+            return std::nullopt;
+        }
+        const auto [same_name, new_name] = names.emplace(target.name, target.line);
+        if (!new_name) {
+            error = LineError(target.line, "the name " + target.name + " is also line " +
+                                               std::to_string(same_name->second) + "'s");
+            return std::nullopt;
+        }
+        units.push_back(std::move(unit));
+    }
+    return units;
+}
+
+}  // namespace fc

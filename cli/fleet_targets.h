@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "modbus/comm_settings.h"
+
+namespace fc {
+
+// One line of a targets file: the unit's own option words over the run's.
+struct FleetTarget {
+    int line = 0;
+    std::string name;  // given with name=, or made from how the unit is reached
+    SettingsOverrides overrides;
+};
+
+// The units a targets file names. Blank lines and # comments are skipped; a
+// line that does not parse ends the read with "line N: reason".
+std::optional<std::vector<FleetTarget>> ReadTargets(std::istream& in, std::string& error);
+
+// A line's words: whitespace apart, with "..." or '...' keeping spaces in
+// one word (a device path with a space). None for an unclosed quote.
+std::optional<std::vector<std::string>> SplitWords(const std::string& line);
+
+// A unit ready to run: its whole settings and the device its serial port
+// stands for, settled before any thread starts.
+struct FleetUnit {
+    int line = 0;
+    std::string name;
+    CommSettings settings;
+    std::string device;  // serial only
+};
+
+// The run's settings (profile and command line) with each target's words on
+// top. Two units that reach the same serial device (however it is named) or
+// the same address and port are refused with both line numbers, as are two
+// with the same name. `device_for_port` maps a port number to its device.
+std::optional<std::vector<FleetUnit>> SettleUnits(
+    const std::vector<FleetTarget>& targets, const CommSettings& run_settings,
+    const SettingsOverrides& run_overrides,
+    const std::function<std::string(int port)>& device_for_port, std::string& error);
+
+}  // namespace fc
