@@ -76,27 +76,34 @@ std::string CanonicalDevice(const std::string& path) {
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
-// The address as the connection will use it, so that a name and its number
-// count as one; a host that does not resolve keeps its text (it fails on
-// its own later).
-std::string CanonicalHost(const std::string& host) {
+// Every address the connection may use, so that a name and its number count
+// as one; a host that does not resolve keeps its text (it fails on its own
+// later).
+std::vector<std::string> HostAddresses(const std::string& host) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return host;
-    char text[NI_MAXHOST] = {};
-    const int status = ::getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr,
-                                     0, NI_NUMERICHOST);
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0)
+        return {host};
+    std::vector<std::string> addresses;
+    for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
+        char text[NI_MAXHOST] = {};
+        if (::getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0,
+                          NI_NUMERICHOST) == 0)
+            addresses.emplace_back(text);
+    }
     ::freeaddrinfo(found);
-    return status == 0 ? std::string(text) : host;
+    return addresses.empty() ? std::vector<std::string>{host} : addresses;
 }
 
-std::string Endpoint(const FleetUnit& unit) {
-    if (unit.settings.UseIP)
-        return "tcp " + CanonicalHost(unit.settings.IPAddress) + ":" +
-               std::to_string(unit.settings.IPPort);
-    return "serial " + CanonicalDevice(unit.device);
+// The places a unit is reached at; two units sharing any one are one unit.
+std::vector<std::string> Endpoints(const FleetUnit& unit) {
+    if (!unit.settings.UseIP)
+        return {"serial " + CanonicalDevice(unit.device)};
+    std::vector<std::string> endpoints;
+    for (const std::string& address : HostAddresses(unit.settings.IPAddress))
+        endpoints.push_back("tcp " + address + ":" + std::to_string(unit.settings.IPPort));
+    return endpoints;
 }
 
 // The line's own port or device wins over the command line's.
@@ -174,13 +181,14 @@ std::optional<std::vector<FleetUnit>> SettleUnits(
         ApplyOverrides(target.overrides, unit.settings);
         if (!unit.settings.UseIP)
             unit.device = DeviceOf(target.overrides, run_overrides, unit.settings, device_for_port);
-        const std::string endpoint = Endpoint(unit);
-        const auto [same_place, new_place] = endpoints.emplace(endpoint, target.line);
-        if (!new_place) {
-            error = LineError(target.line, "reaches the same unit as line " +
-                                               std::to_string(same_place->second) + " (" +
-                                               endpoint + ")");
-            return std::nullopt;
+        for (const std::string& endpoint : Endpoints(unit)) {
+            const auto [same_place, new_place] = endpoints.emplace(endpoint, target.line);
+            if (!new_place && same_place->second != target.line) {
+                error = LineError(target.line, "reaches the same unit as line " +
+                                                   std::to_string(same_place->second) + " (" +
+                                                   endpoint + ")");
+                return std::nullopt;
+            }
         }
         const auto [same_name, new_name] = names.emplace(target.name, target.line);
         if (!new_name) {

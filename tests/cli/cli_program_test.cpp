@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -360,6 +361,65 @@ INSTANTIATE_TEST_SUITE_P(Routes, InterruptedDownload,
                                            InterruptCase{"TcpLoader2", Route::ModbusTcp, 2,
                                                          SIGINT}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Four units at once, two on serial lines and two behind TCP, the last made
+// to fail a flash write: the others are not held up, and the run says which.
+TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
+    std::vector<std::unique_ptr<sim::Simulator>> units;
+    std::string error;
+    for (const Route route : {Route::RtuPty, Route::RtuPty, Route::ModbusTcp, Route::ModbusTcp}) {
+        units.push_back(std::make_unique<sim::Simulator>(UnitOn(route, 2)));
+        ASSERT_TRUE(units.back()->Start(&error)) << error;
+    }
+    ASSERT_TRUE(units[3]->AddFault("flash-failed,once=2", &error)) << error;
+    const std::vector<uint8_t> image = TestImage(3);
+    const std::string path = WriteFile(dir_.File("image.img"), image);
+    std::ofstream(dir_.File("targets"))
+        << "name=pump-7 --device " << units[0]->PtyPath() << " --baud 19200\n"
+        << "name=pump-8 --device " << units[1]->PtyPath() << " --baud 19200\n# behind the gateway\n"
+        << "name=meter-3 --tcp 127.0.0.1:" << units[2]->ModbusTcpPort()
+        << "\nname=meter-4 --tcp 127.0.0.1:" << units[3]->ModbusTcpPort() << "\n";
+
+    const CliRun run =
+        Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path, "--yes",
+             "--targets", dir_.File("targets"), "--log-dir", dir_.File("logs")});
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    for (int good = 0; good < 3; ++good)
+        EXPECT_EQ(units[good]->FlashImage(), image) << good;
+    EXPECT_NE(run.out.find("pump-8   success "), std::string::npos) << run.out;
+    const auto failed = run.out.find("meter-4  failed ");
+    ASSERT_NE(failed, std::string::npos) << run.out;
+    const std::string failed_line = run.out.substr(failed, run.out.find('\n', failed) - failed);
+    EXPECT_NE(failed_line.find("Flash write failed."), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 of 4 units flashed in "), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("meter-4  failed: Flash write failed.\n"), std::string::npos) << run.err;
+    EXPECT_NE(ReadAll(dir_.File("logs/pump-7.log")).find("-> 05 03 0A 59 00 01"),
+              std::string::npos);
+}
+
+TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
+    sim::Simulator unit(UnitOn(Route::RtuPty, 2));
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    const std::string link = dir_.File("by-id-link");
+    ASSERT_EQ(symlink(unit.PtyPath().c_str(), link.c_str()), 0);
+    const std::string path = WriteFile(dir_.File("image.img"), TestImage(1));
+    const struct {
+        std::string targets;
+        std::string error;
+    } cases[] = {
+        {"--device " + unit.PtyPath() + "\n--device " + link + "\n",
+         "line 2: reaches the same unit as line 1"},
+        {"--device " + unit.PtyPath() + "\n--baud 1234\n", "line 2: bad value for --baud"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(dir_.File("targets")) << c.targets;
+        const CliRun run = Run({"download", path, "--yes", "--targets", dir_.File("targets")});
+        EXPECT_EQ(run.exit_code, 2) << c.targets;
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(unit.Requests().empty()) << "nothing may be sent before the targets are checked";
+}
 
 }  // namespace
 }  // namespace fc::test
