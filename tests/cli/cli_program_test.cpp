@@ -397,6 +397,37 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
               std::string::npos);
 }
 
+// One job at a time: the second unit starts when the first has ended, and
+// --json gives a line per change and the summary object last.
+TEST_F(CliProgramTest, FleetJobsBoundTheUnitsAtWorkAndJsonTellsEachChange) {
+    sim::Simulator failing(UnitOn(Route::RtuOverTcp, 2));
+    sim::Simulator good(UnitOn(Route::ModbusTcp, 2));
+    std::string error;
+    ASSERT_TRUE(failing.Start(&error) && good.Start(&error)) << error;
+    ASSERT_TRUE(failing.AddFault("flash-invalid", &error)) << error;
+    const std::vector<uint8_t> image = TestImage(2);
+    const std::string path = WriteFile(dir_.File("image.img"), image);
+    std::ofstream(dir_.File("targets"))
+        << "name=first --tcp 127.0.0.1:" << failing.RtuTcpPort() << " --encapsulated\n"
+        << "name=second --tcp 127.0.0.1:" << good.ModbusTcpPort() << "\n";
+
+    const CliRun run = Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path,
+                            "--yes", "--json", "--jobs", "1", "--targets", dir_.File("targets")});
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_EQ(good.FlashImage(), image);
+    const auto first_failed =
+        run.out.find("{\"unit\":\"first\",\"state\":\"failed\",\"reason\":\"Invalid sector.\"}\n");
+    const auto second_starts = run.out.find("{\"unit\":\"second\",\"state\":\"connecting\"}\n");
+    ASSERT_NE(first_failed, std::string::npos) << run.out;
+    EXPECT_LT(first_failed, second_starts) << run.out;
+    const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+    EXPECT_EQ(last.rfind("{\"command\":\"download\",\"image\":", 0), 0u) << last;
+    EXPECT_NE(last.find("\"outcome\":\"failed\""), std::string::npos) << last;
+    EXPECT_NE(last.find("\"unit\":\"second\",\"line\":2,\"outcome\":\"success\""),
+              std::string::npos)
+        << last;
+}
+
 TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
     sim::Simulator unit(UnitOn(Route::RtuPty, 2));
     std::string error;

@@ -110,5 +110,24 @@ TEST(FleetTargets, TheLineOverridesTheRunAndItsPortItsDevice) {
     EXPECT_EQ((*units)[2].settings.BaudRate, 5);
 }
 
+TEST(FleetTargets, FleetOptionsBelongToADownloadWithTargets) {
+    const struct {
+        std::vector<std::string> args;
+        const char* error;  // empty: accepted
+    } cases[] = {
+        {{"download", "fw.img", "--targets", "-", "--jobs", "2", "--log-dir", "logs"}, ""},
+        {{"download", "fw.img", "--jobs", "2"}, "--jobs and --log-dir need --targets"},
+        {{"test", "--targets", "t"}, "--targets, --jobs and --log-dir belong to download"},
+        {{"download", "fw.img", "--targets", "t", "--save"},
+         "--save saves one unit's settings, not a fleet's"},
+        {{"download", "fw.img", "--targets", "t", "--jobs", "0"}, "bad value for --jobs: \"0\""},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(ParseCommandLine(c.args, error).has_value(), *c.error == '\0') << c.error;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
 }  // namespace
 }  // namespace fc

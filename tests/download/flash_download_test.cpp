@@ -271,6 +271,37 @@ TEST_F(DownloadRun, ImageIsJudgedBeforeTheUnitIsTouched) {
     }
 }
 
+// Many units share the bytes read once: what the file holds later, or
+// whether it is still there, changes nothing of a run that has them.
+TEST_F(DownloadRun, SharedImageBytesAreWhatTheUnitGets) {
+    StartUnit(Route::ModbusTcp, 2);
+    OpenLink();
+    const auto image = test::TestImage(2);
+    const std::string path = Image(image);
+    const auto bytes = ReadImageBytes(path);
+    ASSERT_TRUE(bytes);
+    test::WriteFile(path, test::TestImage(1));
+    hooks_.image = *bytes;
+    EXPECT_TRUE(Run(dir_.File("gone.img")));
+    EXPECT_EQ(sim_->FlashImage(), image);
+}
+
+TEST_F(DownloadRun, SharedBytesOfAnImageBeyondTheSectorNumberAreRefusedAlike) {
+    StartUnit(Route::RtuPty, 1);
+    OpenLink();
+    const std::string path = dir_.File("huge.img");
+    test::WriteFile(path, {});
+    ASSERT_EQ(::truncate(path.c_str(), off_t{65536} * 1024), 0);
+    const auto bytes = ReadImageBytes(path);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ((*bytes)->size(), static_cast<size_t>(kMaxImageLength + 1));  // cut, not all read
+    EXPECT_FALSE(ReadImageBytes(dir_.path()));
+    hooks_.image = *bytes;
+    EXPECT_FALSE(Run(path));
+    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kImageTooLarge});
+    EXPECT_TRUE(sim_->Requests().empty());
+}
+
 TEST_F(DownloadRun, LoaderAnsweringVersion0StopsTheRun) {
     StartUnit(Route::RtuPty, 0);
     OpenLink();
