@@ -1,5 +1,6 @@
 #include "cli/fleet_run.h"
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,10 +128,17 @@ const char* LeftInNote(UnitMode unit) {
     return "";
 }
 
-FleetDisplay::Mode DisplayMode(const CliOptions& options) {
+// In place only while every unit's line fits on the screen: the cursor
+// cannot go back up to lines that have scrolled away.
+FleetDisplay::Mode DisplayMode(const CliOptions& options, size_t units) {
     if (options.json)
         return FleetDisplay::Mode::Json;
-    return isatty(STDERR_FILENO) ? FleetDisplay::Mode::Terminal : FleetDisplay::Mode::Plain;
+    if (!isatty(STDERR_FILENO))
+        return FleetDisplay::Mode::Plain;
+    winsize size{};
+    const bool rows_known = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0;
+    return rows_known && units >= size.ws_row ? FleetDisplay::Mode::Plain
+                                              : FleetDisplay::Mode::Terminal;
 }
 
 }  // namespace
@@ -274,7 +282,7 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
     std::vector<std::string> names;
     for (const FleetUnit& unit : *units)
         names.push_back(unit.name);
-    FleetDisplay display(options.json ? stdout : stderr, DisplayMode(options), names);
+    FleetDisplay display(options.json ? stdout : stderr, DisplayMode(options, names.size()), names);
     const auto start = Clock::now();
     std::vector<UnitOutcome> outcomes;
     {
