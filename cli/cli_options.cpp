@@ -186,19 +186,19 @@ const std::vector<OptionSpec>& Options() {
              o.targets = v;
              return !v.empty();
          },
-         "FILE", "download: flash every unit FILE names, one a line (-: standard input)"},
+         "FILE", "download: flash each unit FILE names, one a line"},
         {"--jobs", true,
          [](CliOptions& o, const std::string& v) {
              o.jobs = ParseBounded(v, 1, kMaxJobs);
              return o.jobs.has_value();
          },
-         "N", "download --targets: flash N units at a time (default: all)"},
+         "N", "with --targets: flash N units at a time (default: all)"},
         {"--log-dir", true,
          [](CliOptions& o, const std::string& v) {
              o.log_dir = v;
              return !v.empty();
          },
-         "DIR", "download --targets: keep each unit's --trace text in DIR"},
+         "DIR", "with --targets: keep each unit's --trace text in DIR"},
         {"--json", false, Flag(&CliOptions::json), "", "print the result as JSON"},
         {"--trace", false, Flag(&CliOptions::trace), "",
          "print every frame sent and received, with its meaning"},
