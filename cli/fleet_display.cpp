@@ -115,9 +115,9 @@ void FleetDisplay::PrintJson(size_t unit) {
     if (state.phase == UnitPhase::Sectors) {
         line.Add("sector", state.sector);
         line.Add("sectors", state.sectors);
+        if (!state.rate.empty())
+            line.Add("rate", state.rate);
     }
-    if (!state.rate.empty())
-        line.Add("rate", state.rate);
     if (!state.reason.empty())
         line.Add("reason", state.reason);
     std::fprintf(out_, "%s\n", line.Text().c_str());

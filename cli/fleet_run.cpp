@@ -260,8 +260,11 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
     if (!units)
         return Refuse("targets: " + error);
     const std::string& image_path = options.arguments.front();
-    const auto image = ReadImageBytes(image_path);
-    const ImageVerdict verdict = image ? JudgeImage(**image) : ImageVerdict::CannotOpen;
+    // Judged as a single download judges it, then read once for every unit.
+    std::optional<ImageBytes> image;
+    ImageVerdict verdict = JudgeImage(image_path);
+    if (verdict == ImageVerdict::Fine && !(image = ReadImageBytes(image_path)))
+        verdict = ImageVerdict::CannotOpen;
     if (verdict != ImageVerdict::Fine) {
         std::fprintf(stderr, "%s\n", ImageVerdictText(verdict, m::kUnableToOpenSelectedFile));
         return kExitUsage;

@@ -116,7 +116,7 @@ std::optional<ImageBytes> ReadImageBytes(const std::string& path) {
     if (!file.Open(path))
         return std::nullopt;
     auto bytes = std::make_shared<std::vector<uint8_t>>(
-        static_cast<size_t>(std::min(file.Length(), kMaxImageLength + 1)));
+        static_cast<size_t>(std::min(file.Length(), kMaxImageLength + kSectorSize)));
     if (!file.ReadExactly(*bytes))
         return std::nullopt;
     return ImageBytes(std::move(bytes));

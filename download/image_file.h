@@ -62,7 +62,7 @@ ImageVerdict JudgeImage(const std::vector<uint8_t>& bytes);
 const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open);
 
 // The whole image, for runs that share it; none when it cannot be opened or
-// read. An image too large for any loader is cut one byte past the limit,
+// read. An image too large for any loader is cut one sector past the limit,
 // which is enough for the size check to refuse it.
 std::optional<ImageBytes> ReadImageBytes(const std::string& path);
 

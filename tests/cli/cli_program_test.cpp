@@ -392,7 +392,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
     const std::string failed_line = run.out.substr(failed, run.out.find('\n', failed) - failed);
     EXPECT_NE(failed_line.find("Flash write failed."), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("3 of 4 units flashed in "), std::string::npos) << run.out;
-    EXPECT_NE(run.err.find("meter-4  failed: Flash write failed.\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("meter-4  failed: Flash write failed. (left in download mode)\n"),
+              std::string::npos)
+        << run.err;
     EXPECT_NE(ReadAll(dir_.File("logs/pump-7.log")).find("-> 05 03 0A 59 00 01"),
               std::string::npos);
 }
@@ -415,8 +417,9 @@ TEST_F(CliProgramTest, FleetJobsBoundTheUnitsAtWorkAndJsonTellsEachChange) {
                             "--yes", "--json", "--jobs", "1", "--targets", dir_.File("targets")});
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_EQ(good.FlashImage(), image);
-    const auto first_failed =
-        run.out.find("{\"unit\":\"first\",\"state\":\"failed\",\"reason\":\"Invalid sector.\"}\n");
+    const auto first_failed = run.out.find(
+        "{\"unit\":\"first\",\"state\":\"failed\",\"reason\":\"Invalid sector. (left in download "
+        "mode)\"}\n");
     const auto second_starts = run.out.find("{\"unit\":\"second\",\"state\":\"connecting\"}\n");
     ASSERT_NE(first_failed, std::string::npos) << run.out;
     EXPECT_LT(first_failed, second_starts) << run.out;
@@ -426,6 +429,48 @@ TEST_F(CliProgramTest, FleetJobsBoundTheUnitsAtWorkAndJsonTellsEachChange) {
     EXPECT_NE(last.find("\"unit\":\"second\",\"line\":2,\"outcome\":\"success\""),
               std::string::npos)
         << last;
+}
+
+// SIGINT stops the units at work between two requests and starts no other;
+// the same command then recovers the units left in their loaders.
+TEST_F(CliProgramTest, FleetStoppedBySigintSaysWhereEachUnitIsAndRecoversThemAfter) {
+    std::vector<std::unique_ptr<sim::Simulator>> units;
+    std::string error;
+    for (const Route route : {Route::RtuPty, Route::ModbusTcp, Route::ModbusTcp}) {
+        units.push_back(std::make_unique<sim::Simulator>(UnitOn(route, 2)));
+        ASSERT_TRUE(units.back()->Start(&error)) << error;
+        // The second sector's write is answered late, so the signal comes mid-run.
+        ASSERT_TRUE(units.back()->AddFault("delay=1500,fn=16,addr=2650,once=3", &error)) << error;
+    }
+    const std::vector<uint8_t> image = TestImage(4);
+    std::ofstream(dir_.File("targets"))
+        << "name=a --device " << units[0]->PtyPath() << " --baud 19200\n"
+        << "name=b --tcp 127.0.0.1:" << units[1]->ModbusTcpPort() << "\n"
+        << "name=c --tcp 127.0.0.1:" << units[2]->ModbusTcpPort() << "\n";
+    const std::vector<std::string> command = {
+        "--unit", "5",         "--timeout",         std::to_string(kTimeout),
+        "--jobs", "2",         "download",          WriteFile(dir_.File("i.img"), image),
+        "--yes",  "--targets", dir_.File("targets")};
+
+    CliRun run = Run(command, [&](pid_t pid) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!(units[0]->InDownloadMode() && units[1]->InDownloadMode()) &&
+               std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(pid, SIGINT);
+    });
+    EXPECT_EQ(run.exit_code, 128 + SIGINT) << run.err;
+    EXPECT_NE(run.out.find("\nb     stopped "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(download_messages::kLeftInDownloadMode), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nc     not started "), std::string::npos) << run.out;
+    EXPECT_TRUE(units[2]->Requests().empty());
+
+    run = Run(command);
+    EXPECT_EQ(run.exit_code, 0) << run.err << run.out;
+    EXPECT_NE(run.out.find("(recovered from download mode)"), std::string::npos) << run.out;
+    for (const auto& unit : units)
+        EXPECT_EQ(unit->FlashImage(), image);
 }
 
 TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
