@@ -180,6 +180,12 @@ void SerialPort::Close() {
 void SerialPort::CloseHandle() {
     if (fd_ < 0)
         return;
+    // The exclusive mode belongs to the terminal, not to this descriptor: left
+    // set, it outlives the close, and a pseudo-terminal whose other end stays
+    // open then refuses every later open by a user who is not root, this
+    // program's own included. The lock still keeps out other programs until
+    // the close just below.
+    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // also releases the lock
     fd_ = -1;
 }

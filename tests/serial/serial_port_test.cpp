@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -210,6 +212,41 @@ TEST_F(SerialPortOnPty, AWriteThatTransfersNothingReopensWithTheSameTimeouts) {
     uint8_t seen = 0;
     EXPECT_EQ(::read(replacement.master, &seen, 1), 1);
     EXPECT_EQ(seen, 0x55);
+}
+
+// Runs `body` in a child process as a user who is not root (nobody, when
+// the tests run as root, which bypasses exclusive modes and file modes) and
+// returns its exit code.
+template <typename Body>
+int AsNormalUser(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+             ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The exclusive mode sticks to the terminal: cleared at close, the port
+// opens again; left set, the second open of a pty whose other end stays
+// open is refused to everyone but root (fcsim, socat, the README's demo).
+TEST(SerialPortAsNormalUser, APortOpensAgainAfterItClosed) {
+    const int code = AsNormalUser([] {
+        PtyPair pty;
+        SerialPort port([&](int) { return std::vector<std::string>{pty.path}; });
+        for (int open = 1; open <= 3; ++open) {
+            if (!port.Open(1, 9600, 8, 0, 0))
+                return open;
+            port.Close();
+        }
+        return 0;
+    });
+    EXPECT_EQ(code, 0) << "open number " << code << " was refused";
 }
 
 }  // namespace
