@@ -5,6 +5,7 @@
 #include <span>
 
 #include "connection/connection.h"
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "modbus/comm_settings.h"
 #include "modbus/frame_codec.h"
@@ -178,8 +179,9 @@ bool AutoDetect(ModbusMaster& master) {
         ApplyStep(settings, step);
         if (!OpenConfiguredPort(master)) {
             ClosePort(master);
-            master.Ui().ShowMessage({connection_messages::kUnableToOpenCommPort, "",
-                                     MessageButtons::Ok, MessageIcon::None});
+            master.Ui().ShowMessage({WithReason(connection_messages::kUnableToOpenCommPort,
+                                                PortFailureReason(master.LastOpenFailure())),
+                                     "", MessageButtons::Ok, MessageIcon::None});
             return false;
         }
         const bool answered = step.ModbusType == kModbusRtu ? ProbeRtu(master) : ProbeAscii(master);

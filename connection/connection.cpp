@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"
@@ -13,8 +14,20 @@ namespace {
 
 constexpr int kReadTimeoutMs = 20;
 
-void ShowConnectionError(ModbusMaster& master, const char* text) {
+void ShowConnectionError(ModbusMaster& master, const std::string& text) {
     master.Ui().ShowMessage({text, "", MessageButtons::Ok, MessageIcon::Stop});
+}
+
+void ShowPortError(ModbusMaster& master) {
+    ShowConnectionError(master, WithReason(connection_messages::kUnableToUseCommPort,
+                                           PortFailureReason(master.LastOpenFailure())));
+}
+
+void ShowSocketError(ModbusMaster& master) {
+    const CommSettings& s = master.Settings();
+    ShowConnectionError(master,
+                        WithReason(connection_messages::kUnableToStablishConnection,
+                                   SocketFailureReason(s.IPAddress, s.IPPort, master.Socket)));
 }
 
 // Codes beyond a byte must not wrap into valid ones; 255 is refused by the port.
@@ -34,7 +47,7 @@ bool ConnectSerial(ModbusMaster& master) {
     }
     master.Close();
     master.Links().LinkOpen = 0;
-    ShowConnectionError(master, connection_messages::kUnableToUseCommPort);
+    ShowPortError(master);
     return false;
 }
 
@@ -43,7 +56,7 @@ bool ConnectIp(ModbusMaster& master, const UnitProbe& probe) {
     if (!master.ConnectSocket() && !IsConnectInProgress(master.Socket.LastError())) {
         master.CloseSocket();
         links.LinkOpen = 0;
-        ShowConnectionError(master, connection_messages::kUnableToStablishConnection);
+        ShowSocketError(master);
         return false;
     }
     links.LinkOpen = 1;
@@ -132,7 +145,7 @@ bool Reconnect(ModbusMaster& master, const ReopenBound& bound) {
         }
         master.CloseSocket();
         links.LinkState = kLinkDown;
-        ShowConnectionError(master, connection_messages::kUnableToStablishConnection);
+        ShowSocketError(master);
         return false;
     }
     if (ReopenSerial(master, bound) != 0) {
@@ -142,7 +155,7 @@ bool Reconnect(ModbusMaster& master, const ReopenBound& bound) {
         return true;
     }
     links.LinkState = kLinkDown;
-    ShowConnectionError(master, connection_messages::kUnableToUseCommPort);
+    ShowPortError(master);
     master.OpenState = 0;
     return false;
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "connection/connection.h"
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/regular_file.h"
@@ -244,8 +245,9 @@ void GenerateFullPortReport(ModbusMaster& master, int port, const PortReportHook
     UserInterface& ui = master.Ui();
     const std::optional<SerialDriverState> state = ReadPortState(master, port);
     if (!state) {
-        ui.ShowMessage(
-            {connection_messages::kUnableToReadPort, "", MessageButtons::Ok, MessageIcon::Warning});
+        ui.ShowMessage({WithReason(connection_messages::kUnableToReadPort,
+                                   PortFailureReason(master.LastOpenFailure())),
+                        "", MessageButtons::Ok, MessageIcon::Warning});
         return;
     }
     const std::optional<std::string> path = hooks.choosePath ? hooks.choosePath() : std::nullopt;

@@ -45,7 +45,8 @@ bool DriverSocket::Connect(const std::string& host, uint16_t port, int boundSeco
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+    resolveError_ = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolveError_ != 0) {
         lastError_ = EHOSTUNREACH;
         return false;
     }

@@ -35,6 +35,9 @@ class DriverSocket : public ByteLink {
 
     bool IsOpen() const { return fd_ >= 0; }
     int LastError() const { return lastError_; }
+    // The resolver's code (EAI_*) when the last Connect found no address for
+    // the name; 0 otherwise.
+    int ResolveError() const { return resolveError_; }
     int Handle() const { return fd_; }
 
     // Called at least every 100 ms while a connect is under way.
@@ -48,6 +51,7 @@ class DriverSocket : public ByteLink {
     std::string host_;
     uint16_t port_ = 0;
     int boundSeconds_ = 0;
+    int resolveError_ = 0;
 };
 
 // A connect that the platform reports as still under way.

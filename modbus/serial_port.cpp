@@ -109,17 +109,25 @@ std::vector<std::string> SerialPort::DevicesFor(int port) const {
 
 int SerialPort::OpenDevice(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        NoteOpenFailure(path, errno);
         return -1;
+    }
     // The lock keeps out every program that locks its ports (as this one
     // does); TIOCEXCL keeps out the others, except a privileged one.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Another program holds the lock: to the user that is a busy port.
+        NoteOpenFailure(path, errno == EWOULDBLOCK ? EBUSY : errno);
         ::close(fd);
         return -1;
     }
     ::ioctl(fd, TIOCEXCL);
     device_ = path;
     return fd;
+}
+
+void SerialPort::NoteOpenFailure(std::string device, int error) {
+    openFailure_ = {std::move(device), error};
 }
 
 int SerialPort::OpenFirstAvailable(int port) {
@@ -134,22 +142,26 @@ int SerialPort::OpenFirstAvailable(int port) {
 bool SerialPort::OpenAsIs(int port) {
     configured_ = -1;
     CloseHandle();
-    if (port < 1)
+    const std::vector<std::string> devices =
+        port < 1 ? std::vector<std::string>{} : DevicesFor(port);
+    if (devices.empty()) {
+        NoteOpenFailure("", ENODEV);
         return false;
-    const std::vector<std::string> devices = DevicesFor(port);
-    if (devices.empty())
-        return false;
+    }
     fd_ = OpenDevice(devices.front());
     if (fd_ < 0)
         return false;
     portNumber_ = port;
+    openFailure_ = {};
     return true;
 }
 
 bool SerialPort::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
     configured_ = -1;
-    if (port < 1)
+    if (port < 1) {
+        NoteOpenFailure("", ENODEV);
         return false;
+    }
     CloseHandle();
     fd_ = OpenFirstAvailable(port);
     if (fd_ < 0)
@@ -159,17 +171,31 @@ bool SerialPort::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint
     dataBits_ = dataBits;
     parity_ = parity;
     stopBits_ = stopBits;
+    if (!Configure(baud, dataBits, parity, stopBits)) {
+        NoteOpenFailure(device_, errno);
+        return false;
+    }
+    openFailure_ = {};
+    configured_ = 1;
+    return true;
+}
 
+// False with errno set: ENOTTY for a device that is no terminal, EINVAL for a
+// line the device cannot take.
+bool SerialPort::Configure(int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
     termios reported{};
     if (::tcgetattr(fd_, &reported) != 0)
         return false;
     const auto line = BuildLineSettings(reported, baud, dataBits, parity, stopBits);
-    if (!line || ::tcsetattr(fd_, TCSANOW, &*line) != 0)
+    if (!line) {
+        errno = EINVAL;
+        return false;
+    }
+    if (::tcsetattr(fd_, TCSANOW, &*line) != 0)
         return false;
     // A pseudo-terminal has no modem lines; the port is usable all the same.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(fd_, TIOCMBIS, &lines);
-    configured_ = 1;
     return true;
 }
 

@@ -60,6 +60,13 @@ struct SerialDriverState {
     std::optional<int> modemLines;  // TIOCM_* bits; none where the device has no modem lines
 };
 
+// Why the last open of a port failed: the device it tried and the system's
+// error number (errno), so the user is told more than that it did not open.
+struct PortOpenFailure {
+    std::string device;  // empty when no device was named for the port
+    int error = 0;
+};
+
 // One serial port, opened by number and used synchronously: every read is a
 // short poll bounded by the time-outs, so the transactions measure their own
 // waits around it.
@@ -87,6 +94,8 @@ class SerialPort : public ByteLink {
     int BytesWaiting() override;
 
     bool IsOpen() const { return fd_ >= 0; }
+    // Set by every Open or OpenAsIs that fails; cleared by one that succeeds.
+    const PortOpenFailure& LastOpenFailure() const { return openFailure_; }
     // The device paths COM n reaches, tried in turn by Open.
     std::vector<std::string> DevicesFor(int port) const;
     // Blocks until the port is readable or `ms` have passed.
@@ -105,6 +114,8 @@ class SerialPort : public ByteLink {
   private:
     int OpenFirstAvailable(int port);
     int OpenDevice(const std::string& path);
+    bool Configure(int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
+    void NoteOpenFailure(std::string device, int error);
 
     PortResolver resolver_;
     int fd_ = -1;
@@ -115,6 +126,7 @@ class SerialPort : public ByteLink {
     uint8_t stopBits_ = 0;
     int configured_ = -1;
     std::string device_;
+    PortOpenFailure openFailure_;
     // Kept across Close: a port re-opened by Write reads with the same
     // time-outs, so no read after it can stall a transaction.
     SerialTimeouts timeouts_;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "connection/comm_settings_dialog.h"
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "platform/field_text.h"
 #include "sim/simulator.h"
@@ -291,7 +292,9 @@ TEST_F(CommSettingsDialogTest, APortThatDoesNotOpenEndsInUnableToFindDevice) {
         auto boxes = AnswerBoxes(2);
         Click(d, id::kAutoDetect);
         ASSERT_EQ(boxes->size(), 2u);
-        EXPECT_EQ((*boxes)[0].text.toStdString(), connection_messages::kUnableToOpenCommPort);
+        EXPECT_EQ((*boxes)[0].text.toStdString(),
+                  WithReason(connection_messages::kUnableToOpenCommPort,
+                             PortFailureReason({device_, ENOENT})));
         EXPECT_EQ((*boxes)[0].icon, QMessageBox::NoIcon);
         EXPECT_EQ((*boxes)[0].caption.toStdString(), "fcloader");
         EXPECT_EQ((*boxes)[1].caption, "Failed");
@@ -318,7 +321,8 @@ TEST_F(CommSettingsDialogTest, TheReportOfThePortFieldsDeviceGoesWhereTheUserSai
         device_.clear();  // the next port does not open
         auto box = AnswerNextMessageBox();
         Click(d, id::kPortReport);
-        EXPECT_EQ(box->text.toStdString(), connection_messages::kUnableToReadPort);
+        EXPECT_EQ(box->text.toStdString(), WithReason(connection_messages::kUnableToReadPort,
+                                                      PortFailureReason({"", ENODEV})));
         EXPECT_EQ(box->icon, QMessageBox::Warning);
         Click(d, id::kCancel);
     });

@@ -9,6 +9,7 @@
 
 #include "connection/auto_detect.h"
 #include "connection/connection.h"
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "sim/simulator.h"
 #include "tests/peers/serial_bench.h"
@@ -196,7 +197,8 @@ TEST_F(ScanOnPty, APortThatDoesNotOpenEndsTheScanWithOneBox) {
     Scanned() = user_;
     EXPECT_FALSE(AutoDetect(nowhere));
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, connection_messages::kUnableToOpenCommPort);
+    EXPECT_EQ(ui.messages[0].text, WithReason(connection_messages::kUnableToOpenCommPort,
+                                              PortFailureReason({"/nonexistent/fc-tty", ENOENT})));
     EXPECT_EQ(ui.messages[0].icon, MessageIcon::None);
     EXPECT_EQ(ui.messages[0].caption, "");
     EXPECT_EQ(Scanned(), user_);

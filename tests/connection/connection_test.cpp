@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -7,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "connection/connection.h"
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "tests/peers/serial_bench.h"
 
@@ -41,7 +45,8 @@ TEST_F(SerialConnect, APortHeldElsewhereGivesTheCommPortBox) {
     EXPECT_EQ(links.LinkOpen, 0);
     EXPECT_FALSE(master.IsOpen());
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, connection_messages::kUnableToUseCommPort);
+    EXPECT_EQ(ui.messages[0].text, WithReason(connection_messages::kUnableToUseCommPort,
+                                              PortFailureReason({pty.path, EBUSY})));
     EXPECT_EQ(ui.messages[0].icon, MessageIcon::Stop);
     EXPECT_EQ(ui.messages[0].buttons, MessageButtons::Ok);
     EXPECT_EQ(ui.wait_cursor_depth, 0);
@@ -116,8 +121,9 @@ TEST(SerialReconnect, GivesUpOnAPortThatNeverOpens) {
     EXPECT_EQ(links.LinkState, kLinkDown);
     EXPECT_EQ(links.LinkOpen, 0);
     EXPECT_EQ(master.OpenState, 0);
-    EXPECT_EQ(ui.MessageTexts(),
-              std::vector<std::string>{connection_messages::kUnableToUseCommPort});
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{WithReason(
+                                     connection_messages::kUnableToUseCommPort,
+                                     PortFailureReason({"/nonexistent/fcloader-port", ENOENT}))});
 }
 
 struct IpBench {
@@ -146,11 +152,16 @@ int ClosedLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
+std::string RefusedText(const IpBench& bench) {
+    return WithReason(
+        connection_messages::kUnableToStablishConnection,
+        "127.0.0.1:" + std::to_string(bench.settings.IPPort) + ": Connection refused.");
+}
+
 TEST(IpConnect, AClosedPortGivesOneBoxAndClosesTheSocket) {
     IpBench bench(ClosedLoopbackPort());
     EXPECT_FALSE(Connect(bench.master));
-    EXPECT_EQ(bench.ui.MessageTexts(),
-              std::vector<std::string>{connection_messages::kUnableToStablishConnection});
+    EXPECT_EQ(bench.ui.MessageTexts(), std::vector<std::string>{RefusedText(bench)});
     EXPECT_FALSE(bench.master.Socket.IsOpen());
     EXPECT_EQ(bench.links.LinkOpen, 0);
     EXPECT_EQ(bench.master.OpenState, 0);
@@ -203,9 +214,41 @@ TEST(IpReconnect, LinkStillUpButSilentLeavesTheSocketAlone) {
 TEST(IpReconnect, NoUnitGivesTheConnectionBox) {
     IpBench bench(ClosedLoopbackPort());
     EXPECT_FALSE(Reconnect(bench.master));
-    EXPECT_EQ(bench.ui.MessageTexts(),
-              std::vector<std::string>{connection_messages::kUnableToStablishConnection});
+    EXPECT_EQ(bench.ui.MessageTexts(), std::vector<std::string>{RefusedText(bench)});
     EXPECT_FALSE(bench.master.Socket.IsOpen());
+}
+
+// The line under the connection boxes, as the user reads it.
+TEST(FailureReason, DeviceReasonAndWhatToDo) {
+    const struct {
+        PortOpenFailure failure;
+        std::string reason;
+    } cases[] = {
+        {{"/dev/ttyUSB0", EACCES},
+         "/dev/ttyUSB0: Permission denied.\nSerial ports belong to the \"dialout\" group: add "
+         "your user to it (sudo usermod -aG dialout $USER), then log in again."},
+        {{"/dev/ttyUSB0", EBUSY},
+         "/dev/ttyUSB0: Device or resource busy.\nAnother program holds it."},
+        {{"/dev/ttyS7", ENOENT}, "/dev/ttyS7: No such file or directory."},
+        {{"/home/me/notes.txt", ENOTTY},
+         "/home/me/notes.txt: Inappropriate ioctl for device.\nIt is not a serial port."},
+        {{"", ENODEV}, "No device is named for this port number."},
+        {{"/dev/ttyS0", 0}, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PortFailureReason(c.failure), c.reason);
+}
+
+TEST(IpConnect, ANameThatIsNotFoundSaysSo) {
+    IpBench bench(502);
+    bench.settings.IPAddress = "no-such-unit.invalid";
+    EXPECT_FALSE(Connect(bench.master));
+    ASSERT_NE(bench.master.Socket.ResolveError(), 0);
+    EXPECT_EQ(bench.ui.MessageTexts(),
+              std::vector<std::string>{
+                  WithReason(connection_messages::kUnableToStablishConnection,
+                             std::string("no-such-unit.invalid:502: ") +
+                                 ::gai_strerror(bench.master.Socket.ResolveError()) + ".")});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "connection/port_report.h"
 #include "tests/peers/serial_bench.h"
@@ -145,9 +146,13 @@ TEST_F(PortReportRun, APortThatDoesNotOpenGetsAWarningNotStaleZeros) {
     EXPECT_EQ(asked, 0);
     EXPECT_TRUE(opened.empty());
     ASSERT_EQ(ui.messages.size(), 3u);
-    for (const MessageBox& box : ui.messages) {
-        EXPECT_EQ(box.text, connection_messages::kUnableToReadPort);
-        EXPECT_EQ(box.icon, MessageIcon::Warning);
+    const std::string reasons[] = {PortFailureReason({pty.path, EBUSY}),
+                                   PortFailureReason({"", ENODEV}),
+                                   PortFailureReason({"/nonexistent/fc-tty", ENOENT})};
+    for (size_t i = 0; i < ui.messages.size(); ++i) {
+        EXPECT_EQ(ui.messages[i].text,
+                  WithReason(connection_messages::kUnableToReadPort, reasons[i]));
+        EXPECT_EQ(ui.messages[i].icon, MessageIcon::Warning);
     }
 }
 

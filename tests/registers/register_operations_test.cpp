@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "connection/connection.h"
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "modbus/messages.h"
 #include "platform/scripted_user_interface.h"
@@ -325,9 +326,9 @@ TEST_F(RegisterBench, AnUnusablePortStillRunsTheRequestAndEndsClosed) {
         return false;
     }));
     EXPECT_EQ(inside, kLinkDown);
-    EXPECT_EQ(ui_.MessageTexts(),
-              (std::vector<std::string>{connection_messages::kUnableToUseCommPort,
-                                        connection_messages::kUnableToUseCommPort}));
+    const std::string box = WithReason(connection_messages::kUnableToUseCommPort,
+                                       PortFailureReason({"/nonexistent/tty", ENOENT}));
+    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{box, box}));
     EXPECT_FALSE(nowhere.IsOpen());
 }
 

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -160,6 +161,12 @@ TEST_F(BadFieldInputTest, RegisterButtonsRunOnAnyTextAgainstNoUnit) {
         connection_messages::kUnableToUseCommPort, connection_messages::kUnableToStablishConnection,
         // a float beyond a single's range (1e999)
         field_messages::kEnterNumber};
+    // A box may add the system's reason after its documented text.
+    const auto documentedBox = [&](const std::string& box) {
+        return std::any_of(documented.begin(), documented.end(), [&](const std::string& text) {
+            return box == text || box.starts_with(text + "\n\n");
+        });
+    };
     const int fields[] = {ids::kAddress, ids::kData, ids::kRegisterCount};
     const int buttons[] = {ids::kRead, ids::kWrite, ids::kReadMultiple, ids::kWriteMultiple};
     const int types[] = {ids::kRadioAuto, ids::kRadio16Bit, ids::kRadio32Bit, ids::kRadioFloat};
@@ -177,8 +184,8 @@ TEST_F(BadFieldInputTest, RegisterButtonsRunOnAnyTextAgainstNoUnit) {
                     dialog_.ControlAs<QPushButton>(button)->click();
                     EXPECT_FALSE(dialog_.OperationRunning());
                     for (const std::string& box : answerer_.Take())
-                        EXPECT_TRUE(documented.count(box)) << box << " after button " << button
-                                                           << " with <" << text << "> in " << field;
+                        EXPECT_TRUE(documentedBox(box)) << box << " after button " << button
+                                                        << " with <" << text << "> in " << field;
                 }
             }
         }

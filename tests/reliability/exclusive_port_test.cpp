@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "connection/connection.h"
+#include "connection/failure_reason.h"
 #include "connection/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"
@@ -85,7 +86,8 @@ TEST_F(ExclusivePort, TheToolCannotOpenThePortASecondProcessHolds) {
     EXPECT_FALSE(Connect(master));
     EXPECT_FALSE(master.IsOpen());
     EXPECT_EQ(ui.MessageTexts(),
-              std::vector<std::string>{connection_messages::kUnableToUseCommPort});
+              std::vector<std::string>{WithReason(connection_messages::kUnableToUseCommPort,
+                                                  PortFailureReason({pty.path, EBUSY}))});
 
     (void)!::write(release[1], "x", 1);
     ::waitpid(child, nullptr, 0);

@@ -1,12 +1,15 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <vector>
 
 #include "modbus/comm_settings.h"
@@ -247,6 +250,41 @@ TEST(SerialPortAsNormalUser, APortOpensAgainAfterItClosed) {
         return 0;
     });
     EXPECT_EQ(code, 0) << "open number " << code << " was refused";
+}
+
+TEST(SerialPortAsNormalUser, OpenFailuresKeepTheDeviceAndTheSystemsReason) {
+    const int code = AsNormalUser([] {
+        PtyPair pty;
+        char unreadable[] = "/tmp/fc-unreadable-XXXXXX";
+        char plain[] = "/tmp/fc-plain-file-XXXXXX";
+        const int file = ::mkstemp(unreadable);
+        if (file < 0 || ::fchmod(file, 0) != 0 || ::mkstemp(plain) < 0)
+            return 90;
+        const int holder = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
+        if (holder < 0 || ::flock(holder, LOCK_EX | LOCK_NB) != 0)
+            return 91;
+        const struct {
+            std::string device;
+            int error;
+        } cases[] = {
+            {"/nonexistent/fc-tty", ENOENT},
+            {unreadable, EACCES},
+            {pty.path, EBUSY},
+            {plain, ENOTTY},
+        };
+        int failed = 0;
+        for (const auto& c : cases) {
+            ++failed;
+            SerialPort port([&](int) { return std::vector<std::string>{c.device}; });
+            if (port.Open(1, 9600, 8, 0, 0) || port.LastOpenFailure().device != c.device ||
+                port.LastOpenFailure().error != c.error)
+                return failed;
+        }
+        ::unlink(unreadable);
+        ::unlink(plain);
+        return 0;
+    });
+    EXPECT_EQ(code, 0) << "case " << code;
 }
 
 }  // namespace
