@@ -13,6 +13,33 @@ std::string Hex(std::span<const uint8_t> bytes) {
     return TrafficText(bytes);
 }
 
+// An ASCII frame as its text, with every byte that is not printable ASCII
+// written as \r, \n, \t or \xHH and the backslash itself doubled. The trace
+// goes to a terminal: a peer must not move the cursor, clear the screen or
+// forge a line of its own there, and bytes from 0x80 up are escaped too
+// because some terminals take 0x9B as the start of a control sequence.
+std::string PrintableText(std::span<const uint8_t> wire) {
+    std::string text;
+    for (const uint8_t c : wire) {
+        if (c == '\\') {
+            text += "\\\\";
+        } else if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\t') {
+            text += "\\t";
+        } else if (c < 0x20 || c > 0x7E) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
 std::string Format(const char* format, int a, int b = 0, int c = 0) {
     char text[128];
     std::snprintf(text, sizeof text, format, a, b, c);
@@ -141,14 +168,7 @@ std::string TraceLine(Framing framing, TrafficDirection direction, std::span<con
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
                   local.tm_sec, millis);
-    std::string bytes;
-    if (framing == Framing::Ascii) {
-        bytes = " ";
-        for (uint8_t c : wire)
-            bytes += (c == '\r') ? "\\r" : (c == '\n') ? "\\n" : std::string(1, char(c));
-    } else {
-        bytes = Hex(wire);
-    }
+    const std::string bytes = framing == Framing::Ascii ? " " + PrintableText(wire) : Hex(wire);
     const char* arrow = direction == TrafficDirection::Sent ? "->" : "<-";
     return std::string(stamp) + " " + arrow + bytes + "  [" +
            DescribeFrame(framing, direction, wire) + "]";

@@ -111,5 +111,26 @@ TEST(JsonObject, EscapesAndNumbers) {
               R"({"text":"a \"quoted\"\nline\\\u0001","n":42,"x":1.5,"ok":true,"list":["a","b"]})");
 }
 
+// Well-formed UTF-8 passes as it is; every byte that starts no well-formed
+// sequence reads as U+FFFD, so any JSON parser takes the text.
+TEST(JsonObject, InvalidUtf8BecomesReplacementCharacters) {
+    const struct {
+        std::string text;
+        std::string quoted;
+    } cases[] = {
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+         "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
+        {"image-\xe9.img", R"("image-\ufffd.img")"},            // Latin-1
+        {"\x80\xbf", R"("\ufffd\ufffd")"},                      // stray continuations
+        {"\xc0\xaf", R"("\ufffd\ufffd")"},                      // overlong "/"
+        {"\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")"},            // surrogate
+        {"\xf4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")"},  // beyond U+10FFFF
+        {"end \xe2\x82", R"("end \ufffd\ufffd")"},              // cut short
+        {"\xe2\x82\"", R"("\ufffd\ufffd\"")"},                  // cut by a quote
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JsonObject::Quote(c.text), c.quoted) << c.text;
+}
+
 }  // namespace
 }  // namespace fc

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,29 @@ TEST(FrameTrace, LineCarriesTimeDirectionAndBytes) {
     const std::string ascii = TraceLine(Framing::Ascii, kReceived, Bytes(text.begin(), text.end()));
     EXPECT_NE(ascii.find(" <- :0103020000FA\\r\\n  [unit 1, read reply"), std::string::npos)
         << ascii;
+}
+
+// Whatever an ASCII peer sends reaches the terminal as printable ASCII only:
+// no escape sequence can clear the screen and no line break can start a
+// forged trace line.
+TEST(FrameTrace, WireBytesOfAsciiFramesAreEscaped) {
+    const struct {
+        std::string wire;
+        std::string shown;
+    } cases[] = {
+        {":01\x1b[2J\r\n", ":01\\x1B[2J\\r\\n"},
+        {":01\n12:00:00.000 <- forged\r\n", ":01\\n12:00:00.000 <- forged\\r\\n"},
+        {":01\\x1B\t\x7f\x9b\xff", ":01\\\\x1B\\t\\x7F\\x9B\\xFF"},
+        {std::string(":0\0\x07", 4), ":0\\x00\\x07"},
+    };
+    for (const auto& c : cases) {
+        const std::string line =
+            TraceLine(Framing::Ascii, kReceived, Bytes(c.wire.begin(), c.wire.end()));
+        EXPECT_NE(line.find(" <- " + c.shown + "  ["), std::string::npos) << line;
+        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](unsigned char ch) {
+            return ch >= 0x20 && ch < 0x7F;
+        })) << line;
+    }
 }
 
 }  // namespace
