@@ -26,7 +26,16 @@ namespace {
 constexpr auto kHangupRetry = std::chrono::milliseconds(20);
 constexpr auto kPtyReopenMinimum = std::chrono::milliseconds(100);
 constexpr int kMaxPollMs = 500;
-constexpr size_t kMaxLoggedRequests = 200000;
+// Enough for any download the tests run, and a bound on what a master that
+// floods the unit can make it keep (requests of 123 registers included).
+constexpr size_t kMaxLoggedRequests = 50000;
+// A connection whose replies wait unread this many writes deep is not read
+// from until they drain: its own kernel buffers then hold back its sender,
+// instead of the queue growing with every request it pipelines.
+constexpr size_t kMaxQueuedWrites = 4096;
+// With no descriptor left, a waiting connection keeps the listener readable;
+// polling it again at once would spin. Connections that close free some.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr size_t kMaxControlLine = 4096;
 // Paced bytes go out in slices of about this length, not one write per byte.
 constexpr auto kPaceSlice = std::chrono::microseconds(2000);
@@ -99,6 +108,11 @@ Addressing AddressingOf(Transport transport, const Request& request, uint8_t own
     if (transport == Transport::SerialAscii || request.function == 8)
         return Addressing::Answer;
     return Addressing::ExecuteSilently;
+}
+
+bool IsListener(const auto& endpoint) {
+    return endpoint.kind == EndpointKind::Listener ||
+           endpoint.kind == EndpointKind::ControlListener;
 }
 
 }  // namespace
@@ -317,7 +331,9 @@ void Simulator::Run() {
         for (auto& endpoint : endpoints_) {
             if (endpoint->kind == EndpointKind::Serial && now < serial_idle_until_)
                 continue;
-            short events = POLLIN;
+            if (IsListener(*endpoint) && now < accept_paused_until_)
+                continue;
+            short events = endpoint->out.size() < kMaxQueuedWrites ? POLLIN : 0;
             if (!endpoint->out.empty() && endpoint->out.front().due <= now)
                 events |= POLLOUT;
             fds.push_back({endpoint->fd, events, 0});
@@ -368,6 +384,8 @@ timespec Simulator::PollTimeout(Clock::time_point now) const {
         next = std::min(next, serial_idle_until_);
     if (pty_reopen_pending_)
         next = std::min(next, pty_reopen_at_);
+    if (accept_paused_until_ > now)
+        next = std::min(next, accept_paused_until_);
     const auto wait = std::clamp<long long>(
         std::chrono::ceil<std::chrono::microseconds>(next - now).count(), 0, kMaxPollMs * 1000LL);
     return {static_cast<time_t>(wait / 1'000'000), static_cast<long>(wait % 1'000'000 * 1000)};
@@ -393,8 +411,14 @@ void Simulator::OnReadable(Endpoint& endpoint, Clock::time_point now) {
 
 void Simulator::Accept(Endpoint& listener) {
     const int fd = accept4(listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            if (Clock::now() >= accept_paused_until_)
+                log_.Note(listener.name, std::string("cannot accept: ") + std::strerror(errno));
+            accept_paused_until_ = Clock::now() + kAcceptPause;
+        }
         return;
+    }
     if (listener.kind == EndpointKind::ControlListener) {
         endpoints_.push_back(
             std::make_unique<Endpoint>(EndpointKind::Control, fd, "control", listener.transport));

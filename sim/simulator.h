@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -123,6 +123,7 @@ class Simulator {
     Clock::time_point serial_idle_until_{};
     Clock::time_point pty_reopen_at_{};
     bool pty_reopen_pending_ = false;
+    Clock::time_point accept_paused_until_{};
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -12,6 +12,7 @@ namespace {
 constexpr size_t kMbapHeader = 6;
 constexpr size_t kMaxMbapLength = 254;  // unit + the largest PDU
 constexpr size_t kMaxAsciiText = 600;   // drop a line that never ends
+constexpr size_t kMaxRtuFrame = 256;    // the longest RTU frame there is
 
 int HexValue(uint8_t c) {
     if (c >= '0' && c <= '9')
@@ -82,6 +83,12 @@ void RequestParser::Feed(std::span<const uint8_t> bytes, Clock::time_point now) 
         buffer_.clear();
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
     last_byte_ = now;
+    // An unknown function waits for silence to end it; one that runs past the
+    // longest frame without a pause overflows a unit's receive buffer, and the
+    // unit drops it rather than keep every byte of an endless stream.
+    if (transport_ == Transport::SerialRtu && buffer_.size() > kMaxRtuFrame &&
+        RtuRequestLength(buffer_) < 0)
+        buffer_.clear();
 }
 
 std::chrono::microseconds RequestParser::Silence() const {
