@@ -72,21 +72,11 @@ CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Pro
     LoadSettings(settings_, profile_);
     ApplyOverrides(options_.overrides, settings_);
     if (options_.trace) {
-        master_.OnTraffic = [this](TrafficDirection direction, std::span<const uint8_t> wire) {
+        trace_watch_ = master_.OnTraffic.Add([this](const TrafficFrame& frame) {
             ui_.FinishProgress();
-            std::fprintf(stderr, "%s\n", TraceLine(CurrentFraming(), direction, wire).c_str());
-        };
+            std::fprintf(stderr, "%s\n", TraceLine(frame).c_str());
+        });
     }
-}
-
-Framing FramingOf(const CommSettings& settings) {
-    if (settings.UseIP)
-        return settings.IPProtocol == 0 ? Framing::ModbusTcp : Framing::Encapsulated;
-    return settings.ModbusType == kModbusAscii ? Framing::Ascii : Framing::Rtu;
-}
-
-Framing CliSession::CurrentFraming() const {
-    return FramingOf(settings_);
 }
 
 PortResolver CliSession::Resolver() const {

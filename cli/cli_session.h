@@ -11,15 +11,12 @@
 #include "modbus/frame_trace.h"
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
+#include "modbus/traffic_frame.h"
 #include "registers/register_operations.h"
 
 namespace fc {
 
 class Profile;
-
-// The framing the settings select: over TCP the TCP framings, whatever the
-// serial mode says.
-Framing FramingOf(const CommSettings& settings);
 
 // What a download that did not complete says to the user, as a single
 // download and each unit of a fleet say it.
@@ -53,8 +50,6 @@ class CliSession {
     int Finish(bool success, const char* failure = "failed");
     bool SaveIfAsked();
     PortResolver Resolver() const;
-    // The framing the live settings select (ASCII takes precedence over TCP).
-    Framing CurrentFraming() const;
     int RegisterOrDefault(const std::optional<int>& given, int fallback) const;
 
     const CliOptions& options_;
@@ -63,6 +58,7 @@ class CliSession {
     CommSettings settings_;
     LinkFlags links_;
     ModbusMaster master_;
+    TrafficObservers::Watch trace_watch_;
     JsonObject result_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };

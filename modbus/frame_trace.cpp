@@ -50,6 +50,51 @@ int Word(std::span<const uint8_t> pdu, size_t at) {
     return at + 1 < pdu.size() ? pdu[at] << 8 | pdu[at + 1] : -1;
 }
 
+// The loader's registers, named as the download uses them; a read and a
+// write of the same register can mean different things.
+struct LoaderRegister {
+    int address;
+    const char* read;
+    const char* written;
+};
+constexpr LoaderRegister kLoaderRegisters[] = {
+    {2563, "loader speed", "loader speed"},
+    {2649, "loader version", "download mode"},
+    {2650, "flash status", "flash command"},
+    {2651, "sector number", "sector number"},
+};
+constexpr int kSectorBufferFirst = 20000;
+constexpr int kSectorBufferLast = 20511;
+
+const LoaderRegister* FindLoaderRegister(int address) {
+    for (const LoaderRegister& entry : kLoaderRegisters)
+        if (entry.address == address)
+            return &entry;
+    return nullptr;
+}
+
+// " (flash command, sector number)" for the loader's registers a request
+// covers, with the values written to them; empty for any other register.
+std::string LoaderRegisterText(int start, int count, bool request_writes,
+                               std::span<const uint8_t> data) {
+    if (start >= kSectorBufferFirst && start <= kSectorBufferLast)
+        return " (sector buffer)";
+    std::string names;
+    std::string values;
+    for (int i = 0; i < count && i < 4; ++i) {
+        const LoaderRegister* entry = FindLoaderRegister(start + i);
+        if (!entry)
+            break;
+        names += (i ? ", " : "") + std::string(request_writes ? entry->written : entry->read);
+        const int value = Word(data, 2 * static_cast<size_t>(i));
+        if (request_writes && value >= 0)
+            values += (i ? ", " : "") + std::to_string(value);
+    }
+    if (names.empty())
+        return "";
+    return " (" + names + (values.empty() ? "" : " = " + values) + ")";
+}
+
 // The Modbus PDU (function code on) from a unit, either way.
 std::string DescribePdu(int unit, std::span<const uint8_t> pdu, TrafficDirection direction) {
     if (pdu.empty())
@@ -64,14 +109,18 @@ std::string DescribePdu(int unit, std::span<const uint8_t> pdu, TrafficDirection
     switch (function) {
         case kReadHoldingRegisters:
             if (request) {
-                return text +
-                       Format("read holding registers at %d, count %d", Word(pdu, 1), Word(pdu, 3));
+                return text + Format("read holding registers at %d", Word(pdu, 1)) +
+                       LoaderRegisterText(Word(pdu, 1), Word(pdu, 3), false, {}) +
+                       Format(", count %d", Word(pdu, 3));
             }
             return text + Format("read reply, %d data bytes", pdu.size() > 1 ? pdu[1] : -1);
         case kWriteMultipleRegisters:
             if (request) {
-                return text + Format("write registers at %d, count %d, %d data bytes", Word(pdu, 1),
-                                     Word(pdu, 3), pdu.size() > 5 ? pdu[5] : -1);
+                const auto data = pdu.size() > 6 ? pdu.subspan(6) : std::span<const uint8_t>();
+                return text + Format("write registers at %d", Word(pdu, 1)) +
+                       LoaderRegisterText(Word(pdu, 1), Word(pdu, 3), true, data) +
+                       Format(", count %d, %d data bytes", Word(pdu, 3),
+                              pdu.size() > 5 ? pdu[5] : -1);
             }
             return text + Format("write reply, at %d, count %d", Word(pdu, 1), Word(pdu, 3));
         case 8:
@@ -157,21 +206,40 @@ std::string DescribeFrame(Framing framing, TrafficDirection direction,
     return DescribeRtu(wire, direction);
 }
 
-std::string TraceLine(Framing framing, TrafficDirection direction, std::span<const uint8_t> wire) {
+std::string TraceTime(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
+    const std::time_t seconds = system_clock::to_time_t(time);
     const int millis =
-        static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+        static_cast<int>(duration_cast<milliseconds>(time.time_since_epoch()).count() % 1000);
     std::tm local{};
     localtime_r(&seconds, &local);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
                   local.tm_sec, millis);
-    const std::string bytes = framing == Framing::Ascii ? " " + PrintableText(wire) : Hex(wire);
-    const char* arrow = direction == TrafficDirection::Sent ? "->" : "<-";
-    return std::string(stamp) + " " + arrow + bytes + "  [" +
-           DescribeFrame(framing, direction, wire) + "]";
+    return stamp;
+}
+
+std::string TraceBytes(Framing framing, std::span<const uint8_t> wire) {
+    return framing == Framing::Ascii ? " " + PrintableText(wire) : Hex(wire);
+}
+
+const char* TraceArrow(TrafficDirection direction) {
+    return direction == TrafficDirection::Sent ? "->" : "<-";
+}
+
+std::string TraceLine(const TrafficFrame& frame) {
+    return TraceTime(frame.time) + " " + TraceArrow(frame.direction) +
+           TraceBytes(frame.framing, frame.wire) + "  [" +
+           DescribeFrame(frame.framing, frame.direction, frame.wire) + "]";
+}
+
+std::string TraceLine(Framing framing, TrafficDirection direction, std::span<const uint8_t> wire) {
+    TrafficFrame frame;
+    frame.time = std::chrono::system_clock::now();
+    frame.framing = framing;
+    frame.direction = direction;
+    frame.wire.assign(wire.begin(), wire.end());
+    return TraceLine(frame);
 }
 
 }  // namespace fc

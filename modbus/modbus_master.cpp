@@ -52,8 +52,10 @@ void ModbusMaster::Close() {
 }
 
 void ModbusMaster::Observe(TrafficDirection direction, const void* bytes, int count) const {
-    if (OnTraffic && count > 0)
-        OnTraffic(direction, std::span(static_cast<const uint8_t*>(bytes), count));
+    if (OnTraffic.Empty() || count <= 0)
+        return;
+    const auto wire = std::span(static_cast<const uint8_t*>(bytes), count);
+    OnTraffic.Notify(ObservedFrame(settings_, Socket.Handle(), direction, wire));
 }
 
 PendingRequest ModbusMaster::Pending() const {

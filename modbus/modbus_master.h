@@ -11,6 +11,7 @@
 #include "modbus/frame_codec.h"
 #include "modbus/link_flags.h"
 #include "modbus/serial_port.h"
+#include "modbus/traffic_frame.h"
 
 namespace fc {
 
@@ -47,10 +48,6 @@ double FloatFromWire(const uint8_t wire[4], FloatLayout layout = {});
 // The width of each register of a block that starts at start: 4 bytes inside
 // the window, 2 elsewhere.
 int BlockRegisterWidth(int start);
-
-// Which way a frame went, for whoever watches the traffic.
-enum class TrafficDirection { Sent, Received };
-using TrafficObserver = std::function<void(TrafficDirection, std::span<const uint8_t>)>;
 
 // " %02X" per byte: the traffic texts shown by the register pages.
 std::string TrafficText(std::span<const uint8_t> bytes);
@@ -130,9 +127,10 @@ class ModbusMaster : public SerialPort {
     // The code of the exception reply that ended the last transaction; 0
     // when none did.
     int ExceptionCode = 0;
-    // Sees every frame as it went out and every reply (or what came of one)
-    // as it was taken, whole and on the wire's framing; for tracing.
-    TrafficObserver OnTraffic;
+    // Tell every frame as it went out and every reply (or what came of one)
+    // as it was taken, whole and on the wire's framing: the trace, captures
+    // and the traffic window watch here.
+    TrafficObservers OnTraffic;
     // Hands bytes to OnTraffic; also for exchanges run beside the
     // transactions (the auto-detect probe), so a trace misses none.
     void Observe(TrafficDirection direction, const void* bytes, int count) const;

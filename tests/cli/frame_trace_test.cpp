@@ -25,7 +25,7 @@ constexpr auto kReceived = TrafficDirection::Received;
 
 TEST(FrameTrace, RequestsAndRepliesInEveryFraming) {
     EXPECT_EQ(Describe(Framing::Rtu, kSent, {0x01, 0x03, 0x0A, 0x59, 0x00, 0x01, 0x57, 0xC1}),
-              "unit 1, read holding registers at 2649, count 1; CRC ok");
+              "unit 1, read holding registers at 2649 (loader version), count 1; CRC ok");
     EXPECT_EQ(Describe(Framing::Rtu, kReceived, {0x01, 0x03, 0x02, 0x00, 0x01, 0x79, 0x84}),
               "unit 1, read reply, 2 data bytes; CRC ok");
     EXPECT_EQ(Describe(Framing::Encapsulated, kSent,
@@ -35,9 +35,37 @@ TEST(FrameTrace, RequestsAndRepliesInEveryFraming) {
               "unit 1, write registers at 100, count 1, 2 data bytes; LRC ok");
     EXPECT_EQ(
         Describe(Framing::ModbusTcp, kSent, {0, 0, 0, 0, 0, 6, 0x01, 0x03, 0x0A, 0x59, 0x00, 0x01}),
-        "transaction 0, length 6, unit 1, read holding registers at 2649, count 1");
+        "transaction 0, length 6, unit 1, read holding registers at 2649 (loader version), count "
+        "1");
     EXPECT_EQ(Describe(Framing::Rtu, kSent, {0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0xE1, 0xDA}),
               "unit 0, diagnostics, sub-function 0; CRC ok");
+}
+
+// The loader's registers by name, as the download uses them (unit 1, RTU).
+TEST(FrameTrace, LoaderRegistersAreNamed) {
+    const struct {
+        Bytes pdu;
+        const char* meaning;
+    } rows[] = {
+        {{0x10, 0x0A, 0x59, 0, 1, 2, 0, 1}, "write registers at 2649 (download mode = 1), count 1"},
+        {{0x10, 0x0A, 0x5A, 0, 2, 4, 0, 1, 0, 5},
+         "write registers at 2650 (flash command, sector number = 1, 5), count 2"},
+        {{0x10, 0x0A, 0x5B, 0, 1, 2, 0, 7}, "write registers at 2651 (sector number = 7), count 1"},
+        {{0x10, 0x0A, 0x03, 0, 1, 2, 0, 5}, "write registers at 2563 (loader speed = 5), count 1"},
+        {{0x03, 0x0A, 0x5A, 0, 1}, "read holding registers at 2650 (flash status), count 1"},
+        {{0x10, 0x4E, 0x90, 0, 64, 128}, "write registers at 20112 (sector buffer), count 64"},
+        {{0x10, 0x0A, 0x5B, 0, 2, 4, 0, 7, 0, 0},
+         "write registers at 2651 (sector number = 7), count 2"},
+        {{0x03, 0x0A, 0x58, 0, 1}, "read holding registers at 2648, count 1"},
+    };
+    for (const auto& row : rows) {
+        Bytes frame = {0x01};
+        frame.insert(frame.end(), row.pdu.begin(), row.pdu.end());
+        frame.resize(frame.size() + 2);
+        AppendCrc16(frame, frame.size() - 2);
+        const std::string meaning = Describe(Framing::Rtu, kSent, frame);
+        EXPECT_EQ(meaning.find(std::string("unit 1, ") + row.meaning), 0u) << meaning;
+    }
 }
 
 TEST(FrameTrace, ExceptionsAndDamagedFrames) {

@@ -215,10 +215,10 @@ TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndPutsTheUsersSettingsBack) {
     Scanned() = user_;
     links.LinkOpen = 1;
     std::string traced;
-    master.OnTraffic = [&](TrafficDirection direction, std::span<const uint8_t> wire) {
-        if (direction == TrafficDirection::Sent)
-            traced.append(wire.begin(), wire.end());
-    };
+    const auto watch = master.OnTraffic.Add([&](const TrafficFrame& frame) {
+        if (frame.direction == TrafficDirection::Sent)
+            traced.append(frame.wire.begin(), frame.wire.end());
+    });
     EXPECT_FALSE(AutoDetect(master));
     // Each step is named while it runs, and the text is gone when the scan is.
     ASSERT_EQ(ui.status_history.size(), 16u);
