@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -106,6 +107,19 @@ bool SetTcp(CliOptions& o, const std::string& v) {
     return true;
 }
 
+// Seconds between polls: fractions allowed, up to a day.
+constexpr double kMaxPollSeconds = 86400;
+
+bool SetPoll(CliOptions& o, const std::string& v) {
+    char* end = nullptr;
+    const double seconds = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+        seconds > kMaxPollSeconds)
+        return false;
+    o.poll_seconds = seconds;
+    return true;
+}
+
 const std::vector<OptionSpec>& Options() {
     static const std::vector<OptionSpec> options = {
         {"--port", true, Number(&SettingsOverrides::port, 1, 32767), "N",
@@ -202,6 +216,19 @@ const std::vector<OptionSpec>& Options() {
         {"--json", false, Flag(&CliOptions::json), "", "print the result as JSON"},
         {"--trace", false, Flag(&CliOptions::trace), "",
          "print every frame sent and received, with its meaning"},
+        {"--capture", true,
+         [](CliOptions& o, const std::string& v) {
+             o.capture = v;
+             return !v.empty();
+         },
+         "FILE", "write the traffic into FILE, a capture for Wireshark"},
+        {"--poll", true, SetPoll, "S", "read, read-block: repeat every S seconds (e.g. 0.5)"},
+        {"--times", true,
+         [](CliOptions& o, const std::string& v) {
+             o.poll_times = ParseBounded(v, 1, INT_MAX);
+             return o.poll_times.has_value();
+         },
+         "N", "with --poll: stop after N polls"},
         {"--help", false, Flag(&CliOptions::help), "", "show this text and exit"},
         {"--version", false, Flag(&CliOptions::version), "", "show the version and exit"},
     };
@@ -344,6 +371,14 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         error = "--save saves one unit's settings, not a fleet's";
         return std::nullopt;
     }
+    if (options.poll_seconds && options.command != "read" && options.command != "read-block") {
+        error = "--poll works with read and read-block only";
+        return std::nullopt;
+    }
+    if (options.poll_times && !options.poll_seconds) {
+        error = "--times needs --poll";
+        return std::nullopt;
+    }
     return options;
 }
 
@@ -406,6 +441,11 @@ std::string UsageText() {
                 "(decimal or 0x hex, -32768 to 65535 or -2147483648 to 4294967295) and a "
                 "decimal number for float; anything else exits 2. "
                 "Choices (--parity, --mode, ...) take any case.") +
+            "\n" +
+            WrappedText(
+                "With --poll a line is printed per poll, with its time (a JSON object per "
+                "line with --json); a failed poll is reported and polling goes on. Ctrl-C "
+                "ends polling: the exit status then tells whether any poll failed.") +
             "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
     return text;
 }

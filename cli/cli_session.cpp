@@ -1,12 +1,15 @@
 #include "cli/cli_session.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <thread>
 
 #include "cli/fleet_run.h"
 #include "connection/auto_detect.h"
@@ -65,6 +68,47 @@ int BadArgument(const char* what, const std::string& text) {
     std::fprintf(stderr, "fcloader-cli: bad %s \"%s\"\n", what, text.c_str());
     return kExitUsage;
 }
+
+// "2026-03-01T14:05:09.123", local time: polls may run for days, so the date
+// goes with every line.
+std::string PollStamp(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char date[16];
+    std::strftime(date, sizeof date, "%Y-%m-%dT", &local);
+    return date + TraceTime(time);
+}
+
+// Ctrl-C ends a poll loop between two polls: the first one only asks, so the
+// poll under way finishes and its line is printed; a second one ends the
+// program as usual.
+std::atomic<bool> interrupted{false};
+
+class InterruptRequest {
+  public:
+    InterruptRequest() {
+        interrupted = false;
+        struct sigaction action {};
+        action.sa_handler = [](int) { interrupted = true; };
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~InterruptRequest() { sigaction(SIGINT, &previous_, nullptr); }
+    bool Requested() const { return interrupted; }
+    // Sleeps until the time, or until Ctrl-C; false on Ctrl-C.
+    bool SleepUntil(std::chrono::steady_clock::time_point until) const {
+        constexpr auto kStep = std::chrono::milliseconds(20);
+        while (!Requested() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                kStep, until - std::chrono::steady_clock::now()));
+        return !Requested();
+    }
+
+  private:
+    struct sigaction previous_ {};
+};
 }  // namespace
 
 CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Profile& profile)
@@ -77,6 +121,27 @@ CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Pro
             std::fprintf(stderr, "%s\n", TraceLine(frame).c_str());
         });
     }
+}
+
+// A capture that cannot be written is bad usage: nothing is sent then.
+bool CliSession::StartCapture() {
+    if (options_.capture.empty())
+        return true;
+    std::string error;
+    capture_ = TrafficCapture::Create(options_.capture, error);
+    if (!capture_) {
+        std::fprintf(stderr, "fcloader-cli: cannot write %s: %s\n", options_.capture.c_str(),
+                     error.c_str());
+        return false;
+    }
+    capture_watch_ = master_.OnTraffic.Add([this](const TrafficFrame& frame) {
+        if (capture_->Write(frame))
+            return;
+        std::fprintf(stderr, "fcloader-cli: writing %s failed; the capture ends here\n",
+                     options_.capture.c_str());
+        capture_watch_.Stop();
+    });
+    return true;
 }
 
 PortResolver CliSession::Resolver() const {
@@ -106,6 +171,8 @@ int CliSession::Run() {
         std::fprintf(stderr, "fcloader-cli: %s is not available yet\n", options_.command.c_str());
         return kExitUsage;
     }
+    if (!StartCapture())
+        return kExitUsage;
     result_.Add("command", options_.command);
     return (this->*found->second)();
 }
@@ -337,7 +404,68 @@ int CliSession::Read() {
     if (!ParseWholeNumber(options_.arguments[0], 0, 65535, &address))
         return BadArgument("address", options_.arguments[0]);
     const RegisterType type = ValueType(address);
+    if (options_.poll_seconds) {
+        return Poll([&] {
+            const RegisterOutcome outcome = ReadValue(master_, address, type, Layout());
+            PollResult result{outcome.Success, {}};
+            if (outcome.Data)
+                result.values.push_back(*outcome.Data);
+            return result;
+        });
+    }
     return ReportValue(ReadValue(master_, address, type, Layout()), type);
+}
+
+// mbpoll's loop: the polls keep their rhythm (a slow one is not made up for
+// with a burst), a failed one is told on its line and the next one comes.
+int CliSession::Poll(const std::function<PollResult()>& read) {
+    using namespace std::chrono;
+    const auto period =
+        duration_cast<steady_clock::duration>(duration<double>(*options_.poll_seconds));
+    const InterruptRequest interrupt;
+    ui_.StopAsking();
+    bool any_failed = false;
+    auto next = steady_clock::now();
+    for (long long n = 0; !options_.poll_times || n < *options_.poll_times; ++n) {
+        if (n > 0 && !interrupt.SleepUntil(next))
+            break;
+        const size_t seen = ui_.Messages().size();
+        const auto time = system_clock::now();
+        const PollResult result = read();
+        const std::vector<std::string> messages(ui_.Messages().begin() + seen,
+                                                ui_.Messages().end());
+        PrintPollLine(time, result, messages);
+        any_failed = any_failed || !result.ok;
+        next = std::max(next + period, steady_clock::now());
+        if (interrupt.Requested())
+            break;
+    }
+    if (!any_failed)
+        SaveIfAsked();
+    return any_failed ? kExitUnitFailed : kExitSuccess;
+}
+
+void CliSession::PrintPollLine(std::chrono::system_clock::time_point time, const PollResult& result,
+                               const std::vector<std::string>& messages) {
+    const std::string stamp = PollStamp(time);
+    if (options_.json) {
+        JsonObject line;
+        line.Add("time", stamp);
+        line.Add("outcome", result.ok ? "success" : "failed");
+        if (result.ok)
+            line.Add("values", result.values);
+        line.Add("messages", messages);
+        std::printf("%s\n", line.Text().c_str());
+    } else {
+        std::string text = stamp;
+        for (const std::string& value : result.values)
+            text += " " + value;
+        if (!result.ok)
+            text += " failed" + (messages.empty() ? "" : ": " + messages.back());
+        std::printf("%s\n", text.c_str());
+    }
+    // A pipe must see each poll as it happens, not when the buffer fills.
+    std::fflush(stdout);
 }
 
 int CliSession::Write() {
@@ -365,7 +493,7 @@ bool CliSession::ParseBlockArguments(int& address, int& count) const {
 }
 
 // Values one per line, hex and decimal, each register as wide as the block's
-// start address makes it.
+// start address makes it; when polling, the values of a poll on one line.
 int CliSession::ReadBlockCommand() {
     int address = 0;
     int count = 0;
@@ -373,21 +501,28 @@ int CliSession::ReadBlockCommand() {
         return kExitUsage;
     const int width = BlockRegisterWidth(address);
     std::vector<uint8_t> data(static_cast<size_t>(count) * width);
-    const bool ok = WithRegisterConnection(
-        master_, [&] { return master_.ReadRegisterBlock(address, data.data(), count) != 0; });
-    std::vector<std::string> values;
-    for (long long i = 0; ok && i < count; ++i) {
-        uint32_t value = 0;
-        for (int b = 0; b < width; ++b)
-            value = value << 8 | data[i * width + b];
-        char line[64];
-        std::snprintf(line, sizeof line, "%lld 0x%0*X %u", address + i, width * 2, value, value);
-        values.push_back(std::to_string(value));
-        if (!options_.json)
-            std::printf("%s\n", line);
+    const auto read = [&] {
+        PollResult result;
+        result.ok = WithRegisterConnection(
+            master_, [&] { return master_.ReadRegisterBlock(address, data.data(), count) != 0; });
+        for (long long i = 0; result.ok && i < count; ++i) {
+            uint32_t value = 0;
+            for (int b = 0; b < width; ++b)
+                value = value << 8 | data[i * width + b];
+            result.values.push_back(std::to_string(value));
+        }
+        return result;
+    };
+    if (options_.poll_seconds)
+        return Poll(read);
+    const PollResult result = read();
+    for (size_t i = 0; !options_.json && i < result.values.size(); ++i) {
+        const auto value = static_cast<uint32_t>(std::stoul(result.values[i]));
+        std::printf("%lld 0x%0*X %u\n", address + static_cast<long long>(i), width * 2, value,
+                    value);
     }
-    result_.Add("values", values);
-    return Finish(ok);
+    result_.Add("values", result.values);
+    return Finish(result.ok);
 }
 
 int CliSession::WriteBlockCommand() {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
@@ -12,6 +15,7 @@
 #include "modbus/link_flags.h"
 #include "modbus/modbus_master.h"
 #include "modbus/traffic_frame.h"
+#include "modbus/traffic_capture.h"
 #include "registers/register_operations.h"
 
 namespace fc {
@@ -41,6 +45,16 @@ class CliSession {
     int ReadBlockCommand();
     int WriteBlockCommand();
     bool ParseBlockArguments(int& address, int& count) const;
+    // What one read of a poll gave: the values, as text.
+    struct PollResult {
+        bool ok = false;
+        std::vector<std::string> values;
+    };
+    // Repeats read every --poll seconds, a line each, until --times or Ctrl-C.
+    int Poll(const std::function<PollResult()>& read);
+    void PrintPollLine(std::chrono::system_clock::time_point time, const PollResult& result,
+                       const std::vector<std::string>& messages);
+    bool StartCapture();
     // The type --type names, or the saved Auto ranges' for the address.
     RegisterType ValueType(int address) const;
     FloatLayout Layout() const;
@@ -58,7 +72,9 @@ class CliSession {
     CommSettings settings_;
     LinkFlags links_;
     ModbusMaster master_;
+    std::unique_ptr<TrafficCapture> capture_;
     TrafficObservers::Watch trace_watch_;
+    TrafficObservers::Watch capture_watch_;
     JsonObject result_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };

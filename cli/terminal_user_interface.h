@@ -31,6 +31,9 @@ class TerminalUserInterface : public UserInterface {
     // Every text shown, in order (for --json).
     const std::vector<std::string>& Messages() const { return messages_; }
     bool Interactive() const { return interactive_; }
+    // Questions are answered as without a terminal from now on: a loop that
+    // must go on does not stop to ask.
+    void StopAsking() { interactive_ = false; }
     // Asks a yes/no question on the terminal; false without one.
     bool AskYesNo(const std::string& question);
 
