@@ -14,6 +14,7 @@
 
 #include "app/about_dialog.h"
 #include "app/app_messages.h"
+#include "app/traffic_window.h"
 #include "modbus/modbus_master.h"
 #include "platform/application_title.h"
 #include "ui/application_icon.h"
@@ -46,6 +47,7 @@ MainDialog::MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent)
     BindFields();
     ConnectButtons();
     AttachPageControllers(*this);
+    traffic_ = new TrafficWindow(master_.OnTraffic, this);
     // The window and its controls come into being together here, so the
     // initialisation runs at once rather than when the window is first shown.
     OnInitDialog();
@@ -90,6 +92,8 @@ void MainDialog::ConnectButtons() {
     // in the window's context menu and on F1 instead.
     auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(about, &QShortcut::activated, this, &MainDialog::OnAbout);
+    auto* traffic = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(traffic, &QShortcut::activated, this, &MainDialog::OnTraffic);
     ConnectTabKeys();
 }
 
@@ -194,6 +198,12 @@ void MainDialog::OnAbout() {
     about.exec();
 }
 
+void MainDialog::OnTraffic() {
+    traffic_->show();
+    traffic_->raise();
+    traffic_->activateWindow();
+}
+
 void MainDialog::OnOK() {
     if (SaveFields())
         accept();
@@ -238,6 +248,8 @@ void MainDialog::ShowCloseRefusal() {
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8(m::kAboutMenuEntry), this, &MainDialog::OnAbout);
+    menu.addAction(QString::fromUtf8(m::kTrafficMenuEntry), QKeySequence(Qt::CTRL | Qt::Key_T),
+                   this, &MainDialog::OnTraffic);
     menu.exec(event->globalPos());
 }
 

@@ -23,6 +23,7 @@ struct CommSettings;
 struct LinkFlags;
 class ModbusMaster;
 class Profile;
+class TrafficWindow;
 
 // The one main window: three tab pages over one set of controls, all made
 // from the control table. The pages' behaviour comes from page controllers
@@ -66,6 +67,9 @@ class MainDialog : public QDialog, public PageHost {
     void OnTabSelChange();
     void OnStartOver();
     void OnAbout();
+    // Shows the traffic window (it is not modal) and brings it to the front.
+    void OnTraffic();
+    TrafficWindow& Traffic() { return *traffic_; }
     // Enter outside a push button: exchange, then close if every field is valid.
     void OnOK();
 
@@ -98,6 +102,8 @@ class MainDialog : public QDialog, public PageHost {
     HeldClose held_close_{*this};
     std::string close_refusal_;
     QPointer<QMessageBox> refusal_box_;
+    // Built with the window, so it has watched the driver from the start.
+    TrafficWindow* traffic_ = nullptr;
 };
 
 // Makes every page controller of the window; each page adds its own line.
