@@ -18,6 +18,7 @@ constexpr uint8_t kTcp = 6;
 constexpr uint8_t kUdp = 17;
 constexpr uint8_t kPushAck = 0x18;
 constexpr uint16_t kWindow = 65535;
+constexpr uint16_t kModbusPort = 502;
 
 void Put16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
     out[at] = static_cast<uint8_t>(value >> 8);
@@ -50,6 +51,22 @@ TrafficEndpoint SerialEnd(const char* address, uint16_t port) {
     inet_pton(AF_INET, address, end.address.data());
     end.port = port;
     return end;
+}
+
+// Where a frame goes when no connection says: MBAP frames whose socket could
+// not name its ends (a unit that had just hung up) go to 502, which Wireshark
+// decodes as Modbus/UDP by itself.
+uint16_t DatagramPort(Framing framing) {
+    switch (framing) {
+        case Framing::Ascii:
+            return kCaptureAsciiPort;
+        case Framing::ModbusTcp:
+            return kModbusPort;
+        case Framing::Rtu:
+        case Framing::Encapsulated:
+            break;
+    }
+    return kCaptureRtuPort;
 }
 
 size_t AddressLength(int family) {
@@ -147,11 +164,12 @@ std::vector<uint8_t> TrafficCapture::Packet(const TrafficFrame& frame) {
     const bool sent = frame.direction == TrafficDirection::Sent;
     const uint16_t id = ip_id_++;
     if (frame.pc.family == 0 || frame.pc.family != frame.unit.family) {
-        const uint16_t port = frame.framing == Framing::Ascii ? kCaptureAsciiPort : kCaptureRtuPort;
-        const TrafficEndpoint pc = SerialEnd(kCaptureSerialPc, port);
+        const uint16_t port = DatagramPort(frame.framing);
+        const TrafficEndpoint pc = SerialEnd(kCaptureSerialPc, kCapturePcPort);
         const TrafficEndpoint unit = SerialEnd(kCaptureSerialUnit, port);
-        return IpPacket(sent ? pc : unit, sent ? unit : pc, kUdp,
-                        UdpSegment(port, port, frame.wire), 6, id);
+        const TrafficEndpoint& from = sent ? pc : unit;
+        const TrafficEndpoint& to = sent ? unit : pc;
+        return IpPacket(from, to, kUdp, UdpSegment(from.port, to.port, frame.wire), 6, id);
     }
     Stream& stream =
         streams_[{frame.pc.address, frame.pc.port, frame.unit.address, frame.unit.port}];

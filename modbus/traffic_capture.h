@@ -23,6 +23,9 @@ namespace fc {
 inline constexpr uint16_t kCaptureRtuPort = 5020;
 inline constexpr uint16_t kCaptureAsciiPort = 5021;
 inline constexpr const char* kCaptureSerialPc = "127.0.0.1";
+// The PC's end of every datagram: a port of its own, so the dissectors can
+// tell requests (to the unit's port) from replies.
+inline constexpr uint16_t kCapturePcPort = 50200;
 inline constexpr const char* kCaptureSerialUnit = "127.0.0.2";
 
 // A pcap file of the driver's traffic, written through libpcap as raw IP

@@ -97,21 +97,25 @@ TEST_F(CaptureFileTest, ModbusTcpDecodesWithNoOption) {
 
 // Serial frames: RTU datagrams that the documented option decodes, ASCII
 // datagrams that carry their text; each way between the two loopback ends.
+// A Modbus TCP frame whose connection could not be named goes to 502 as
+// Modbus/UDP.
 TEST_F(CaptureFileTest, SerialFramesAsDatagrams) {
     const std::string text = ":01030A59000198\r\n";
     const std::string path = Write({
         Frame(Framing::Rtu, kSent, {1, 3, 0x0A, 0x59, 0, 1, 0x57, 0xC1}, kT0),
         Frame(Framing::Rtu, kReceived, {1, 3, 2, 0, 1, 0x79, 0x84}, kT0 + 1),
         Frame(Framing::Ascii, kSent, Bytes(text.begin(), text.end()), kT0 + 2),
+        Frame(Framing::ModbusTcp, kSent, {0, 0, 0, 0, 0, 6, 1, 3, 0x0A, 0x59, 0, 1}, kT0 + 3),
     });
     const auto rows =
         TsharkFields(path, {"-d", "udp.port==5020,mbrtu", "-o", "data.show_as_text:TRUE"}, "",
-                     {"ip.src", "ip.dst", "udp.dstport", "mbrtu.unit_id", "modbus.func_code",
-                      "modbus.reference_num", "modbus.word_cnt", "data.text"});
+                     {"ip.src", "ip.dst", "udp.srcport", "udp.dstport", "mbrtu.unit_id",
+                      "modbus.func_code", "modbus.reference_num", "modbus.word_cnt", "data.text"});
     const std::vector<std::vector<std::string>> expected = {
-        {"127.0.0.1", "127.0.0.2", "5020", "1", "3", "2649", "1", ""},
-        {"127.0.0.2", "127.0.0.1", "5020", "1", "3", "", "", ""},
-        {"127.0.0.1", "127.0.0.2", "5021", "", "", "", "", ":01030A59000198\\r\\n"},
+        {"127.0.0.1", "127.0.0.2", "50200", "5020", "1", "3", "2649", "1", ""},
+        {"127.0.0.2", "127.0.0.1", "5020", "50200", "1", "3", "", "", ""},
+        {"127.0.0.1", "127.0.0.2", "50200", "5021", "", "", "", "", ":01030A59000198\\r\\n"},
+        {"127.0.0.1", "127.0.0.2", "50200", "502", "", "3", "2649", "1", ""},
     };
     EXPECT_EQ(rows, expected);
 }

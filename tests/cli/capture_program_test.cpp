@@ -21,6 +21,7 @@ enum class Family { ModbusTcp, RtuOverTcp, SerialRtu, SerialAscii };
 struct FamilyCase {
     const char* name;
     Family family;
+    friend void PrintTo(const FamilyCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class CaptureProgramTest : public CliProgramTest, public ::testing::WithParamInterface<FamilyCase> {
