@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <QContextMenuEvent>
 #include <QDir>
 #include <QHeaderView>
-#include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -48,31 +46,12 @@ class TrafficWindowTest : public MainDialogTest {
     }
 };
 
-TEST_F(TrafficWindowTest, CtrlTAndTheContextMenuOpenItBesideTheMainWindow) {
+TEST_F(TrafficWindowTest, CtrlTOpensItBesideTheMainWindow) {
     EXPECT_FALSE(Window().isVisible());
     QTest::keyClick(&dialog_, Qt::Key_T, Qt::ControlModifier);
     EXPECT_TRUE(Window().isVisible());
     EXPECT_FALSE(Window().isModal());
     EXPECT_TRUE(dialog_.isEnabled());
-    Window().hide();
-
-    bool listed = false;
-    QTimer::singleShot(50, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        ASSERT_NE(menu, nullptr);
-        for (QAction* action : menu->actions()) {
-            if (action->text() == "&Traffic...") {
-                listed = action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_T);
-                action->trigger();
-            }
-        }
-        menu->close();
-    });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20),
-                            dialog_.mapToGlobal(QPoint(20, 20)));
-    QApplication::sendEvent(&dialog_, &event);
-    EXPECT_TRUE(listed);
-    EXPECT_TRUE(Window().isVisible());
 }
 
 // The window was watching before it was opened; each line is the trace's.
@@ -93,7 +72,8 @@ TEST_F(TrafficWindowTest, ListsEveryFrameWithTimeDirectionBytesAndMeaning) {
               "count 1, 2 data bytes");
 }
 
-TEST_F(TrafficWindowTest, KeepsTheLastTenThousandFrames) {
+// The oldest frames make way; Pause keeps nothing until Resume; Clear empties.
+TEST_F(TrafficWindowTest, KeepsTheLastTenThousandFramesWhileNotPaused) {
     TrafficFrame frame;
     frame.wire = {1, 3, 0, 0, 0, 1};
     for (int i = 0; i < 10005; ++i) {
@@ -103,24 +83,14 @@ TEST_F(TrafficWindowTest, KeepsTheLastTenThousandFrames) {
     const auto& frames = Window().Model().Frames();
     ASSERT_EQ(frames.size(), TrafficWindow::kFrameLimit);
     EXPECT_EQ(frames.front().wire[3], 5);
-    EXPECT_EQ(frames.back().wire[3], static_cast<uint8_t>(10004));
-}
-
-TEST_F(TrafficWindowTest, PauseKeepsNothingUntilResumedAndClearEmpties) {
-    TrafficFrame frame;
-    frame.wire = {1, 3, 2, 0, 7, 0, 0};
-    master_.OnTraffic.Notify(frame);
+    Window().Clear();
     Window().PauseButton()->click();
     EXPECT_EQ(Window().PauseButton()->text(), "&Resume");
     master_.OnTraffic.Notify(frame);
-    master_.OnTraffic.Notify(frame);
-    EXPECT_EQ(Window().Model().Frames().size(), 1u);
-    Window().PauseButton()->click();
-    EXPECT_EQ(Window().PauseButton()->text(), "&Pause");
-    master_.OnTraffic.Notify(frame);
-    EXPECT_EQ(Window().Model().Frames().size(), 2u);
-    Window().Clear();
     EXPECT_EQ(Window().Model().rowCount(), 0);
+    Window().PauseButton()->click();
+    master_.OnTraffic.Notify(frame);
+    EXPECT_EQ(Window().Model().rowCount(), 1);
 }
 
 TEST_F(TrafficWindowTest, SavesTheTraceLinesAndACaptureThatTsharkReads) {
