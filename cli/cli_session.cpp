@@ -1,7 +1,6 @@
 #include "cli/cli_session.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -80,35 +79,15 @@ std::string PollStamp(std::chrono::system_clock::time_point time) {
     return date + TraceTime(time);
 }
 
-// Ctrl-C ends a poll loop between two polls: the first one only asks, so the
-// poll under way finishes and its line is printed; a second one ends the
-// program as usual.
-std::atomic<bool> interrupted{false};
-
-class InterruptRequest {
-  public:
-    InterruptRequest() {
-        interrupted = false;
-        struct sigaction action {};
-        action.sa_handler = [](int) { interrupted = true; };
-        action.sa_flags = SA_RESETHAND | SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous_);
-    }
-    ~InterruptRequest() { sigaction(SIGINT, &previous_, nullptr); }
-    bool Requested() const { return interrupted; }
-    // Sleeps until the time, or until Ctrl-C; false on Ctrl-C.
-    bool SleepUntil(std::chrono::steady_clock::time_point until) const {
-        constexpr auto kStep = std::chrono::milliseconds(20);
-        while (!Requested() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                kStep, until - std::chrono::steady_clock::now()));
-        return !Requested();
-    }
-
-  private:
-    struct sigaction previous_ {};
-};
+// Sleeps until the time, or until a stop signal; false on the signal.
+bool SleepUnlessStopped(std::chrono::steady_clock::time_point until) {
+    using std::chrono::steady_clock;
+    constexpr auto kStep = std::chrono::milliseconds(20);
+    while (!ProcessStopRequest().Raised() && steady_clock::now() < until)
+        std::this_thread::sleep_for(
+            std::min<steady_clock::duration>(kStep, until - steady_clock::now()));
+    return !ProcessStopRequest().Raised();
+}
 }  // namespace
 
 CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Profile& profile)
@@ -422,12 +401,15 @@ int CliSession::Poll(const std::function<PollResult()>& read) {
     using namespace std::chrono;
     const auto period =
         duration_cast<steady_clock::duration>(duration<double>(*options_.poll_seconds));
-    const InterruptRequest interrupt;
+    // Ctrl-C (or SIGTERM, SIGHUP) ends polling between two polls: the poll
+    // under way finishes and prints its line.
+    ProcessStopRequest().Clear();
+    const StopSignals signals;
     ui_.StopAsking();
     bool any_failed = false;
     auto next = steady_clock::now();
     for (long long n = 0; !options_.poll_times || n < *options_.poll_times; ++n) {
-        if (n > 0 && !interrupt.SleepUntil(next))
+        if (n > 0 && !SleepUnlessStopped(next))
             break;
         const size_t seen = ui_.Messages().size();
         const auto time = system_clock::now();
@@ -437,7 +419,7 @@ int CliSession::Poll(const std::function<PollResult()>& read) {
         PrintPollLine(time, result, messages);
         any_failed = any_failed || !result.ok;
         next = std::max(next + period, steady_clock::now());
-        if (interrupt.Requested())
+        if (ProcessStopRequest().Raised())
             break;
     }
     if (!any_failed)
