@@ -212,7 +212,7 @@ const std::vector<OptionSpec>& Options() {
              o.log_dir = v;
              return !v.empty();
          },
-         "DIR", "with --targets: keep each unit's --trace text in DIR"},
+         "DIR", "with --targets: keep each unit's --trace text (and capture) in DIR"},
         {"--json", false, Flag(&CliOptions::json), "", "print the result as JSON"},
         {"--trace", false, Flag(&CliOptions::trace), "",
          "print every frame sent and received, with its meaning"},
@@ -360,6 +360,11 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
     const bool fleet_option = options.jobs || options.log_dir;
     if ((options.targets || fleet_option) && options.command != "download") {
         error = "--targets, --jobs and --log-dir belong to download";
+        return std::nullopt;
+    }
+    // Many units write many captures: one per unit beside its trace.
+    if (options.targets && !options.capture.empty() && !options.log_dir) {
+        error = "--capture with --targets needs --log-dir, which keeps one capture per unit";
         return std::nullopt;
     }
     if (fleet_option && !options.targets) {

@@ -150,7 +150,8 @@ int CliSession::Run() {
         std::fprintf(stderr, "fcloader-cli: %s is not available yet\n", options_.command.c_str());
         return kExitUsage;
     }
-    if (!StartCapture())
+    // A fleet keeps its captures per unit, in --log-dir.
+    if (!options_.targets && !StartCapture())
         return kExitUsage;
     result_.Add("command", options_.command);
     return (this->*found->second)();

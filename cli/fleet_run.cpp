@@ -17,6 +17,7 @@
 #include "download/messages.h"
 #include "modbus/frame_trace.h"
 #include "modbus/modbus_master.h"
+#include "modbus/traffic_capture.h"
 #include "platform/application_title.h"
 #include "platform/stop_request.h"
 
@@ -32,6 +33,11 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+
+struct UnitFiles {
+    std::vector<LogFile> logs;
+    std::vector<std::unique_ptr<TrafficCapture>> captures;
+};
 
 int Refuse(const std::string& reason) {
     std::fprintf(stderr, "fcloader-cli: %s\n", reason.c_str());
@@ -57,16 +63,17 @@ std::string DeviceForPort(int port) {
     return devices.empty() ? DefaultDevicePath(port) : devices.front();
 }
 
-// One trace file per unit, all opened before the run so that a folder that
-// cannot take them refuses the run, not a unit half-way.
-std::optional<std::vector<LogFile>> OpenLogs(const std::string& folder,
-                                             const std::vector<FleetUnit>& units,
-                                             std::string& error) {
+// One trace file per unit (and a capture with --capture), all opened before
+// the run so that a folder that cannot take them refuses the run, not a unit
+// half-way.
+std::optional<UnitFiles> OpenUnitFiles(const std::string& folder,
+                                       const std::vector<FleetUnit>& units, bool capture,
+                                       std::string& error) {
     if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
         error = "cannot make " + folder + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    std::vector<LogFile> logs;
+    UnitFiles files;
     for (const FleetUnit& unit : units) {
         const std::string path = folder + "/" + unit.name + ".log";
         LogFile log(std::fopen(path.c_str(), "w"));
@@ -74,9 +81,18 @@ std::optional<std::vector<LogFile>> OpenLogs(const std::string& folder,
             error = "cannot write " + path + ": " + std::strerror(errno);
             return std::nullopt;
         }
-        logs.push_back(std::move(log));
+        files.logs.push_back(std::move(log));
+        if (!capture)
+            continue;
+        const std::string capture_path = folder + "/" + unit.name + ".pcap";
+        auto opened = TrafficCapture::Create(capture_path, error);
+        if (!opened) {
+            error = "cannot write " + capture_path + ": " + error;
+            return std::nullopt;
+        }
+        files.captures.push_back(std::move(opened));
     }
-    return logs;
+    return files;
 }
 
 PortResolver FixedDevice(const std::string& device) {
@@ -91,11 +107,19 @@ UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSetting
     CommSettings settings = unit.settings;
     LinkFlags links;
     ModbusMaster master(settings, links, ui, FixedDevice(unit.device));
+    TrafficObservers::Watch trace_watch;
     if (log) {
-        master.OnTraffic = [log, &settings](TrafficDirection direction,
-                                            std::span<const uint8_t> wire) {
-            std::fprintf(log, "%s\n", TraceLine(FramingOf(settings), direction, wire).c_str());
-        };
+        trace_watch = master.OnTraffic.Add([log](const TrafficFrame& frame) {
+            std::fprintf(log, "%s\n", TraceLine(frame).c_str());
+        });
+    }
+    // A capture that fails to write (a full disk) ends there; the unit goes on.
+    TrafficObservers::Watch capture_watch;
+    if (TrafficCapture* capture = run.captures.empty() ? nullptr : run.captures[index]) {
+        capture_watch = master.OnTraffic.Add([capture, &capture_watch](const TrafficFrame& frame) {
+            if (!capture->Write(frame))
+                capture_watch.Stop();
+        });
     }
     ui.Enter(UnitPhase::Connecting);
     DownloadHooks hooks;
@@ -269,19 +293,21 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
         std::fprintf(stderr, "%s\n", ImageVerdictText(verdict, m::kUnableToOpenSelectedFile));
         return kExitUsage;
     }
-    std::vector<LogFile> logs;
+    UnitFiles files;
     if (options.log_dir) {
-        auto opened = OpenLogs(*options.log_dir, *units, error);
+        auto opened = OpenUnitFiles(*options.log_dir, *units, !options.capture.empty(), error);
         if (!opened)
             return Refuse(error);
-        logs = std::move(*opened);
+        files = std::move(*opened);
     }
     if (!confirm())
         return kExitUsage;
 
-    FleetRunSettings run{image_path, *image, options.jobs.value_or(0), {}};
-    for (const LogFile& log : logs)
+    FleetRunSettings run{image_path, *image, options.jobs.value_or(0), {}, {}};
+    for (const LogFile& log : files.logs)
         run.logs.push_back(log.get());
+    for (const auto& capture : files.captures)
+        run.captures.push_back(capture.get());
     std::vector<std::string> names;
     for (const FleetUnit& unit : *units)
         names.push_back(unit.name);

@@ -16,6 +16,8 @@
 
 namespace fc {
 
+class TrafficCapture;
+
 class Profile;
 
 // How one unit's download ended; a unit never started (the run was
@@ -66,8 +68,9 @@ struct FleetRunSettings {
     std::string image_path;
     ImageBytes image;
     int jobs = 0;  // 0: every unit at once
-    // One open trace file per unit, or none.
+    // One open trace file per unit, or none; likewise the captures.
     std::vector<std::FILE*> logs;
+    std::vector<TrafficCapture*> captures;
 };
 
 // Flashes every unit, `jobs` at a time, each on a thread of its own with its

@@ -21,6 +21,7 @@
 #include "sim/simulator.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/download/download_sim_support.h"
+#include "tests/support/tshark.h"
 
 namespace fc::test {
 namespace {
@@ -318,7 +319,8 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
 
     const CliRun run =
         Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path, "--yes",
-             "--targets", dir_.File("targets"), "--log-dir", dir_.File("logs")});
+             "--targets", dir_.File("targets"), "--log-dir", dir_.File("logs"), "--capture",
+             "fleet.pcap"});
     EXPECT_EQ(run.exit_code, 1) << run.err;
     for (int good = 0; good < 3; ++good)
         EXPECT_EQ(units[good]->FlashImage(), image) << good;
@@ -333,6 +335,14 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
         << run.err;
     EXPECT_NE(ReadAll(dir_.File("logs/pump-7.log")).find("-> 05 03 0A 59 00 01"),
               std::string::npos);
+    // Each unit's capture holds its own traffic: meter-3's first request is
+    // the probe of register 2649 on its own port.
+    const std::string port = std::to_string(units[2]->ModbusTcpPort());
+    const auto requests = test::TsharkFields(dir_.File("logs/meter-3.pcap"),
+                                             {"-o", "mbtcp.tcp.port:" + port},
+                                             "tcp.dstport==" + port, {"modbus.func_code"});
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front(), std::vector<std::string>{"3"});
 }
 
 // One job at a time: the second unit starts when the first has ended, and

@@ -117,6 +117,8 @@ TEST(FleetTargets, FleetOptionsBelongToADownloadWithTargets) {
     } cases[] = {
         {{"download", "fw.img", "--targets", "-", "--jobs", "2", "--log-dir", "logs"}, ""},
         {{"download", "fw.img", "--jobs", "2"}, "--jobs and --log-dir need --targets"},
+        {{"download", "fw.img", "--targets", "t", "--capture", "c.pcap"},
+         "--capture with --targets needs --log-dir, which keeps one capture per unit"},
         {{"test", "--targets", "t"}, "--targets, --jobs and --log-dir belong to download"},
         {{"download", "fw.img", "--targets", "t", "--save"},
          "--save saves one unit's settings, not a fleet's"},
