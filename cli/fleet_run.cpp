@@ -178,15 +178,7 @@ MessageAnswer UnitUserInterface::ShowMessage(const MessageBox& box) {
         first_failure_ = box.text;
     // Nobody sits at a unit of a fleet to answer: a question gets the answer
     // a script without a terminal gets.
-    switch (box.buttons) {
-        case MessageButtons::RetryCancel:
-            return MessageAnswer::Cancel;
-        case MessageButtons::YesNo:
-            return MessageAnswer::No;
-        case MessageButtons::Ok:
-            break;
-    }
-    return MessageAnswer::Ok;
+    return UnattendedAnswer(box.buttons);
 }
 
 void UnitUserInterface::SetStatusText(std::string_view text) {

@@ -2,26 +2,12 @@
 
 namespace fc {
 
-namespace {
-MessageAnswer FallbackAnswer(MessageButtons buttons) {
-    switch (buttons) {
-        case MessageButtons::RetryCancel:
-            return MessageAnswer::Cancel;
-        case MessageButtons::YesNo:
-            return MessageAnswer::No;
-        case MessageButtons::Ok:
-            break;
-    }
-    return MessageAnswer::Ok;
-}
-}  // namespace
-
 MessageAnswer ScriptedUserInterface::ShowMessage(const MessageBox& box) {
     messages.push_back(box);
     if (on_message)
         on_message(box);
     if (answers_.empty())
-        return FallbackAnswer(box.buttons);
+        return UnattendedAnswer(box.buttons);
     MessageAnswer answer = answers_.front();
     answers_.pop_front();
     return answer;

@@ -21,6 +21,20 @@ struct MessageBox {
     MessageIcon icon = MessageIcon::None;
 };
 
+// The answer a box gets when nobody is there to give one: the choice that
+// changes nothing (Cancel, No), or Ok.
+inline MessageAnswer UnattendedAnswer(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::RetryCancel:
+            return MessageAnswer::Cancel;
+        case MessageButtons::YesNo:
+            return MessageAnswer::No;
+        case MessageButtons::Ok:
+            break;
+    }
+    return MessageAnswer::Ok;
+}
+
 class UserInterface {
   public:
     virtual ~UserInterface() = default;

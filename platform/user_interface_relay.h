@@ -14,13 +14,7 @@ class UserInterfaceRelay : public UserInterface {
     UserInterface* Target() const { return target_; }
 
     MessageAnswer ShowMessage(const MessageBox& box) override {
-        if (target_)
-            return target_->ShowMessage(box);
-        if (box.buttons == MessageButtons::RetryCancel)
-            return MessageAnswer::Cancel;
-        if (box.buttons == MessageButtons::YesNo)
-            return MessageAnswer::No;
-        return MessageAnswer::Ok;
+        return target_ ? target_->ShowMessage(box) : UnattendedAnswer(box.buttons);
     }
     void BeginWaitCursor() override {
         if (target_)
