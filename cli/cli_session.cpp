@@ -78,16 +78,6 @@ std::string PollStamp(std::chrono::system_clock::time_point time) {
     std::strftime(date, sizeof date, "%Y-%m-%dT", &local);
     return date + TraceTime(time);
 }
-
-// Sleeps until the time, or until a stop signal; false on the signal.
-bool SleepUnlessStopped(std::chrono::steady_clock::time_point until) {
-    using std::chrono::steady_clock;
-    constexpr auto kStep = std::chrono::milliseconds(20);
-    while (!ProcessStopRequest().Raised() && steady_clock::now() < until)
-        std::this_thread::sleep_for(
-            std::min<steady_clock::duration>(kStep, until - steady_clock::now()));
-    return !ProcessStopRequest().Raised();
-}
 }  // namespace
 
 CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Profile& profile)
@@ -304,22 +294,22 @@ int CliSession::Download() {
     if (options_.targets)
         return RunFleetDownload(options_, settings_, [this] { return DownloadConfirmed(); });
     namespace m = download_messages;
-    const std::string& image = options_.arguments.front();
-    const ImageVerdict verdict = JudgeImage(image);
-    if (verdict != ImageVerdict::Fine) {
-        ui_.ShowMessage({ImageVerdictText(verdict, m::kUnableToOpenSelectedFile), "",
+    const std::string& path = options_.arguments.front();
+    const LoadedImage image = LoadImage(path);
+    if (image.verdict != ImageVerdict::Fine) {
+        ui_.ShowMessage({ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile), "",
                          MessageButtons::Ok, MessageIcon::None});
         return kExitUsage;
     }
     if (!DownloadConfirmed())
         return kExitUsage;
-    result_.Add("image", image);
+    result_.Add("image", path);
     DownloadOutcome outcome;
     {
         const StopSignals signals;
         DownloadHooks hooks;
         hooks.stop = &ProcessStopRequest();
-        outcome = RunDownloadSession(master_, image, hooks);
+        outcome = RunDownloadSession(master_, image.bytes, hooks);
     }
     result_.Add("recovered", outcome.recovered);
     TellDownloadOutcome(ui_, outcome);
@@ -410,7 +400,8 @@ int CliSession::Poll(const std::function<PollResult()>& read) {
     bool any_failed = false;
     auto next = steady_clock::now();
     for (long long n = 0; !options_.poll_times || n < *options_.poll_times; ++n) {
-        if (n > 0 && !SleepUnlessStopped(next))
+        if (n > 0 && !SleepUnlessStopped(&ProcessStopRequest(),
+                                         ceil<milliseconds>(next - steady_clock::now())))
             break;
         const size_t seen = ui_.Messages().size();
         const auto time = system_clock::now();
