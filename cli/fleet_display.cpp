@@ -1,5 +1,7 @@
 #include "cli/fleet_display.h"
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 
 #include "cli/json_writer.h"
@@ -89,12 +91,26 @@ std::string FleetDisplay::Line(size_t unit) const {
 }
 
 // Up to the first unit's line, then every line again: the block stays where
-// it was printed first, whatever order the units report in.
+// it was printed first, whatever order the units report in. A line is cut to
+// the terminal's width, asked each time (it may have been resized): one that
+// wrapped would take two rows, and the cursor would go back up too few.
 void FleetDisplay::Redraw() {
+    winsize size{};
+    const bool width_known = ::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1;
     if (drawn_)
         std::fprintf(out_, "\x1b[%zuA", names_.size());
-    for (size_t unit = 0; unit < names_.size(); ++unit)
-        std::fprintf(out_, "\r\x1b[2K%s\n", Line(unit).c_str());
+    for (size_t unit = 0; unit < names_.size(); ++unit) {
+        std::string line = Line(unit);
+        // One column spare: some terminals wrap on the last one already. A
+        // character of several bytes is not cut in two.
+        if (width_known && line.size() >= size.ws_col) {
+            size_t cut = size.ws_col - 1u;
+            while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+                --cut;
+            line.resize(cut);
+        }
+        std::fprintf(out_, "\r\x1b[2K%s\n", line.c_str());
+    }
     drawn_ = true;
     last_redraw_ = std::chrono::steady_clock::now();
 }

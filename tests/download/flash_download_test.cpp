@@ -7,6 +7,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connection/connection.h"
@@ -41,6 +42,19 @@ std::ostream& operator<<(std::ostream& out, const Seen& seen) {
         out << (i ? " " : "") << seen.values[i];
     return out << (seen.values.size() > 4 ? " ...]" : "]");
 }
+
+// A user whose screen raises a stop as a status text shows, so a stop lands
+// at a known point of the run.
+class StoppingUi : public ScriptedUserInterface {
+  public:
+    void SetStatusText(std::string_view text) override {
+        ScriptedUserInterface::SetStatusText(text);
+        if (stop != nullptr && text == stop_at)
+            stop->Raise(SIGINT);
+    }
+    StopRequest* stop = nullptr;
+    std::string stop_at;
+};
 
 // The driver, the unit and the image of one run; Start() opens the link as
 // the download page does before it hands over to the run.
@@ -106,7 +120,7 @@ class DownloadRun : public ::testing::Test {
     std::unique_ptr<sim::Simulator> sim_;
     CommSettings settings_;
     LinkFlags links_;
-    ScriptedUserInterface ui_;
+    StoppingUi ui_;
     ModbusMaster master_{settings_, links_, ui_, [this](int) {
                              return std::vector<std::string>{sim_ ? sim_->PtyPath() : ""};
                          }};
@@ -516,6 +530,86 @@ INSTANTIATE_TEST_SUITE_P(
         ContactCase{"PtyLoader1", Route::RtuPty, 1, UnitFound::Loader, 1, kLoaderSlowBaudIndex},
         ContactCase{"PtyLoader2", Route::RtuPty, 2, UnitFound::Loader, 1, kLoaderFastBaudIndex},
         ContactCase{"TcpLoader2", Route::ModbusTcp, 2, UnitFound::Loader, 1, kLoaderSlowBaudIndex}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Where a stop lands, and what the run then knows of the unit.
+enum class StopAt { Start, Status, SilentRequest, ResetWait };
+
+struct StopCase {
+    const char* name;
+    bool left_in_loader;  // by an earlier run
+    StopAt at;
+    const char* what;  // the status text, or the fault that silences a request
+    UnitMode told;
+    bool in_download_mode;
+};
+
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StopPoint : public DownloadRun, public ::testing::WithParamInterface<StopCase> {};
+
+// The run ends on the stop within the wait under way, whatever it waits for,
+// asks nobody and shows no failure; the unit's state it reports is the one
+// it knows, never "runs as before" for a unit that may be in its loader.
+TEST_P(StopPoint, EndsTheRunInterruptedWithWhatItKnows) {
+    const StopCase& c = GetParam();
+    StartUnit(Route::RtuPty, 1);
+    if (c.left_in_loader) {
+        ASSERT_TRUE(Connect(master_));
+        master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
+        Disconnect(master_);
+    }
+    StopRequest stop;
+    hooks_.stop = &stop;
+    ui_.stop = &stop;
+    ui_.stop_at = c.at == StopAt::Status ? c.what : "";
+    if (c.at == StopAt::Start)
+        stop.Raise(SIGINT);
+    hooks_.wait = [&](std::chrono::milliseconds) {
+        if (c.at == StopAt::ResetWait)
+            stop.Raise(SIGINT);
+    };
+    if (c.at == StopAt::SilentRequest)
+        Fault(c.what);
+    // The stop comes while the silenced request's reply is waited for.
+    std::jthread stopper([&](std::stop_token done) {
+        while (c.at == StopAt::SilentRequest && !done.stop_requested() && !stop.Raised()) {
+            for (const auto& request : sim_->Requests()) {
+                if (!request.faults.empty())
+                    stop.Raise(SIGINT);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const auto image = test::TestImage(3);
+    const DownloadOutcome outcome =
+        RunDownloadSession(master_, LoadImage(Image(image)).bytes, hooks_);
+    EXPECT_EQ(outcome.result, DownloadResult::Interrupted);
+    EXPECT_EQ(outcome.signal, SIGINT);
+    EXPECT_EQ(outcome.unit, c.told);
+    EXPECT_TRUE(ui_.messages.empty()) << ui_.MessageTexts().front();
+    EXPECT_EQ(sim_->InDownloadMode(), c.in_download_mode);
+    if (c.told == UnitMode::Flashed) {
+        EXPECT_EQ(sim_->FlashImage(), image);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, StopPoint,
+    ::testing::Values(
+        StopCase{"FirstContactOfAUnitInItsLoader", true, StopAt::Start, "",
+                 UnitMode::MaybeInLoader, true},
+        StopCase{"LoaderSearch", true, StopAt::Status, m::kLookingForLoader,
+                 UnitMode::MaybeInLoader, true},
+        StopCase{"BeforeTheEnterRequest", false, StopAt::Status, m::kSettingDownloadMode,
+                 UnitMode::Application, false},
+        StopCase{"SilentLoaderMidTransfer", false, StopAt::SilentRequest,
+                 "no-reply,fn=16,addr=20000,every=1", UnitMode::InLoader, true},
+        StopCase{"SilentLeaveRequest", false, StopAt::SilentRequest,
+                 "no-reply,fn=16,addr=2649,once=2", UnitMode::MaybeInLoader, false},
+        StopCase{"ResetWait", false, StopAt::ResetWait, "", UnitMode::Flashed, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Nothing answers, neither the unit nor a loader: the question comes once per
