@@ -169,8 +169,9 @@ Figures Download(const Route& route, const Options& options, const std::string& 
     if (route.transfer_only) {
         figures.ok = TransferOnly(master, image_path, options.sectors, route.loader_version);
     } else {
-        figures.ok = master.ReadRegister16(fc::kLoaderVersionRegister, probe) &&
-                     fc::FlashDownload(master, fc::LoadImage(image_path).bytes, hooks).RunDownload();
+        figures.ok =
+            master.ReadRegister16(fc::kLoaderVersionRegister, probe) &&
+            fc::FlashDownload(master, fc::LoadImage(image_path).bytes, hooks).RunDownload();
     }
     figures.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

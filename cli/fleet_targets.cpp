@@ -145,7 +145,8 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& line, std:
             continue;
         }
         const bool next_escapable =
-            i + 1 < line.size() && kEscapedInDoubleQuotes.find(line[i + 1]) != std::string_view::npos;
+            i + 1 < line.size() &&
+            kEscapedInDoubleQuotes.find(line[i + 1]) != std::string_view::npos;
         if (c == '\\' && (quote == 0 || next_escapable)) {
             if (++i == line.size()) {
                 error = "a backslash ends the line";

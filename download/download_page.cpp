@@ -101,8 +101,8 @@ void DownloadPage::OnStartDownload() {
     // bytes confirmed are the bytes flashed.
     const LoadedImage image = LoadImage(dialog_.FilePath);
     if (image.verdict != ImageVerdict::Fine) {
-        dialog_.Ui().ShowMessage({ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile),
-                                  "", MessageButtons::Ok, MessageIcon::None});
+        dialog_.Ui().ShowMessage({ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile), "",
+                                  MessageButtons::Ok, MessageIcon::None});
         return;
     }
     const MessageBox confirm{m::kConfirmDownload, m::kConfirmCaption, MessageButtons::YesNo,

@@ -48,9 +48,7 @@ void ApplyLoaderSettings(CommSettings& settings) {
 }
 
 FlashDownload::FlashDownload(ModbusMaster& master, ImageBytes image, DownloadHooks hooks)
-    : master_(master),
-      image_(std::move(image)),
-      hooks_(WithDefaults(master, std::move(hooks))) {}
+    : master_(master), image_(std::move(image)), hooks_(WithDefaults(master, std::move(hooks))) {}
 
 void FlashDownload::PumpPaintMessages() {
     master_.Ui().PumpPaintMessages();

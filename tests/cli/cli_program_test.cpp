@@ -319,10 +319,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
         << "name=meter-3 --tcp 127.0.0.1:" << units[2]->ModbusTcpPort()
         << "\nname=meter-4 --tcp 127.0.0.1:" << units[3]->ModbusTcpPort() << "\n";
 
-    const CliRun run =
-        Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path, "--yes",
-             "--targets", dir_.File("targets"), "--log-dir", dir_.File("logs"), "--capture",
-             "fleet.pcap"});
+    const CliRun run = Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path,
+                            "--yes", "--targets", dir_.File("targets"), "--log-dir",
+                            dir_.File("logs"), "--capture", "fleet.pcap"});
     EXPECT_EQ(run.exit_code, 1) << run.err;
     for (int good = 0; good < 3; ++good)
         EXPECT_EQ(units[good]->FlashImage(), image) << good;
@@ -340,9 +339,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
     // Each unit's capture holds its own traffic: meter-3's first request is
     // the probe of register 2649 on its own port.
     const std::string port = std::to_string(units[2]->ModbusTcpPort());
-    const auto requests = test::TsharkFields(dir_.File("logs/meter-3.pcap"),
-                                             {"-o", "mbtcp.tcp.port:" + port},
-                                             "tcp.dstport==" + port, {"modbus.func_code"});
+    const auto requests =
+        test::TsharkFields(dir_.File("logs/meter-3.pcap"), {"-o", "mbtcp.tcp.port:" + port},
+                           "tcp.dstport==" + port, {"modbus.func_code"});
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.front(), std::vector<std::string>{"3"});
 }

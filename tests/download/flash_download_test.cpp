@@ -43,17 +43,15 @@ std::ostream& operator<<(std::ostream& out, const Seen& seen) {
     return out << (seen.values.size() > 4 ? " ...]" : "]");
 }
 
-// A user whose screen raises a stop as a status text shows, so a stop lands
-// at a known point of the run.
-class StoppingUi : public ScriptedUserInterface {
-  public:
+// Raises its stop as the run shows the status text stop_at.
+struct StoppingUi : ScriptedUserInterface {
     void SetStatusText(std::string_view text) override {
         ScriptedUserInterface::SetStatusText(text);
-        if (stop != nullptr && text == stop_at)
-            stop->Raise(SIGINT);
+        if (text == stop_at)
+            stop.Raise(SIGINT);
     }
-    StopRequest* stop = nullptr;
-    std::string stop_at;
+    StopRequest stop;
+    std::string stop_at = "-";
 };
 
 // The driver, the unit and the image of one run; Start() opens the link as
@@ -83,10 +81,12 @@ class DownloadRun : public ::testing::Test {
         sim_->ClearRequests();
     }
 
-    bool Run(const std::string& path) {
+    bool Run(const std::string& path) { return Run(LoadImage(path).bytes); }
+    bool Run(ImageBytes image) {
         hooks_.wait = [this](std::chrono::milliseconds ms) { waits_.push_back(ms.count()); };
-        FlashDownload download(master_, LoadImage(path).bytes, hooks_);
+        FlashDownload download(master_, std::move(image), hooks_);
         const bool result = download.RunDownload();
+        left_in_ = download.LeftUnitIn();
         ClosePort(master_);
         Disconnect(master_);
         return result;
@@ -126,6 +126,7 @@ class DownloadRun : public ::testing::Test {
                          }};
     DownloadHooks hooks_;
     std::vector<long long> waits_;
+    UnitMode left_in_ = UnitMode::Application;
 };
 
 // The four ways to the unit, each writing the image byte for byte.
@@ -281,41 +282,25 @@ TEST_F(DownloadRun, ImageIsJudgedBeforeTheUnitIsTouched) {
         EXPECT_EQ(ImageVerdictText(image.verdict, m::kUnableToOpenImage), std::string(c.message));
         EXPECT_FALSE(image.bytes);
     }
-    // A run given no image sends nothing.
-    EXPECT_FALSE(FlashDownload(master_, nullptr, hooks_).RunDownload());
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kUnableToOpenImage});
-    EXPECT_TRUE(sim_->Requests().empty());
-    EXPECT_EQ(settings_.UnitId, 5);  // the user's settings were not touched
 }
 
-// The bytes read once are what the unit gets: the file rewritten in place
-// and then replaced by another while the sectors go changes nothing.
-TEST_F(DownloadRun, ImageChangedMidDownloadFlashesTheBytesReadBefore) {
+// The bytes read once are what the unit gets: what the file holds later
+// changes nothing of a run that has them.
+TEST_F(DownloadRun, ImageChangedAfterItWasReadChangesNothing) {
     StartUnit(Route::ModbusTcp, 2);
     OpenLink();
-    const auto image = test::TestImage(4);
+    const auto image = test::TestImage(2);
     const std::string path = Image(image);
-    const LoadedImage loaded = LoadImage(path);
-    int clock_reads = 0;  // the start, then one after each sector
-    hooks_.clock = [&] {
-        if (++clock_reads == 2)
-            test::WriteFile(path, std::vector<uint8_t>(image.size(), 0xA5));
-        if (clock_reads == 3)
-            ::rename(test::WriteFile(dir_.File("other.img"), test::TestImage(7)).c_str(),
-                     path.c_str());
-        return int64_t{0};
-    };
-    hooks_.wait = [](std::chrono::milliseconds) {};
-    EXPECT_TRUE(FlashDownload(master_, loaded.bytes, hooks_).RunDownload());
+    const ImageBytes bytes = LoadImage(path).bytes;
+    test::WriteFile(path, test::TestImage(3));
+    EXPECT_TRUE(Run(bytes));
     EXPECT_EQ(sim_->FlashImage(), image);
 }
 
 TEST_F(DownloadRun, SharedBytesOfAnImageBeyondTheSectorNumberAreRefusedAlike) {
     StartUnit(Route::RtuPty, 1);
     OpenLink();
-    const auto bytes = std::make_shared<const std::vector<uint8_t>>(
-        static_cast<size_t>(kMaxImageLength + kSectorSize));
-    EXPECT_FALSE(FlashDownload(master_, bytes, hooks_).RunDownload());
+    EXPECT_FALSE(Run(std::make_shared<const std::vector<uint8_t>>(kMaxImageLength + kSectorSize)));
     EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kImageTooLarge});
     EXPECT_TRUE(sim_->Requests().empty());
 }
@@ -417,28 +402,15 @@ TEST_F(DownloadRun, FailedBlockWriteEndsAVersion2SectorAtOnce) {
     EXPECT_EQ(settings_.BaudRate, kLoaderFastBaudIndex);
 }
 
-// The request to leave download mode refused by the unit leaves it in its
-// loader; with its reply lost, the unit may have left or not.
-TEST_F(DownloadRun, ExitRefusedOrUnansweredIsReported) {
-    const struct {
-        const char* fault;
-        UnitMode left_in;
-    } cases[] = {{"exception=4", UnitMode::InLoader}, {"no-reply", UnitMode::MaybeInLoader}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        StartUnit(Route::ModbusTcp, 1);
-        OpenLink();
-        ui_.messages.clear();
-        Fault(std::string(c.fault) + ",fn=16,addr=2649,once=2");
-        hooks_.wait = [this](std::chrono::milliseconds ms) { waits_.push_back(ms.count()); };
-        FlashDownload download(master_, LoadImage(Image(test::TestImage(1))).bytes, hooks_);
-        EXPECT_FALSE(download.RunDownload());
-        Disconnect(master_);
-        EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
-                                                                m::kUnableToExitDownloadMode}));
-        EXPECT_EQ(download.LeftUnitIn(), c.left_in);
-        EXPECT_TRUE(waits_.empty());
-    }
+TEST_F(DownloadRun, ExitRefusedIsReported) {
+    StartUnit(Route::ModbusTcp, 1);
+    OpenLink();
+    Fault("exception=4,fn=16,addr=2649,once=2");
+    EXPECT_FALSE(Run(Image(test::TestImage(1))));
+    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+                                                            m::kUnableToExitDownloadMode}));
+    EXPECT_EQ(left_in_, UnitMode::InLoader);  // it answered: it is there
+    EXPECT_TRUE(waits_.empty());
 }
 
 TEST_F(DownloadRun, PtyClosedMidDownloadGivesAMessageAndTheLinkComesBack) {
@@ -532,85 +504,62 @@ INSTANTIATE_TEST_SUITE_P(
         ContactCase{"TcpLoader2", Route::ModbusTcp, 2, UnitFound::Loader, 1, kLoaderSlowBaudIndex}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Where a stop lands, and what the run then knows of the unit.
-enum class StopAt { Start, Status, SilentRequest, ResetWait };
-
-struct StopCase {
-    const char* name;
-    bool left_in_loader;  // by an earlier run
-    StopAt at;
-    const char* what;  // the status text, or the fault that silences a request
-    UnitMode told;
-    bool in_download_mode;
-};
-
-void PrintTo(const StopCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class StopPoint : public DownloadRun, public ::testing::WithParamInterface<StopCase> {};
-
-// The run ends on the stop within the wait under way, whatever it waits for,
-// asks nobody and shows no failure; the unit's state it reports is the one
-// it knows, never "runs as before" for a unit that may be in its loader.
-TEST_P(StopPoint, EndsTheRunInterruptedWithWhatItKnows) {
-    const StopCase& c = GetParam();
-    StartUnit(Route::RtuPty, 1);
-    if (c.left_in_loader) {
-        ASSERT_TRUE(Connect(master_));
-        master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
-        Disconnect(master_);
-    }
-    StopRequest stop;
-    hooks_.stop = &stop;
-    ui_.stop = &stop;
-    ui_.stop_at = c.at == StopAt::Status ? c.what : "";
-    if (c.at == StopAt::Start)
-        stop.Raise(SIGINT);
-    hooks_.wait = [&](std::chrono::milliseconds) {
-        if (c.at == StopAt::ResetWait)
-            stop.Raise(SIGINT);
-    };
-    if (c.at == StopAt::SilentRequest)
-        Fault(c.what);
-    // The stop comes while the silenced request's reply is waited for.
-    std::jthread stopper([&](std::stop_token done) {
-        while (c.at == StopAt::SilentRequest && !done.stop_requested() && !stop.Raised()) {
-            for (const auto& request : sim_->Requests()) {
-                if (!request.faults.empty())
-                    stop.Raise(SIGINT);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+// Where a stop lands, and what the run then tells of the unit: it ends on
+// the stop within the wait under way (a retry series, the reset wait), asks
+// nobody, shows no failure, and never says "runs as before" of a unit that
+// may be in its loader.
+TEST_F(DownloadRun, AStopEndsTheRunWithWhatItKnowsOfTheUnit) {
+    enum At { Start, Status, SilentRequests, ResetWait };
+    const struct {
+        bool left_in_loader;  // by an earlier run
+        At at;
+        std::string what;  // the status text, or the fault that silences requests
+        UnitMode told;
+        bool in_download_mode;
+    } cases[] = {
+        {true, Start, "first contact", UnitMode::MaybeInLoader, true},
+        {true, Status, m::kLookingForLoader, UnitMode::MaybeInLoader, true},
+        {false, Status, m::kSettingDownloadMode, UnitMode::Application, false},
+        {false, SilentRequests, "no-reply,fn=16,addr=20000,every=1", UnitMode::InLoader, true},
+        {false, SilentRequests, "no-reply,fn=16,addr=2649,once=2", UnitMode::MaybeInLoader, false},
+        {false, ResetWait, "reset wait", UnitMode::Flashed, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartUnit(Route::RtuPty, 1);
+        if (c.left_in_loader) {
+            ASSERT_TRUE(Connect(master_));
+            master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
+            Disconnect(master_);
         }
-    });
-    const auto image = test::TestImage(3);
-    const DownloadOutcome outcome =
-        RunDownloadSession(master_, LoadImage(Image(image)).bytes, hooks_);
-    EXPECT_EQ(outcome.result, DownloadResult::Interrupted);
-    EXPECT_EQ(outcome.signal, SIGINT);
-    EXPECT_EQ(outcome.unit, c.told);
-    EXPECT_TRUE(ui_.messages.empty()) << ui_.MessageTexts().front();
-    EXPECT_EQ(sim_->InDownloadMode(), c.in_download_mode);
-    if (c.told == UnitMode::Flashed) {
-        EXPECT_EQ(sim_->FlashImage(), image);
+        if (c.at == SilentRequests)
+            Fault(c.what);
+        ui_.messages.clear();
+        ui_.stop.Clear();
+        ui_.stop_at = c.at == Status ? c.what : "-";
+        if (c.at == Start)
+            ui_.stop.Raise(SIGINT);
+        hooks_.stop = &ui_.stop;
+        hooks_.wait = [&](auto) { c.at == ResetWait ? ui_.stop.Raise(SIGINT) : void(); };
+        std::jthread stopper([&](std::stop_token done) {  // once a request goes unanswered
+            while (c.at == SilentRequests && !done.stop_requested() && !ui_.stop.Raised()) {
+                const auto seen = sim_->Requests();
+                if (std::any_of(seen.begin(), seen.end(),
+                                [](auto& r) { return !r.faults.empty(); }))
+                    ui_.stop.Raise(SIGINT);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        const auto image = test::TestImage(2);
+        const DownloadOutcome outcome =
+            RunDownloadSession(master_, LoadImage(Image(image)).bytes, hooks_);
+        EXPECT_EQ(outcome.result, DownloadResult::Interrupted);
+        EXPECT_EQ(outcome.signal, SIGINT);
+        EXPECT_EQ(outcome.unit, c.told);
+        EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{});
+        EXPECT_EQ(sim_->InDownloadMode(), c.in_download_mode);
+        EXPECT_TRUE(c.told != UnitMode::Flashed || sim_->FlashImage() == image);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Points, StopPoint,
-    ::testing::Values(
-        StopCase{"FirstContactOfAUnitInItsLoader", true, StopAt::Start, "",
-                 UnitMode::MaybeInLoader, true},
-        StopCase{"LoaderSearch", true, StopAt::Status, m::kLookingForLoader,
-                 UnitMode::MaybeInLoader, true},
-        StopCase{"BeforeTheEnterRequest", false, StopAt::Status, m::kSettingDownloadMode,
-                 UnitMode::Application, false},
-        StopCase{"SilentLoaderMidTransfer", false, StopAt::SilentRequest,
-                 "no-reply,fn=16,addr=20000,every=1", UnitMode::InLoader, true},
-        StopCase{"SilentLeaveRequest", false, StopAt::SilentRequest,
-                 "no-reply,fn=16,addr=2649,once=2", UnitMode::MaybeInLoader, false},
-        StopCase{"ResetWait", false, StopAt::ResetWait, "", UnitMode::Flashed, false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // Nothing answers, neither the unit nor a loader: the question comes once per
 // contact, and Retry runs the whole contact again.
