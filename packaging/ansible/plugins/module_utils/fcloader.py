@@ -17,8 +17,7 @@ UNIT_OPTIONS = ('port', 'device', 'baud', 'parity', 'data_bits', 'stop_bits', 'm
 FLAG_OPTIONS = ('encapsulated',)
 NAME_PATTERN = re.compile(r'^[A-Za-z0-9_.:@-]+$')
 
-# fcloader-cli's exit statuses.
-EXIT_UNIT_FAILED = 1
+# fcloader-cli's exit status for usage or input it refuses, before any unit is touched.
 EXIT_REFUSED = 2
 
 UNIT_ARGUMENTS = dict(
@@ -186,7 +185,7 @@ def find_cli(module):
 
 def run_json(module, args):
     """Runs fcloader-cli once; its exit status, last JSON object and standard error."""
-    rc, out, err = module.run_command(args, environ_update={'LC_ALL': 'C.UTF-8'})
+    rc, out, err = module.run_command(args)
     return rc, last_json(out), err.strip()
 
 
@@ -214,8 +213,8 @@ def for_each_unit(units, jobs, work):
         return list(pool.map(work, units))
 
 
-def unit_list(names):
-    return ', '.join(names)
+def some_units(names, total, what):
+    return '%d of %d units %s: %s' % (len(names), total, what, ', '.join(names))
 
 
 def usable_file(path, what):

@@ -98,7 +98,7 @@ import os
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.fcloader.fleet.plugins.module_utils.fcloader import (
     EXIT_REFUSED, UNIT_ARGUMENTS, UNIT_ARGUMENT_RULES, BadArguments, find_cli, first_message,
-    for_each_unit, run_json, run_words, task_units, unit_list, usable_file)
+    for_each_unit, run_json, run_words, task_units, some_units, usable_file)
 
 SIGNAL_EXIT = 128
 
@@ -129,8 +129,7 @@ def check_units(module, command, units):
     if not os.path.isfile(module.params['image']):
         outcome['image'] = 'not on this host yet (a check run copies nothing)'
     if failed:
-        module.fail_json(msg='%d of %d units would not be flashed: %s'
-                         % (len(failed), len(results), unit_list(failed)), **outcome)
+        module.fail_json(msg=some_units(failed, len(results), 'would not be flashed'), **outcome)
     module.exit_json(msg='all %d units answer' % len(results), **outcome)
 
 
@@ -173,10 +172,9 @@ def flash_units(module, command, units):
                    rc=rc, seconds=summary.get('seconds'))
     if rc > SIGNAL_EXIT:
         module.fail_json(msg='fcloader-cli was stopped by signal %d; not flashed: %s'
-                         % (rc - SIGNAL_EXIT, unit_list(failed)), **outcome)
+                         % (rc - SIGNAL_EXIT, ', '.join(failed)), **outcome)
     if failed or rc != 0:
-        module.fail_json(msg='%d of %d units failed: %s'
-                         % (len(failed), len(results), unit_list(failed)), **outcome)
+        module.fail_json(msg=some_units(failed, len(results), 'failed'), **outcome)
     module.exit_json(msg='all %d units flashed' % len(results), **outcome)
 
 

@@ -74,7 +74,7 @@ units:
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.fcloader.fleet.plugins.module_utils.fcloader import (
     UNIT_ARGUMENTS, UNIT_ARGUMENT_RULES, BadArguments, find_cli, first_message, for_each_unit,
-    run_json, run_words, task_units, unit_list)
+    run_json, run_words, task_units, some_units)
 
 TYPES = ('int16', 'int32', 'float', 'auto')
 REGISTER_KEYS = ('name', 'address', 'type', 'count', 'float_size', 'float_order')
@@ -173,8 +173,7 @@ def main():
     failed = [r['name'] for r in results if r['outcome'] != 'success']
     outcome = dict(changed=False, units=results, failed=failed, ansible_facts=facts)
     if failed:
-        module.fail_json(msg='%d of %d units could not be read: %s'
-                         % (len(failed), len(results), unit_list(failed)), **outcome)
+        module.fail_json(msg=some_units(failed, len(results), 'could not be read'), **outcome)
     module.exit_json(msg='%d units read' % len(results), **outcome)
 
 
