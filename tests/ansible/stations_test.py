@@ -14,6 +14,7 @@ ENV = dict(os.environ, HOME=TMP, XDG_CONFIG_HOME=TMP + '/config', ANSIBLE_HOME=T
            ANSIBLE_GALAXY_CACHE_DIR=TMP + '/cache', ANSIBLE_RETRY_FILES_ENABLED='0',
            ANSIBLE_NOCOLOR='1', ANSIBLE_PYTHON_INTERPRETER='/usr/bin/python3',
            PYTHONPATH=TMP + '/collections')
+GALAXY, PLAY = '/usr/bin/ansible-galaxy', '/usr/bin/ansible-playbook'  # Debian's ansible-core
 MODULES = TMP + '/collections/ansible_collections/fcloader/fleet/plugins/modules/'
 
 
@@ -56,11 +57,11 @@ def setUpModule():
     global UNITS
     with open(TMP + '/ansible.cfg', 'w'), open(TMP + '/fw.img', 'wb') as image:
         image.write(IMAGE)
-    built = run('ansible-galaxy', 'collection', 'build', SOURCE, '--output-path', TMP)
+    built = run(GALAXY, 'collection', 'build', SOURCE, '--output-path', TMP)
     assert built.returncode == 0, built.stdout + built.stderr
-    tarball = built.stdout.split()[-1]
-    installed = run('ansible-galaxy', 'collection', 'install', '--offline', tarball)
-    assert installed.returncode == 0, installed.stdout + installed.stderr
+    for source, path in ((SOURCE, TMP + '/from-folder'), (built.stdout.split()[-1], ENV['ANSIBLE_COLLECTIONS_PATH'])):
+        installed = run(GALAXY, 'collection', 'install', '--offline', source, '-p', path)
+        assert installed.returncode == 0, installed.stdout + installed.stderr
     UNITS = {name: Unit(name, *options) for name, options in (
         ('a1', ['--tcp-port', '0']), ('a2', ['--pty', '--link', TMP + '/ttyA2']),
         ('b1', ['--rtu-tcp-port', '0']),
@@ -84,7 +85,7 @@ def tearDownModule():
 
 
 def playbook(*options):
-    done = run('ansible-playbook', '-i', TMP + '/inventory.json', PLAYBOOK, *options, timeout=100)
+    done = run(PLAY, '-i', TMP + '/inventory.json', PLAYBOOK, *options, timeout=100)
     print(done.stdout, done.stderr, sep='\n', file=sys.stderr)
     return done
 
@@ -96,6 +97,7 @@ class Rollout(unittest.TestCase):
         for unit in UNITS:
             self.assertRegex(check.stdout, r'station-\w  %s +answers .*firmware=21' % unit)
         self.assertFalse(os.path.exists(TMP + '/station-a'))
+        self.assertIn('5 of 5 units done; stations failed: none', check.stdout)
         self.assertEqual({control(name, 'flash-size') for name in UNITS}, {'ok 0'})
         flashed = playbook()
         self.assertEqual(flashed.returncode, 2)  # a host failed
