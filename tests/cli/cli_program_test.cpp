@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -319,9 +317,10 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
         << "name=meter-3 --tcp 127.0.0.1:" << units[2]->ModbusTcpPort()
         << "\nname=meter-4 --tcp 127.0.0.1:" << units[3]->ModbusTcpPort() << "\n";
 
-    const CliRun run = Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path,
-                            "--yes", "--targets", dir_.File("targets"), "--log-dir",
-                            dir_.File("logs"), "--capture", "fleet.pcap"});
+    const CliRun run =
+        Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path, "--yes",
+             "--targets", dir_.File("targets"), "--log-dir", dir_.File("logs"), "--capture",
+             "fleet.pcap"});
     EXPECT_EQ(run.exit_code, 1) << run.err;
     for (int good = 0; good < 3; ++good)
         EXPECT_EQ(units[good]->FlashImage(), image) << good;
@@ -339,9 +338,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
     // Each unit's capture holds its own traffic: meter-3's first request is
     // the probe of register 2649 on its own port.
     const std::string port = std::to_string(units[2]->ModbusTcpPort());
-    const auto requests =
-        test::TsharkFields(dir_.File("logs/meter-3.pcap"), {"-o", "mbtcp.tcp.port:" + port},
-                           "tcp.dstport==" + port, {"modbus.func_code"});
+    const auto requests = test::TsharkFields(dir_.File("logs/meter-3.pcap"),
+                                             {"-o", "mbtcp.tcp.port:" + port},
+                                             "tcp.dstport==" + port, {"modbus.func_code"});
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.front(), std::vector<std::string>{"3"});
 }
@@ -418,50 +417,6 @@ TEST_F(CliProgramTest, FleetStoppedBySigintSaysWhereEachUnitIsAndRecoversThemAft
     EXPECT_NE(run.out.find("(recovered from download mode)"), std::string::npos) << run.out;
     for (const auto& unit : units)
         EXPECT_EQ(unit->FlashImage(), image);
-}
-
-// No thread to be had (each would need more address space than there is):
-// every unit fails with the reason and the summary comes; on a terminal 20
-// columns wide no line of the redrawn block is longer than the terminal.
-TEST_F(CliProgramTest, FleetWithoutThreadsFailsEachUnitAndKeepsToTheTerminalWidth) {
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
-#endif
-    int terminal = -1;
-    int screen = -1;
-    const winsize size{24, 20, 0, 0};
-    ASSERT_EQ(openpty(&terminal, &screen, nullptr, nullptr, &size), 0);
-    in_child_ = [screen] {
-        const rlimit stack{rlim_t{1} << 30, RLIM_INFINITY};
-        const rlimit address_space{rlim_t{800} << 20, rlim_t{800} << 20};
-        setrlimit(RLIMIT_STACK, &stack);
-        setrlimit(RLIMIT_AS, &address_space);
-        dup2(screen, STDERR_FILENO);
-    };
-    std::ofstream(dir_.File("targets")) << "name=a --tcp 127.0.0.1:1\nname=b --tcp 127.0.0.1:2\n";
-    const CliRun run = Run({"download", WriteFile(dir_.File("i.img"), TestImage(1)), "--yes",
-                            "--targets", dir_.File("targets")});
-    close(screen);
-    std::string shown;
-    char chunk[4096];
-    for (ssize_t n; (n = read(terminal, chunk, sizeof chunk)) > 0;)
-        shown.append(chunk, static_cast<size_t>(n));
-    close(terminal);
-    EXPECT_EQ(run.exit_code, 1) << shown;
-    EXPECT_NE(run.out.find("\nb     failed       0.0 s    cannot start a thread for the unit: "),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("0 of 2 units flashed in "), std::string::npos) << run.out;
-    std::istringstream lines(shown);
-    int drawn = 0;
-    for (std::string line; std::getline(lines, line); ++drawn) {
-        if (line.ends_with('\r'))  // the terminal's own line end
-            line.pop_back();
-        const auto text = line.rfind("\x1b[2K");
-        ASSERT_NE(text, std::string::npos) << line;
-        EXPECT_LT(line.size() - text - 4, 20u) << line;
-    }
-    EXPECT_GE(drawn, 2);
 }
 
 TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {

@@ -36,8 +36,6 @@ inline std::string ReadAll(const std::string& path) {
 class CliProgramTest : public ::testing::Test {
   protected:
     TempDir dir_;
-    // Runs in the child just before the program starts (limits, a terminal).
-    std::function<void()> in_child_;
 
     // `meanwhile` runs in the test while the child does, with its pid.
     // unprivileged: as nobody when the tests run as root, whom no file
@@ -61,8 +59,6 @@ class CliProgramTest : public ::testing::Test {
             dup2(null, STDIN_FILENO);
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-            if (in_child_)
-                in_child_();
             const passwd* nobody = getpwnam("nobody");
             if (unprivileged && geteuid() == 0 &&
                 (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||

@@ -48,7 +48,6 @@ TEST(FleetTargets, WordsAreSplitAsAShellWouldSplitThem) {
         {"--device /dev/usb\\ one # the left one\n", "/dev/usb one", "usb one"},
         {"--device '/dev/it'\\''s'\n", "/dev/it's", "it's"},
         {"--device \"/dev/a \\\"b\\\" \\\\c\\d\"\n", "/dev/a \"b\" \\c\\d", "a \"b\" \\\\c\\\\d"},
-        {"--device /dev/a#b\n", "/dev/a#b", "a#b"},
         {"--device /dev/tty\x1b[2J\n", "/dev/tty\x1b[2J", "tty\\x1B[2J"},
     };
     for (const auto& c : cases) {
@@ -61,7 +60,6 @@ TEST(FleetTargets, WordsAreSplitAsAShellWouldSplitThem) {
 }
 
 TEST(FleetTargets, ABadLineIsRefusedWithItsNumber) {
-    using namespace std::string_literals;
     const struct {
         std::string text;
         const char* error;
@@ -75,7 +73,7 @@ TEST(FleetTargets, ABadLineIsRefusedWithItsNumber) {
         {"name=a/b --tcp a\n", "line 1: a name takes letters, digits and - _ . : @"},
         {"--unit\n", "line 1: --unit needs a value"},
         {"--tcp a \x1b]0;x\a\n", "line 1: unexpected word \"\\x1B]0;x\\x07\""},
-        {"--tcp a b\0c\n"s, "line 1: unexpected word \"b\\x00c\""},
+        {std::string("--tcp a b\0c\n", 12), "line 1: unexpected word \"b\\x00c\""},
         {"--tcp a\\\n", "line 1: a backslash ends the line"},
         {"# only a comment\n\n", "the targets name no unit"},
     };
