@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
-#include <thread>
 
 #include "cli/fleet_run.h"
 #include "connection/auto_detect.h"
