@@ -221,7 +221,7 @@ TEST_F(Rtu, ByteLongAfterAWholeReplyIsLeftToTheNextRequestsDrain) {
     int value = -1;
     EXPECT_EQ(master.ReadRegister16(2649, value), 1);
     EXPECT_EQ(value, 0x59);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(master.WaitReadable(std::chrono::seconds(2)));  // the stale byte is in
     EXPECT_EQ(master.ReadRegister16(2650, value), 1);
     EXPECT_EQ(value, 0x5A);
     EXPECT_EQ(master.RxText, " 01 03 02 00 5A 38 7F");
