@@ -7,6 +7,7 @@
 
 #include "modbus/frame_trace.h"
 #include "modbus/messages.h"
+#include "platform/stop_request.h"
 #include "platform/user_interface.h"
 
 namespace fc {
@@ -78,9 +79,16 @@ void ModbusMaster::GiveWindowTurn(ByteLink& link) {
     ui_.PumpPaintMessages();
 }
 
+bool ModbusMaster::StopRaised() {
+    stopped_ = stopped_ || (stop_ != nullptr && stop_->Raised());
+    return stopped_;
+}
+
 bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
     for (;;) {
         GiveWindowTurn(link);
+        if (StopRaised())
+            return false;
         if (link.BytesWaiting() > 0)
             return true;
         const LinkInstant now = link.Now();
@@ -106,6 +114,8 @@ int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
     for (;;) {
         const Attempt result = attempt();
         const bool succeeded = result == Attempt::Answered;
+        if (!succeeded && StopRaised())
+            return 0;
         if (result == Attempt::Exception && retry >= 0)
             index = retry;
         bool retry_chosen = false;
@@ -135,6 +145,7 @@ void ModbusMaster::BeginTransaction() {
     TxText.clear();
     RxText.clear();
     ExceptionCode = 0;
+    stopped_ = false;
 }
 
 bool ModbusMaster::RefuseBroadcastRead() {

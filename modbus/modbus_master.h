@@ -15,6 +15,7 @@
 
 namespace fc {
 
+class StopRequest;
 class UserInterface;
 
 // The register window whose registers are 4 bytes wide for the block requests.
@@ -106,6 +107,13 @@ class ModbusMaster : public SerialPort {
     // `stored` is the number of characters kept.
     bool CollectAsciiText(size_t& stored, LinkInstant deadline, int frameCharacters);
 
+    // While the request is raised, every wait of a transaction ends at its
+    // next slice and the attempts end without asking: the transaction
+    // returns 0. nullptr (the start) stops nothing.
+    void SetStopRequest(const StopRequest* stop) { stop_ = stop; }
+    // Whether the last transaction ended so.
+    bool StoppedByRequest() const { return stopped_; }
+
     CommSettings& Settings() { return settings_; }
     LinkFlags& Links() { return links_; }
     UserInterface& Ui() { return ui_; }
@@ -176,6 +184,9 @@ class ModbusMaster : public SerialPort {
     uint8_t ValueImage[4] = {};
     ByteLink* attached_ = nullptr;
     LinkInstant lastWindowTurn_{};
+    bool StopRaised();
+    const StopRequest* stop_ = nullptr;
+    bool stopped_ = false;
 };
 
 }  // namespace fc
