@@ -1,0 +1,73 @@
+#include "watch/watch_poller.h"
+
+#include <algorithm>
+
+#include "modbus/modbus_master.h"
+#include "registers/register_operations.h"
+
+namespace fc {
+
+std::string ReadingText(const PolledRow& row, const RowReading& reading) {
+    if (!reading.Ok)
+        return {};
+    if (row.Type == RegisterType::Float)
+        return DoubleToText(reading.Value);
+    return IntToText(static_cast<int>(reading.Value));
+}
+
+void RowStatistics::Add(const RowReading& reading, std::chrono::system_clock::time_point time) {
+    if (!reading.Ok) {
+        ++Failed;
+        return;
+    }
+    Minimum = Good == 0 ? reading.Value : std::min(Minimum, reading.Value);
+    Maximum = Good == 0 ? reading.Value : std::max(Maximum, reading.Value);
+    Sum += reading.Value;
+    ++Good;
+    LastGood = time;
+}
+
+WatchPoller::WatchPoller(std::vector<PolledRow> rows)
+    : rows_(std::move(rows)), plan_(PlanBlockReads(rows_)), readings_(rows_.size()) {}
+
+bool WatchPoller::Poll(ModbusMaster& master) {
+    std::fill(readings_.begin(), readings_.end(), RowReading{});
+    transactions_ = 0;
+    WithRegisterConnection(master, [&] {
+        for (size_t i = 0; i < plan_.size() && !master.StoppedByRequest();) {
+            if (ReadGroup(master, plan_[i]) == GroupResult::Refused)
+                SplitGroup(i);
+            else
+                ++i;
+        }
+        return true;
+    });
+    return std::all_of(readings_.begin(), readings_.end(),
+                       [](const RowReading& reading) { return reading.Ok; });
+}
+
+WatchPoller::GroupResult WatchPoller::ReadGroup(ModbusMaster& master, const BlockRead& block) {
+    uint8_t data[kMaxReadByteCount + 1] = {};
+    ++transactions_;
+    if (!master.ReadRegisterBlock(block.Start, data, block.Count)) {
+        const bool refused = master.ExceptionCode != 0 && block.Rows.size() > 1;
+        return refused ? GroupResult::Refused : GroupResult::Failed;
+    }
+    for (const size_t index : block.Rows)
+        readings_[index] = {true, RowValue(rows_[index], block, data)};
+    return GroupResult::Read;
+}
+
+// The halves are planned afresh, so rows that still sit together keep
+// sharing a read.
+void WatchPoller::SplitGroup(size_t index) {
+    const std::vector<size_t> rows = plan_[index].Rows;
+    const auto middle = rows.begin() + static_cast<std::ptrdiff_t>(rows.size() / 2);
+    std::vector<BlockRead> halves = PlanBlockReads(rows_, {rows.begin(), middle});
+    const std::vector<BlockRead> second = PlanBlockReads(rows_, {middle, rows.end()});
+    halves.insert(halves.end(), second.begin(), second.end());
+    plan_.erase(plan_.begin() + static_cast<std::ptrdiff_t>(index));
+    plan_.insert(plan_.begin() + static_cast<std::ptrdiff_t>(index), halves.begin(), halves.end());
+}
+
+}  // namespace fc
