@@ -31,10 +31,12 @@ bool TerminalUserInterface::AskYesNo(const std::string& question) {
 }
 
 MessageAnswer TerminalUserInterface::ShowMessage(const MessageBox& box) {
-    FinishProgress();
     messages_.push_back(box.text);
-    std::fprintf(out_, "%s\n", box.text.c_str());
-    std::fflush(out_);
+    if (!quiet_) {
+        FinishProgress();
+        std::fprintf(out_, "%s\n", box.text.c_str());
+        std::fflush(out_);
+    }
     switch (box.buttons) {
         case MessageButtons::RetryCancel:
             // Whoever asked the run to stop has answered already.
