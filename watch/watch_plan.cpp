@@ -58,7 +58,8 @@ int RowRegisters(const PolledRow& row) {
 }
 
 std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
-                                      const std::vector<size_t>& which, int max_bytes) {
+                                      const std::vector<size_t>& which,
+                                      const std::vector<int>& avoid, int max_bytes) {
     std::vector<size_t> order = which;
     if (order.empty()) {
         order.resize(rows.size());
@@ -76,7 +77,11 @@ std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
             const int block_end = block.Start + block.Count;
             const int gap_bytes = std::max(0, row.Address - block_end) * width;
             const int joined_end = std::max(block_end, end);
+            const bool gap_avoided = std::any_of(avoid.begin(), avoid.end(), [&](int address) {
+                return address >= block_end && address < row.Address;
+            });
             if (Zone(row.Address) == Zone(block.Start) && gap_bytes <= kReadThroughBytes &&
+                !gap_avoided &&
                 (joined_end - block.Start) * width <= max_bytes && joined_end <= kRegisterSpace) {
                 block.Count = joined_end - block.Start;
                 block.Rows.push_back(index);

@@ -45,9 +45,11 @@ inline constexpr int kReadThroughBytes = 20;
 
 // The fewest block reads that carry the rows given (all when `which` is
 // empty): neighbours share a read up to `max_bytes` of reply data, short gaps
-// are read through, and no read crosses the edges of the 4-byte window.
+// are read through unless they hold a register of `avoid` (one the unit
+// refused), and no read crosses the edges of the 4-byte window.
 std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
                                       const std::vector<size_t>& which = {},
+                                      const std::vector<int>& avoid = {},
                                       int max_bytes = kMaxReadByteCount);
 
 // The value of a row from the reply data of its block (`data` holds the

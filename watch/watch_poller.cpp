@@ -28,7 +28,10 @@ void RowStatistics::Add(const RowReading& reading, std::chrono::system_clock::ti
 }
 
 WatchPoller::WatchPoller(std::vector<PolledRow> rows)
-    : rows_(std::move(rows)), plan_(PlanBlockReads(rows_)), readings_(rows_.size()) {}
+    : rows_(std::move(rows)),
+      plan_(PlanBlockReads(rows_)),
+      readings_(rows_.size()),
+      refused_(rows_.size(), false) {}
 
 bool WatchPoller::Poll(ModbusMaster& master) {
     std::fill(readings_.begin(), readings_.end(), RowReading{});
@@ -42,6 +45,9 @@ bool WatchPoller::Poll(ModbusMaster& master) {
         }
         return true;
     });
+    if (replan_)
+        plan_ = Replan();
+    replan_ = false;
     return std::all_of(readings_.begin(), readings_.end(),
                        [](const RowReading& reading) { return reading.Ok; });
 }
@@ -50,8 +56,13 @@ WatchPoller::GroupResult WatchPoller::ReadGroup(ModbusMaster& master, const Bloc
     uint8_t data[kMaxReadByteCount + 1] = {};
     ++transactions_;
     if (!master.ReadRegisterBlock(block.Start, data, block.Count)) {
-        const bool refused = master.ExceptionCode != 0 && block.Rows.size() > 1;
-        return refused ? GroupResult::Refused : GroupResult::Failed;
+        if (master.ExceptionCode == 0)
+            return GroupResult::Failed;
+        if (block.Rows.size() > 1)
+            return GroupResult::Refused;
+        replan_ = replan_ || !refused_[block.Rows.front()];
+        refused_[block.Rows.front()] = true;
+        return GroupResult::Failed;
     }
     for (const size_t index : block.Rows)
         readings_[index] = {true, RowValue(rows_[index], block, data)};
@@ -68,6 +79,26 @@ void WatchPoller::SplitGroup(size_t index) {
     halves.insert(halves.end(), second.begin(), second.end());
     plan_.erase(plan_.begin() + static_cast<std::ptrdiff_t>(index));
     plan_.insert(plan_.begin() + static_cast<std::ptrdiff_t>(index), halves.begin(), halves.end());
+}
+
+std::vector<BlockRead> WatchPoller::Replan() const {
+    std::vector<size_t> together;
+    std::vector<int> avoid;
+    std::vector<BlockRead> apart;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (!refused_[i]) {
+            together.push_back(i);
+            continue;
+        }
+        apart.push_back({rows_[i].Address, RowRegisters(rows_[i]), {i}});
+        for (int r = 0; r < RowRegisters(rows_[i]); ++r)
+            avoid.push_back(rows_[i].Address + r);
+    }
+    std::vector<BlockRead> plan;
+    if (!together.empty())
+        plan = PlanBlockReads(rows_, together, avoid);
+    plan.insert(plan.end(), apart.begin(), apart.end());
+    return plan;
 }
 
 }  // namespace fc

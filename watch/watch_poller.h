@@ -35,8 +35,9 @@ struct RowStatistics {
 // Polls a list of rows: each cycle one connection and the fewest block reads
 // (PlanBlockReads). A read the unit refuses with an exception is split in
 // two and both halves read at once, down to the refused row alone, which
-// then keeps a read of its own: the other rows go on updating. A read that
-// gets no answer fails its rows and is tried whole again next cycle.
+// from then on has a read of its own that no other read passes through: the
+// other rows go on updating, still together. A read that gets no answer
+// fails its rows and is tried whole again next cycle.
 class WatchPoller {
   public:
     explicit WatchPoller(std::vector<PolledRow> rows);
@@ -56,10 +57,14 @@ class WatchPoller {
     enum class GroupResult { Read, Failed, Refused };
     GroupResult ReadGroup(ModbusMaster& master, const BlockRead& block);
     void SplitGroup(size_t index);
+    // The plan with the refused rows apart.
+    std::vector<BlockRead> Replan() const;
 
     std::vector<PolledRow> rows_;
     std::vector<BlockRead> plan_;
     std::vector<RowReading> readings_;
+    std::vector<bool> refused_;
+    bool replan_ = false;
     int transactions_ = 0;
 };
 
