@@ -52,7 +52,7 @@ inline constexpr const char* kSpanSeconds = "SpanSeconds";
 struct WatchSetup {
     std::vector<WatchRow> Rows;
     int IntervalMs = 1000;
-    int SpanSeconds = 600;
+    int SpanSeconds = 300;
 };
 
 inline constexpr int kMinIntervalMs = 100;

@@ -164,7 +164,7 @@ void WatchWindow::BuildWidgets() {
     chart_->setTitle(Utf8(m::kChartHint));
     chart_view_ = new QChartView(chart_, this);
     chart_view_->setRenderHint(QPainter::Antialiasing);
-    chart_view_->setMinimumHeight(chart_view_->fontMetrics().height() * 12);
+    chart_view_->setMinimumHeight(chart_view_->fontMetrics().height() * 16);
 
     auto* open = new QPushButton(Utf8(m::kOpenList), this);
     auto* save = new QPushButton(Utf8(m::kSaveList), this);
@@ -205,12 +205,13 @@ void WatchWindow::BuildWidgets() {
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(table_);
     splitter->addWidget(chart_view_);
+    splitter->setStretchFactor(1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(list_row);
     layout->addWidget(splitter, 1);
     layout->addLayout(poll_row);
     layout->addWidget(status_);
-    resize(fontMetrics().averageCharWidth() * 110, fontMetrics().height() * 34);
+    resize(fontMetrics().averageCharWidth() * 110, fontMetrics().height() * 40);
 
     const auto ask = [this](bool save_file, const char* caption, const char* filter) {
         return choose_path_(save_file, Utf8(caption).remove('&'), Utf8(filter));
@@ -282,6 +283,7 @@ void WatchWindow::SetSpanSeconds(int seconds) {
         if (span_->itemData(i).toInt() <= setup_.SpanSeconds)
             best = i;
     span_->setCurrentIndex(best);
+    setup_.SpanSeconds = span_->itemData(best).toInt();
     RebuildChart();
     SaveSetup();
 }
@@ -436,7 +438,7 @@ void WatchWindow::ShowReadings(std::chrono::system_clock::time_point time) {
 }
 
 void WatchWindow::FillTable() {
-    filling_ = true;
+    const QSignalBlocker quiet(table_);
     table_->setRowCount(static_cast<int>(setup_.Rows.size()));
     for (int i = 0; i < table_->rowCount(); ++i) {
         const WatchRow& row = setup_.Rows[static_cast<size_t>(i)];
@@ -452,7 +454,6 @@ void WatchWindow::FillTable() {
         }
         ShowRow(i);
     }
-    filling_ = false;
 }
 
 void WatchWindow::ShowRow(int row) {
@@ -466,7 +467,7 @@ void WatchWindow::ShowRow(int row) {
         return stats.Good == 0 ? QString()
                                : QString::fromStdString(ReadingText(polled, {true, value}));
     };
-    filling_ = true;
+    const QSignalBlocker quiet(table_);
     const bool failed_last = stats.Failed > 0 && !last.Ok;
     QTableWidgetItem* value = table_->item(row, kValue);
     value->setText(failed_last ? QStringLiteral("failed")
@@ -480,13 +481,12 @@ void WatchWindow::ShowRow(int row) {
                                        .toString(QStringLiteral("HH:mm:ss.zzz"))
                                  : QString());
     table_->item(row, kFailed)->setText(QString::number(stats.Failed));
-    filling_ = false;
 }
 
 // An edited name, address or type is read as a list line would be; a cell
 // that does not read goes back to what it was.
 void WatchWindow::OnItemChanged(QTableWidgetItem* item) {
-    if (filling_ || item->column() > kType)
+    if (item->column() > kType)
         return;
     const int row = item->row();
     const auto text = [&](int column) { return table_->item(row, column)->text().toStdString(); };

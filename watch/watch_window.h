@@ -122,7 +122,6 @@ class WatchWindow : public QDialog {
     WatchLog log_;
     StopRequest stop_;
     bool in_poll_ = false;
-    bool filling_ = false;
     std::vector<HeldInput> held_input_;
     std::vector<std::function<void()>> after_poll_;
     bool ready_ = false;
