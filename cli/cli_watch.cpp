@@ -36,7 +36,7 @@ std::vector<std::string> TableLines(const std::vector<WatchRow>& rows, const Wat
         std::string text = Padded(name, name_width, false) + Padded(address, 9, true) + "  " +
                            Padded(type, 10, false);
         for (const std::string& number : numbers)
-            text += Padded(number, kNumber, true);
+            text += " " + Padded(number, kNumber - 1, true);
         return text;
     };
     std::vector<std::string> lines{heading, line("name", "address", "type",
@@ -136,8 +136,9 @@ int CliSession::WatchCommand() {
         if (terminal) {
             std::string heading = stamp + "  poll " + std::to_string(++polls) + ", " +
                                   std::to_string(poller.Transactions()) + " block reads";
+            // The first text says most: "Exception 2: ..." before the box's.
             if (!ok && !messages.empty())
-                heading += ", failed: " + messages.back();
+                heading += ", failed: " + messages.front();
             table.Draw(stdout, TableLines(*rows, poller, statistics, heading));
         } else {
             std::printf("%s\n", (options_.json ? JsonLine(stamp, poller, ok, messages)

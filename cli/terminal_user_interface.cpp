@@ -56,6 +56,10 @@ MessageAnswer TerminalUserInterface::ShowMessage(const MessageBox& box) {
 void TerminalUserInterface::SetStatusText(std::string_view text) {
     if (text.empty())
         return;
+    if (quiet_) {
+        messages_.emplace_back(text);
+        return;
+    }
     FinishProgress();
     std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(out_);
