@@ -173,7 +173,7 @@ int CliSession::Finish(bool success, const char* failure) {
         success = SaveIfAsked();
     if (options_.json) {
         result_.Add("outcome", success ? "success" : failure);
-        if (master_.ExceptionCode != 0)
+        if (master_.EndedByException)
             result_.Add("exception", ExceptionText(master_.ExceptionCode));
         result_.Add("messages", ui_.Messages());
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "connection/connection.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "modbus/comm_settings.h"
 #include "modbus/frame_codec.h"

@@ -56,7 +56,7 @@ WatchPoller::GroupResult WatchPoller::ReadGroup(ModbusMaster& master, const Bloc
     uint8_t data[kMaxReadByteCount + 1] = {};
     ++transactions_;
     if (!master.ReadRegisterBlock(block.Start, data, block.Count)) {
-        if (master.ExceptionCode == 0)
+        if (!master.EndedByException)
             return GroupResult::Failed;
         if (block.Rows.size() > 1)
             return GroupResult::Refused;
