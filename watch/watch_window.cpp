@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <csignal>
+#include <utility>
 
 #include "modbus/modbus_master.h"
 #include "platform/application_title.h"
@@ -258,6 +259,9 @@ void WatchWindow::BuildWidgets() {
 }
 
 void WatchWindow::SetRows(std::vector<WatchRow> rows) {
+    // A log's columns are the rows it began with.
+    if (log_.IsOpen() && rows != setup_.Rows)
+        StopLog();
     setup_.Rows = std::move(rows);
     statistics_.assign(setup_.Rows.size(), {});
     history_.assign(setup_.Rows.size(), {});
@@ -301,7 +305,11 @@ void WatchWindow::RebuildPoller() {
     poller_ = std::make_unique<WatchPoller>(std::move(rows));
 }
 
+// During a poll the profile waits for the poll's end: its box, if the file
+// cannot be written, must not be answered by the poll's stand-in.
 void WatchWindow::SaveSetup() {
+    if (in_poll_)
+        save_pending_ = true;
     if (in_poll_ || !ready_)
         return;
     SaveWatchSetup(setup_, host_.Store());
@@ -350,6 +358,8 @@ void WatchWindow::PollTick() {
     host_.RunOperation([this] { RunPoll(); });
     // What the user asked of this window meanwhile runs now, outside the
     // operation: a file dialog must not hold the window's operations.
+    if (std::exchange(save_pending_, false))
+        SaveSetup();
     std::vector<std::function<void()>> actions;
     actions.swap(after_poll_);
     for (const auto& action : actions)

@@ -125,6 +125,7 @@ class WatchWindow : public QDialog {
     std::vector<HeldInput> held_input_;
     std::vector<std::function<void()>> after_poll_;
     bool ready_ = false;
+    bool save_pending_ = false;
     std::chrono::steady_clock::time_point last_pump_{};
     PathChooser choose_path_;
 
