@@ -161,6 +161,12 @@ const std::vector<OptionSpec>& Options() {
              return true;
          },
          "", "over TCP, send RTU frames (TCP/IP Encapsulation) instead of Modbus TCP", Scope::Unit},
+        {"--echo", false,
+         [](CliOptions& o, const std::string&) {
+             o.overrides.remove_echo = true;
+             return true;
+         },
+         "", "the serial adapter echoes what it sends: read each echo back", Scope::Unit},
         {"--unit", true, Number(&SettingsOverrides::unit, 0, 255), "N", "unit id (0 to 255)",
          Scope::Unit},
         {"--timeout", true, Number(&SettingsOverrides::timeout, 0, 1000), "S",
@@ -442,6 +448,8 @@ void ApplyOverrides(const SettingsOverrides& o, CommSettings& s) {
     }
     if (o.encapsulated)
         s.IPProtocol = 1;
+    if (o.remove_echo)
+        s.RemoveEcho = true;
     if (o.unit)
         s.UnitId = static_cast<int16_t>(*o.unit);
     if (o.timeout)

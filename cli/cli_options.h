@@ -29,6 +29,7 @@ struct SettingsOverrides {
     std::optional<std::string> tcp_host;
     std::optional<int> tcp_port;
     bool encapsulated = false;
+    bool remove_echo = false;
     std::optional<int> unit;
     std::optional<int> timeout;
     std::optional<int> retry;

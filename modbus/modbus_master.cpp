@@ -31,6 +31,9 @@ constexpr std::chrono::milliseconds kPieceGap{32};
 // The longest a line that repeats its replies is given to finish one before
 // the next request goes out.
 constexpr std::chrono::milliseconds kMaxRepeatLag{100};
+// How long the line is listened to after the first reply on a port just
+// opened (the connect probe's, as a rule), to learn whether it repeats.
+constexpr std::chrono::milliseconds kFirstListen{50};
 // A line that never falls quiet still gets its request after this many
 // characters have been dropped in front of it.
 constexpr int kMaxDroppedChunks = 16;
@@ -63,6 +66,12 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
 }
 
 ModbusMaster::~ModbusMaster() = default;
+
+bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
+    lastReply_ = {};
+    lineHeard_ = false;
+    return SerialPort::Open(port, baud, dataBits, parity, stopBits);
+}
 
 void ModbusMaster::Close() {
     // A reply still owed would reach whoever opens the port next.
@@ -246,9 +255,12 @@ void ModbusMaster::WaitForLink(ByteLink& link, LinkInstant deadline) {
 // Modbus wants 3.5 characters of silence between frames; a request sent
 // while the unit's previous reply, or a repetition of it, is still coming
 // would have that taken for its answer. A line seen repeating a reply is
-// given the time it took, twice over, from then on.
+// given the time it took, twice over, from then on; to see it, the line is
+// listened to a little longer once, after the first reply on the port.
 void ModbusMaster::AwaitQuietLine(ByteLink& link) {
-    const auto quiet = std::max<std::chrono::microseconds>(FrameTime(link, 0), repeatLag_);
+    const std::chrono::microseconds listen = lineHeard_ ? repeatLag_ : kFirstListen;
+    const auto quiet = std::max<std::chrono::microseconds>(FrameTime(link, 0), listen);
+    lineHeard_ = lineHeard_ || lastReply_ != LinkInstant{};
     const LinkInstant limit = DeadlineFrom(link);
     LinkInstant quietSince = lastReply_;
     while (link.Now() < limit && AwaitInput(link, std::min(quietSince + quiet, limit))) {

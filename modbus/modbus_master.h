@@ -62,6 +62,8 @@ class ModbusMaster : public SerialPort {
                  PortResolver resolver = {});
     ~ModbusMaster() override;
 
+    // A port opened (again) is a line not yet heard.
+    bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) override;
     // Also drops OpenState and LinkOpen: a closed port carries no link.
     void Close() override;
 
@@ -227,6 +229,7 @@ class ModbusMaster : public SerialPort {
     // its repetition has been seen to come.
     LinkInstant lastReply_{};
     std::chrono::microseconds repeatLag_{};
+    bool lineHeard_ = false;
 };
 
 }  // namespace fc
