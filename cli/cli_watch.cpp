@@ -108,6 +108,7 @@ int CliSession::WatchCommand() {
         return kExitUsage;
     }
     WatchPoller poller(std::move(polled));
+    poller.KeepLinkOpen();
     std::vector<RowStatistics> statistics(rows->size());
     const bool terminal = !options_.json && isatty(STDOUT_FILENO);
     if (terminal)
@@ -148,6 +149,7 @@ int CliSession::WatchCommand() {
         std::fflush(stdout);
         return ok;
     });
+    poller.Release(master_);
     master_.SetStopRequest(nullptr);
     return status;
 }

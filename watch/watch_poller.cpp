@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "connection/connection.h"
 #include "modbus/modbus_master.h"
 #include "registers/register_operations.h"
 
@@ -33,23 +34,51 @@ WatchPoller::WatchPoller(std::vector<PolledRow> rows)
       readings_(rows_.size()),
       refused_(rows_.size(), false) {}
 
+namespace {
+// Whether the link a watch kept open still carries transactions: another
+// operation's Disconnect, or a failed open, leaves it down.
+bool LinkUp(ModbusMaster& master) {
+    if (master.Settings().UseIP)
+        return master.Links().LinkState != kLinkDown;
+    return master.IsOpen() && master.Links().LinkOpen != 0;
+}
+}  // namespace
+
 bool WatchPoller::Poll(ModbusMaster& master) {
     std::fill(readings_.begin(), readings_.end(), RowReading{});
     transactions_ = 0;
-    WithRegisterConnection(master, [&] {
-        for (size_t i = 0; i < plan_.size() && !master.StoppedByRequest();) {
-            if (ReadGroup(master, plan_[i]) == GroupResult::Refused)
-                SplitGroup(i);
-            else
-                ++i;
+    if (!keep_open_) {
+        WithRegisterConnection(master, [&] {
+            ReadGroups(master);
+            return true;
+        });
+    } else {
+        if (!held_ || !LinkUp(master)) {
+            master.Links().LinkState = Connect(master) ? kLinkUp : kLinkDown;
+            held_ = true;
         }
-        return true;
-    });
+        ReadGroups(master);
+    }
     if (replan_)
         plan_ = Replan();
     replan_ = false;
     return std::all_of(readings_.begin(), readings_.end(),
                        [](const RowReading& reading) { return reading.Ok; });
+}
+
+void WatchPoller::Release(ModbusMaster& master) {
+    if (held_)
+        Disconnect(master);
+    held_ = false;
+}
+
+void WatchPoller::ReadGroups(ModbusMaster& master) {
+    for (size_t i = 0; i < plan_.size() && !master.StoppedByRequest();) {
+        if (ReadGroup(master, plan_[i]) == GroupResult::Refused)
+            SplitGroup(i);
+        else
+            ++i;
+    }
 }
 
 WatchPoller::GroupResult WatchPoller::ReadGroup(ModbusMaster& master, const BlockRead& block) {

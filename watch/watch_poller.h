@@ -47,6 +47,14 @@ class WatchPoller {
     // not read count as failed.
     bool Poll(ModbusMaster& master);
 
+    // Keeps the link open from one cycle to the next (and opens it again
+    // when it has gone) until Release, for a watch that shares the link with
+    // nothing else: opening a serial port costs a poll the time the driver
+    // listens to a line it has just opened. Otherwise each cycle connects
+    // and disconnects, as every operation of the window does.
+    void KeepLinkOpen() { keep_open_ = true; }
+    void Release(ModbusMaster& master);
+
     const std::vector<PolledRow>& Rows() const { return rows_; }
     const std::vector<RowReading>& Readings() const { return readings_; }
     const std::vector<BlockRead>& Plan() const { return plan_; }
@@ -59,12 +67,15 @@ class WatchPoller {
     void SplitGroup(size_t index);
     // The plan with the refused rows apart.
     std::vector<BlockRead> Replan() const;
+    void ReadGroups(ModbusMaster& master);
 
     std::vector<PolledRow> rows_;
     std::vector<BlockRead> plan_;
     std::vector<RowReading> readings_;
     std::vector<bool> refused_;
     bool replan_ = false;
+    bool keep_open_ = false;
+    bool held_ = false;
     int transactions_ = 0;
 };
 
