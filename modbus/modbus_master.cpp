@@ -47,17 +47,6 @@ bool IsTransientException(int code) {
 }
 }  // namespace
 
-std::string TrafficText(std::span<const uint8_t> bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (uint8_t byte : bytes) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02X", byte);
-        text += hex;
-    }
-    return text;
-}
-
 ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterface& ui,
                            PortResolver resolver)
     : SerialPort(std::move(resolver)), settings_(settings), links_(links), ui_(ui) {

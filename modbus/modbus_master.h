@@ -50,9 +50,6 @@ double FloatFromWire(const uint8_t wire[4], FloatLayout layout = {});
 // the window, 2 elsewhere.
 int BlockRegisterWidth(int start);
 
-// " %02X" per byte: the traffic texts shown by the register pages.
-std::string TrafficText(std::span<const uint8_t> bytes);
-
 // The one driver object: it is the serial port, holds the pending request and
 // the frame buffers, and runs the transactions over the transport that the
 // live settings select.
