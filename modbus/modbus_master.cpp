@@ -140,8 +140,10 @@ int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
     for (;;) {
         const Attempt result = StopRaised() ? Attempt::Failed : attempt();
         const bool succeeded = result == Attempt::Answered;
-        NoteOwedReply(!succeeded || failedBefore);
-        failedBefore = failedBefore || !succeeded;
+        // An exception is the unit's reply: an attempt that got one owes none.
+        const bool unanswered = result == Attempt::Failed;
+        NoteOwedReply(unanswered || failedBefore);
+        failedBefore = failedBefore || unanswered;
         if (StopRaised()) {
             stopped_ = true;
             return 0;
