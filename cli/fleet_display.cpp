@@ -90,17 +90,15 @@ std::string FleetDisplay::Line(size_t unit) const {
     return line;
 }
 
-// Up to the first unit's line, then every line again: the block stays where
-// it was printed first, whatever order the units report in. A line is cut to
-// the terminal's width, asked each time (it may have been resized): one that
-// wrapped would take two rows, and the cursor would go back up too few.
-void FleetDisplay::Redraw() {
+// A line is cut to the terminal's width, asked at each draw (it may have
+// been resized): one that wrapped would take two rows, and going back up
+// by one row a line would land too low.
+void InPlaceLines::Draw(std::FILE* out, const std::vector<std::string>& lines) {
     winsize size{};
-    const bool width_known = ::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1;
-    if (drawn_)
-        std::fprintf(out_, "\x1b[%zuA", names_.size());
-    for (size_t unit = 0; unit < names_.size(); ++unit) {
-        std::string line = Line(unit);
+    const bool width_known = ::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1;
+    if (drawn_ > 0)
+        std::fprintf(out, "\x1b[%zuA", drawn_);
+    for (std::string line : lines) {
         // One column spare: some terminals wrap on the last one already. A
         // character of several bytes is not cut in two.
         if (width_known && line.size() >= size.ws_col) {
@@ -109,9 +107,17 @@ void FleetDisplay::Redraw() {
                 --cut;
             line.resize(cut);
         }
-        std::fprintf(out_, "\r\x1b[2K%s\n", line.c_str());
+        std::fprintf(out, "\r\x1b[2K%s\n", line.c_str());
     }
-    drawn_ = true;
+    drawn_ = lines.size();
+}
+
+// The whole block again, whatever order the units report in.
+void FleetDisplay::Redraw() {
+    std::vector<std::string> lines;
+    for (size_t unit = 0; unit < names_.size(); ++unit)
+        lines.push_back(Line(unit));
+    lines_.Draw(out_, lines);
     last_redraw_ = std::chrono::steady_clock::now();
 }
 

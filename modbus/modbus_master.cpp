@@ -31,6 +31,9 @@ constexpr std::chrono::milliseconds kPieceGap{32};
 // The longest a line that repeats its replies is given to finish one before
 // the next request goes out.
 constexpr std::chrono::milliseconds kMaxRepeatLag{100};
+// How long the line is listened to after the first reply on a port just
+// opened (the connect probe's, as a rule), to learn whether it repeats.
+constexpr std::chrono::milliseconds kFirstListen{50};
 // A line that never falls quiet still gets its request after this many
 // characters have been dropped in front of it.
 constexpr int kMaxDroppedChunks = 16;
@@ -44,17 +47,6 @@ bool IsTransientException(int code) {
 }
 }  // namespace
 
-std::string TrafficText(std::span<const uint8_t> bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (uint8_t byte : bytes) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02X", byte);
-        text += hex;
-    }
-    return text;
-}
-
 ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterface& ui,
                            PortResolver resolver)
     : SerialPort(std::move(resolver)), settings_(settings), links_(links), ui_(ui) {
@@ -63,6 +55,20 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
 }
 
 ModbusMaster::~ModbusMaster() = default;
+
+// Whether a line repeats its replies is a matter of the unit and the adapter:
+// it is learned again only on another port or at another speed, not each
+// time the same port opens (the watch opens it for every poll).
+bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
+    lastReply_ = {};
+    if (port != heardPort_ || baud != heardBaud_) {
+        lineHeard_ = false;
+        repeatLag_ = {};
+        heardPort_ = port;
+        heardBaud_ = baud;
+    }
+    return SerialPort::Open(port, baud, dataBits, parity, stopBits);
+}
 
 void ModbusMaster::Close() {
     // A reply still owed would reach whoever opens the port next.
@@ -142,8 +148,10 @@ int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
     for (;;) {
         const Attempt result = StopRaised() ? Attempt::Failed : attempt();
         const bool succeeded = result == Attempt::Answered;
-        NoteOwedReply(!succeeded || failedBefore);
-        failedBefore = failedBefore || !succeeded;
+        // An exception is the unit's reply: an attempt that got one owes none.
+        const bool unanswered = result == Attempt::Failed;
+        NoteOwedReply(unanswered || failedBefore);
+        failedBefore = failedBefore || unanswered;
         if (StopRaised()) {
             stopped_ = true;
             return 0;
@@ -244,9 +252,12 @@ void ModbusMaster::WaitForLink(ByteLink& link, LinkInstant deadline) {
 // Modbus wants 3.5 characters of silence between frames; a request sent
 // while the unit's previous reply, or a repetition of it, is still coming
 // would have that taken for its answer. A line seen repeating a reply is
-// given the time it took, twice over, from then on.
+// given the time it took, twice over, from then on; to see it, the line is
+// listened to a little longer once, after the first reply on the port.
 void ModbusMaster::AwaitQuietLine(ByteLink& link) {
-    const auto quiet = std::max<std::chrono::microseconds>(FrameTime(link, 0), repeatLag_);
+    const std::chrono::microseconds listen = lineHeard_ ? repeatLag_ : kFirstListen;
+    const auto quiet = std::max<std::chrono::microseconds>(FrameTime(link, 0), listen);
+    lineHeard_ = lineHeard_ || lastReply_ != LinkInstant{};
     const LinkInstant limit = DeadlineFrom(link);
     LinkInstant quietSince = lastReply_;
     while (link.Now() < limit && AwaitInput(link, std::min(quietSince + quiet, limit))) {

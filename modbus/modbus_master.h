@@ -50,9 +50,6 @@ double FloatFromWire(const uint8_t wire[4], FloatLayout layout = {});
 // the window, 2 elsewhere.
 int BlockRegisterWidth(int start);
 
-// " %02X" per byte: the traffic texts shown by the register pages.
-std::string TrafficText(std::span<const uint8_t> bytes);
-
 // The one driver object: it is the serial port, holds the pending request and
 // the frame buffers, and runs the transactions over the transport that the
 // live settings select.
@@ -62,6 +59,8 @@ class ModbusMaster : public SerialPort {
                  PortResolver resolver = {});
     ~ModbusMaster() override;
 
+    // A port opened (again) is a line not yet heard.
+    bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) override;
     // Also drops OpenState and LinkOpen: a closed port carries no link.
     void Close() override;
 
@@ -227,6 +226,9 @@ class ModbusMaster : public SerialPort {
     // its repetition has been seen to come.
     LinkInstant lastReply_{};
     std::chrono::microseconds repeatLag_{};
+    bool lineHeard_ = false;
+    int heardPort_ = 0;
+    int heardBaud_ = 0;
 };
 
 }  // namespace fc

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/application_title.h"
 #include "platform/profile.h"
 
 namespace fc {
@@ -105,7 +104,7 @@ SerialPort::~SerialPort() {
 }
 
 std::vector<std::string> SerialPort::DevicesFor(int port) const {
-    return resolver_ ? resolver_(port) : ProfilePortResolver(ApplicationTitle())(port);
+    return resolver_ ? resolver_(port) : std::vector<std::string>{};
 }
 
 int SerialPort::OpenDevice(const std::string& path) {

@@ -72,6 +72,9 @@ struct PortOpenFailure {
 // waits around it.
 class SerialPort : public ByteLink {
   public:
+    // The resolver names the devices of a port number; the caller that knows
+    // the profile hands it in (a fleet's thread must never read it). Without
+    // one, no port number names a device.
     explicit SerialPort(PortResolver resolver = {});
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
