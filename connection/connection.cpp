@@ -103,7 +103,11 @@ void ClosePort(ModbusMaster& master) {
     master.Close();
 }
 
+// The end of a use of the link: a reply still owed to an attempt that failed
+// comes now or never, and is dropped, so no later request takes it.
 void Disconnect(ModbusMaster& master) {
+    if (!master.Settings().UseIP)
+        master.SettleOwedReplies(master.SerialLink());
     master.Links().LinkState = kLinkDown;
     if (master.Settings().UseIP)
         master.CloseSocket();
