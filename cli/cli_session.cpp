@@ -184,7 +184,7 @@ int CliSession::Test() {
     UnitContact contact;
     const UnitProbe probe = [&contact](ModbusMaster& m) { return ProbeUnitOrLoader(m, &contact); };
     bool answered = Connect(master_, probe);
-    links_.LinkState = answered ? kLinkUp : kLinkDown;
+    NoteUnitAnswered(master_, answered);
     if (answered && !settings_.UseIP)
         answered = probe(master_);
     Disconnect(master_);

@@ -80,8 +80,6 @@ bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, ui
 
 void ModbusMaster::Close() {
     SerialPort::Close();
-    OpenState = 0;
-    links_.LinkOpen = 0;
 }
 
 void ModbusMaster::Observe(TrafficDirection direction, const void* bytes, int count) const {

@@ -62,7 +62,6 @@ class ModbusMaster : public SerialPort {
 
     // A port opened (again) is a line not yet heard.
     bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) override;
-    // Also drops OpenState and LinkOpen: a closed port carries no link.
     void Close() override;
 
     // RTU over the serial line, or TCP when UseIP is on. 1 on a valid reply
@@ -129,6 +128,7 @@ class ModbusMaster : public SerialPort {
     const uint8_t* Data = nullptr;
     uint16_t RxLength = 0;
     DriverSocket Socket;
+    // Written only by connection management (connection/connection.h).
     int32_t OpenState = 0;
     std::string RxText;
     std::string TxText;
