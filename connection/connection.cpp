@@ -122,7 +122,7 @@ int ReopenSerial(ModbusMaster& master, const ReopenBound& bound) {
     SetSerialMode(s, s.ModbusType);
     if (master.OpenState != 0)
         return master.OpenState;
-    for (int attempt = 0; attempt < bound.attempts; ++attempt) {
+    for (int attempt = 0; attempt < bound.attempts && !master.StopRaised(); ++attempt) {
         if (attempt > 0)
             SleepPumping(master.Ui(), std::chrono::milliseconds(bound.pauseMs));
         if (OpenConfiguredPort(master)) {
