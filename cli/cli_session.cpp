@@ -265,24 +265,6 @@ bool CliSession::DownloadConfirmed() {
     return ui_.ShowMessage(confirm) == MessageAnswer::Yes;
 }
 
-// What a run that did not complete says: the failure with the mode it
-// left the unit in, or the stop and the state it left.
-void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome) {
-    namespace m = download_messages;
-    switch (outcome.result) {
-        case DownloadResult::Completed:
-            return;
-        case DownloadResult::Failed:
-            ui.ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption, MessageButtons::Ok,
-                            MessageIcon::None});
-            return;
-        case DownloadResult::Interrupted:
-            ui.ShowMessage(
-                {InterruptionText(outcome.unit), "", MessageButtons::Ok, MessageIcon::None});
-            return;
-    }
-}
-
 // As the window's Start Download does it once confirmed. SIGINT, SIGTERM and
 // SIGHUP do not end the process mid-frame: they ask the run to stop between
 // two requests, and the run then says what it left behind.

@@ -398,4 +398,21 @@ const char* FailureStatusText(UnitMode unit) {
     return download_messages::kStatusDownloadFailed;
 }
 
+// What a run that did not complete says: the failure with the mode it
+// left the unit in, or the stop and the state it left.
+void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome) {
+    switch (outcome.result) {
+        case DownloadResult::Completed:
+            return;
+        case DownloadResult::Failed:
+            ui.ShowMessage({DownloadFailureText(outcome.unit), download_messages::kErrorCaption, MessageButtons::Ok,
+                            MessageIcon::None});
+            return;
+        case DownloadResult::Interrupted:
+            ui.ShowMessage(
+                {InterruptionText(outcome.unit), "", MessageButtons::Ok, MessageIcon::None});
+            return;
+    }
+}
+
 }  // namespace fc
