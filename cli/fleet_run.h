@@ -9,6 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/fleet_display.h"
+#include "cli/fleet_summary.h"
 #include "cli/fleet_targets.h"
 #include "download/flash_download.h"
 #include "download/image_file.h"
@@ -19,17 +20,6 @@ namespace fc {
 class TrafficCapture;
 
 class Profile;
-
-// How one unit's download ended; a unit never started (the run was
-// stopped first) was not touched.
-struct UnitOutcome {
-    bool started = false;
-    DownloadResult result = DownloadResult::Failed;
-    std::chrono::duration<double> time{};
-    std::string message;  // what the summary says of the unit
-    std::vector<std::string> messages;
-    bool success() const { return started && result == DownloadResult::Completed; }
-};
 
 // A unit's user: nobody answers its questions (Cancel, No), every text shown
 // goes to its log, and what the download reports becomes the unit's state on

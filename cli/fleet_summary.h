@@ -4,9 +4,21 @@
 #include <string>
 #include <vector>
 
-#include "cli/fleet_run.h"
+#include "cli/fleet_targets.h"
+#include "download/flash_download.h"
 
 namespace fc {
+
+// How one unit's download ended; a unit never started (the run was
+// stopped first) was not touched.
+struct UnitOutcome {
+    bool started = false;
+    DownloadResult result = DownloadResult::Failed;
+    std::chrono::duration<double> time{};
+    std::string message;  // what the summary says of the unit
+    std::vector<std::string> messages;
+    bool success() const { return started && result == DownloadResult::Completed; }
+};
 
 // The table printed once every unit has ended: unit, outcome, time, message,
 // and a last line with the count and the run's wall time.

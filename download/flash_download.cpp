@@ -38,15 +38,6 @@ DownloadHooks WithDefaults(ModbusMaster& master, DownloadHooks hooks) {
 
 }  // namespace
 
-void ApplyLoaderSettings(CommSettings& settings) {
-    settings.BaudRate = kLoaderSlowBaudIndex;
-    settings.ModbusType = kModbusRtu;
-    settings.Parity = 0;
-    settings.DataBits = 8;
-    settings.StopBits = 0;
-    settings.UnitId = 1;
-}
-
 FlashDownload::FlashDownload(ModbusMaster& master, ImageBytes image, DownloadHooks hooks)
     : master_(master), image_(std::move(image)), hooks_(WithDefaults(master, std::move(hooks))) {}
 

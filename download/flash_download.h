@@ -8,6 +8,7 @@
 
 #include "connection/connection.h"
 #include "download/download_progress.h"
+#include "download/loader.h"
 #include "download/image_file.h"
 
 namespace fc {
@@ -16,31 +17,6 @@ class ModbusMaster;
 class StopRequest;
 class UserInterface;
 struct CommSettings;
-
-// The loader's registers (16-bit holding registers).
-inline constexpr int kLoaderVersionRegister = kProbeRegister;  // 2649
-inline constexpr int kFlashCommandRegister = 2650;
-inline constexpr int kSectorNumberRegister = 2651;
-inline constexpr int kLoaderSpeedRegister = 2563;
-inline constexpr int kSectorBufferRegister = 20000;
-
-inline constexpr int kEnterDownloadMode = 1;
-inline constexpr int kLeaveDownloadMode = 0;
-inline constexpr int kStartOfImage = 2;
-inline constexpr int kFlashWrite = 1;
-inline constexpr int kLoaderVersion2 = 2;
-
-// Flash-write status read back from the command register.
-inline constexpr int kFlashBusy = 1;
-inline constexpr int kFlashWritten = 2;
-inline constexpr int kFlashFailed = 3;
-inline constexpr int kFlashInvalidSector = 4;
-inline constexpr int kMaxStatusPolls = 5;
-
-// Loader version 2 runs the transfer at 38400 baud; the codes written to its
-// speed register are the tool's own baud indexes.
-inline constexpr int kLoaderFastBaudIndex = 5;
-inline constexpr int kLoaderSlowBaudIndex = 3;
 
 inline constexpr std::chrono::milliseconds kResetWait{5000};
 
@@ -70,10 +46,6 @@ struct DownloadHooks {
 // enter or leave it without an answer, or never reached), in download mode,
 // or written and taken out of download mode, resetting into the new image.
 enum class UnitMode { Application, MaybeInLoader, InLoader, Flashed };
-
-// The serial settings the loader answers under, set in memory only: the
-// profile keeps the user's own.
-void ApplyLoaderSettings(CommSettings& settings);
 
 // One firmware download over the driver's present link: puts the unit into
 // download mode, writes the image a sector at a time through the loader and

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "connection/connection.h"
-#include "download/flash_download.h"
+#include "download/loader.h"
 #include "download/messages.h"
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
