@@ -27,7 +27,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setFont(DialogUnits::DialogFont());
     setFixedSize(units.ToPixels(kAboutDialogWidth, kAboutDialogHeight));
     controls_ = BuildControls(this, kAboutControls, units);
-    // The documented line names the tool family; this one names what is
+    // The About box's own line names the tool family; this one names what is
     // installed, from the same number as --version.
     qobject_cast<QLabel*>(Control(about_ids::kPackageVersion))
         ->setText(QString::fromStdString(VersionLine("fcloader")));

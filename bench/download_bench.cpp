@@ -7,7 +7,7 @@
 // rows run on loopback. Each row shows the measured time next to the
 // wire-limited ideal: every byte of every request and reply at the line's
 // character rate, plus the unit latency per transaction. On loopback there
-// is no line; the ideal there is the documented 25 ms pause before each
+// is no line; the ideal there is the tool's 25 ms pause before each
 // attempt plus the latency. The tool's CPU time is that of this thread (the
 // simulator runs on its own thread).
 //

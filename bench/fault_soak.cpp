@@ -1,7 +1,7 @@
 // Fault soak: many firmware downloads against the in-process simulator with
 // faults drawn at random, checking the one invariant that matters to a
 // technician: a run ends with "Download completed successfully." and the
-// unit's flash equal to the image, or with documented failure messages; never
+// unit's flash equal to the image, or with the tool's own failure messages; never
 // success over a different flash, never a hang, never a crash.
 //   bench_fault_soak [--runs N] [--seed S] [--verbose]
 // Prints the runs, the faults injected and the outcomes; exits 1 on a
@@ -41,7 +41,7 @@ using Clock = std::chrono::steady_clock;
 // Retry answer or two) stays far below it.
 constexpr auto kHangBound = std::chrono::seconds(240);
 
-const std::set<std::string> kDocumentedFailures = {
+const std::set<std::string> kKnownFailures = {
     fc::modbus_messages::kUnableToConnect,
     m::kImageTooLarge,
     m::kUnableToPlaceInDownloadMode,
@@ -252,8 +252,8 @@ bool RunOnce(int index, std::mt19937& random, Tally& tally, Watchdog& watchdog, 
         if (texts.empty())
             verdict = "failure without a message";
         for (const auto& text : texts)
-            if (!kDocumentedFailures.count(text))
-                verdict = "undocumented message: " + text;
+            if (!kKnownFailures.count(text))
+                verdict = "unknown message: " + text;
     }
     ++tally.runs;
     ++tally.outcomes[succeeded ? "success" : last];

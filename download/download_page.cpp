@@ -23,8 +23,8 @@ std::optional<std::string> ChooseImageFile(const std::string& folder) {
     QFileDialog dialog(QApplication::activeWindow(), QString(), QString::fromStdString(folder),
                        QString::fromUtf8(m::kImageFilter));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // A name that does not exist yet is let through, as the dialog has always
-    // done; Start Download then finds that it cannot be opened.
+    // A name that does not exist yet is let through, so the field can be
+    // typed in freely; Start Download then finds that it cannot be opened.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromUtf8(m::kImageSuffix));
     if (dialog.exec() != QDialog::Accepted)

@@ -19,8 +19,8 @@ std::optional<ProgressTexts> ComputeProgressTexts(int64_t e, int d, int n, int64
     ProgressTexts texts;
     texts.elapsed = MinutesSeconds(e);
     char text[96];
-    // The products are unsigned 32-bit values, as this display has always
-    // computed them: the percentage would wrap only past 41,943 sectors
+    // The products are unsigned 32-bit values, so the figures are those of
+    // the unit's own arithmetic: the percentage would wrap only past 41,943 sectors
     // (a 41 MB image, far beyond any unit's flash).
     const uint32_t bytes = static_cast<uint32_t>(d) * 1024u;
     std::snprintf(text, sizeof text, "%d Bytes/Sec", static_cast<int>(bytes / e));

@@ -34,7 +34,7 @@ inline constexpr int kLoaderSearchAttempts = 2;
 // Only when the search finds nothing either are the user's settings live
 // again and the question asked, once for the whole contact: a user should
 // not answer boxes before the search has been made, and a unit that is
-// really absent gets the box it always got. Retry starts the whole contact
+// really absent gets the box a silent unit gets. Retry starts the whole contact
 // again. The question is not asked where the transaction would not have
 // asked it (no link open), nor once a stop has been asked for.
 UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop = nullptr);

@@ -57,8 +57,8 @@ inline constexpr int kModbusAscii = 1;
 int BaudFromIndex(int index);
 inline constexpr int kBaudTable[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
-// Reads every key, with its default when missing, in the order the profile
-// has always been read.
+// Reads every key, with its default when missing, one key after another in
+// a fixed order, so a profile that cannot be read fails the same way each time.
 void LoadSettings(CommSettings& settings, const Profile& profile);
 // Start-up writes every key straight back so that all exist after a first run.
 void WriteBackSettings(const CommSettings& settings, Profile& profile);

@@ -14,7 +14,7 @@ std::string PortFailureReason(const PortOpenFailure& failure);
 // The same for a TCP connect: "host:port: Connection refused.", or the
 // resolver's reason for a name that was not found.
 std::string SocketFailureReason(const std::string& host, int port, const DriverSocket& socket);
-// A box's documented text, then the reason after an empty line.
+// A box's own text, then the reason after an empty line.
 std::string WithReason(const char* text, const std::string& reason);
 
 }  // namespace fc

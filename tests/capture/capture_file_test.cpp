@@ -95,7 +95,7 @@ TEST_F(CaptureFileTest, ModbusTcpDecodesWithNoOption) {
     }
 }
 
-// Serial frames: RTU datagrams that the documented option decodes, ASCII
+// Serial frames: RTU datagrams that Wireshark's RTU-over-UDP option decodes, ASCII
 // datagrams that carry their text; each way between the two loopback ends.
 // A Modbus TCP frame whose connection could not be named goes to 502 as
 // Modbus/UDP.

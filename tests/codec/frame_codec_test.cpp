@@ -109,7 +109,7 @@ TEST(Crc16, AnySingleBitFlipInAValidReplyIsDetected) {
     }
 }
 
-TEST(Lrc, DocumentedValues) {
+TEST(Lrc, ReferenceValues) {
     const uint8_t read[] = {0x01, 0x03, 0x0A, 0x59, 0x00, 0x01};
     EXPECT_EQ(Lrc(read), 0x98);
     const uint8_t write[] = {0x01, 0x10, 0x00, 0x64, 0x00, 0x01, 0x02, 0x12, 0x34};

@@ -209,7 +209,7 @@ TEST_F(ScanOnPty, APortThatDoesNotOpenEndsTheScanWithOneBox) {
     EXPECT_EQ(ui.messages.size(), 2u);
 }
 
-// The last step (ASCII, even parity, 1200 baud) used to stay live, for the
+// The last step (ASCII, even parity, 1200 baud) must not stay live, for the
 // next connection and a later OK to take.
 TEST_F(ScanOnPty, NoUnitRunsAllFifteenStepsAndPutsTheUsersSettingsBack) {
     Scanned() = user_;

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the reply, probe, simulator and image targets:
-the documented frames and the nasty cases around them. Run from tests/fuzz."""
+the frames the protocol defines and the nasty cases around them. Run from tests/fuzz."""
 import os
 
 

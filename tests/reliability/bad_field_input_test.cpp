@@ -153,17 +153,17 @@ TEST_F(BadFieldInputTest, EveryEditPromptsOrTakesTheValue) {
 }
 
 // The register buttons take Address, Data and count as typed (a 50-digit
-// count, a negative one...) and must end in a documented box or none, with
+// count, a negative one...) and must end in one of the tool's boxes or none, with
 // the window ready for the next press.
 TEST_F(BadFieldInputTest, RegisterButtonsRunOnAnyTextAgainstNoUnit) {
-    const std::set<std::string> documented = {
+    const std::set<std::string> known = {
         modbus_messages::kUnableToConnect, connection_messages::kUnableToOpenCommPort,
         connection_messages::kUnableToUseCommPort, connection_messages::kUnableToStablishConnection,
         // a float beyond a single's range (1e999)
         field_messages::kEnterNumber};
-    // A box may add the system's reason after its documented text.
-    const auto documentedBox = [&](const std::string& box) {
-        return std::any_of(documented.begin(), documented.end(), [&](const std::string& text) {
+    // A box may add the system's reason after its own text.
+    const auto knownBox = [&](const std::string& box) {
+        return std::any_of(known.begin(), known.end(), [&](const std::string& text) {
             return box == text || box.starts_with(text + "\n\n");
         });
     };
@@ -184,7 +184,7 @@ TEST_F(BadFieldInputTest, RegisterButtonsRunOnAnyTextAgainstNoUnit) {
                     dialog_.ControlAs<QPushButton>(button)->click();
                     EXPECT_FALSE(dialog_.OperationRunning());
                     for (const std::string& box : answerer_.Take())
-                        EXPECT_TRUE(documentedBox(box)) << box << " after button " << button
+                        EXPECT_TRUE(knownBox(box)) << box << " after button " << button
                                                         << " with <" << text << "> in " << field;
                 }
             }

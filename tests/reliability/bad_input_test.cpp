@@ -1,6 +1,6 @@
 // Bad input from the disk: a profile with values out of range or of the
 // wrong type for every key, and image files of every awkward shape. Each gets
-// its documented behaviour or a clear message, never a crash or a hang.
+// the behaviour the tool gives it or a clear message, never a crash or a hang.
 #include <fcntl.h>
 #include <unistd.h>
 

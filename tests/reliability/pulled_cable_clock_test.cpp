@@ -1,6 +1,6 @@
 // The cable pulled while the window's clock updates: the serial device goes
 // away (the pty is closed) or the TCP peer drops the connection in the
-// middle of a clock read. The user must get the documented box within the
+// middle of a clock read. The user must get "Unable to connect to Device!" within the
 // attempts' time-outs, the updates must stop, and Start must bring them back
 // once the unit is there again.
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The cable pulled in the middle of a transaction: the serial device goes
 // away (the pty is closed) or the TCP peer drops the connection instead of
-// answering. The user must get the documented box within the attempts'
+// answering. The user must get "Unable to connect to Device!" within the attempts'
 // time-outs, no descriptor may be left behind, and the next operation must
 // work once the unit is back.
 #include <dirent.h>

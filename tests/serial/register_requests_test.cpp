@@ -82,7 +82,7 @@ TEST_F(Requests, FloatCodecBothWays) {
     EXPECT_EQ(FloatFromWire(wire, low_word_first), -2.5);
 }
 
-TEST_F(Requests, FailedReadsLeaveTheDocumentedOutValues) {
+TEST_F(Requests, FailedReadsLeaveTheirOutValuesAsEachRequestDefines) {
     links.LinkOpen = 0;
     int value16 = 7;
     int value32 = 7;
