@@ -116,7 +116,7 @@ int CliSession::WatchCommand() {
     InPlaceLines table;
     long long polls = 0;
     // Ctrl-C ends even a poll that waits on a silent unit.
-    master_.SetStopRequest(&ProcessStopRequest());
+    const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
     const int status = RepeatPolls(*options_.interval_seconds, [&] {
         const size_t seen = ui_.Messages().size();
         const auto time = std::chrono::system_clock::now();
@@ -150,7 +150,6 @@ int CliSession::WatchCommand() {
         return ok;
     });
     poller.Release(master_);
-    master_.SetStopRequest(nullptr);
     return status;
 }
 

@@ -348,7 +348,7 @@ DownloadOutcome RunDownloadSession(ModbusMaster& master, const ImageBytes& image
     DownloadOutcome outcome;
     // Every wait of every transaction of the run ends on a stop within its
     // slice, a retry series included, and asks nobody.
-    master.SetStopRequest(hooks.stop);
+    const ModbusMaster::StopScope stoppable(master, hooks.stop);
     {
         KeptSettings kept(master.Settings());
         // Only the link: the contact that follows asks the unit, at its own
@@ -361,7 +361,6 @@ DownloadOutcome RunDownloadSession(ModbusMaster& master, const ImageBytes& image
         ClosePort(master);
         Disconnect(master);
     }
-    master.SetStopRequest(nullptr);
     return outcome;
 }
 

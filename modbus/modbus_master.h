@@ -138,10 +138,24 @@ class ModbusMaster : public SerialPort {
     int ExceptionCode = 0;
     bool EndedByException = false;
 
-    // While `stop` is raised, every wait of a transaction ends at its next
-    // slice and the attempts end without asking the user: the transaction
-    // returns 0 and StoppedByRequest() tells why. nullptr: nothing stops it.
-    void SetStopRequest(const StopRequest* stop) { stop_ = stop; }
+    // For the life of a StopScope, while its request is raised, every wait
+    // of a transaction ends at its next slice and the attempts end without
+    // asking the user: the transaction returns 0 and StoppedByRequest() tells
+    // why. The request before comes back when the scope ends.
+    class StopScope {
+      public:
+        StopScope(ModbusMaster& master, const StopRequest* stop)
+            : master_(master), kept_(master.stop_) {
+            master_.stop_ = stop;
+        }
+        ~StopScope() { master_.stop_ = kept_; }
+        StopScope(const StopScope&) = delete;
+        StopScope& operator=(const StopScope&) = delete;
+
+      private:
+        ModbusMaster& master_;
+        const StopRequest* kept_;
+    };
     bool StoppedByRequest() const { return stopped_; }
     bool StopRaised() const;
     // Tell every frame as it went out and every reply (or what came of one)

@@ -373,14 +373,15 @@ void WatchWindow::RunPoll() {
     UserInterface* former = driver_ui_.Target();
     driver_ui_.SetTarget(&stand_in);
     ModbusMaster& master = host_.Master();
-    master.SetStopRequest(&stop_);
     qApp->installEventFilter(this);
     const auto time = std::chrono::system_clock::now();
     const auto started = std::chrono::steady_clock::now();
-    poller_->Poll(master);
+    {
+        const ModbusMaster::StopScope stoppable(master, &stop_);
+        poller_->Poll(master);
+    }
     const auto took = std::chrono::steady_clock::now() - started;
     qApp->removeEventFilter(this);
-    master.SetStopRequest(nullptr);
     driver_ui_.SetTarget(former);
     in_poll_ = false;
     // A poll cut short says nothing of the unit: it is not counted.
