@@ -199,9 +199,7 @@ void MainDialog::OnAbout() {
 }
 
 void MainDialog::OnTraffic() {
-    traffic_->show();
-    traffic_->raise();
-    traffic_->activateWindow();
+    traffic_->OpenBeside(*this);
 }
 
 void MainDialog::OnOK() {

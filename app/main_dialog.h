@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCloseEvent>
 #include <QDialog>
 #include <QPointer>
 #include <functional>
@@ -99,7 +100,14 @@ class MainDialog : public QDialog, public PageHost {
     std::map<int, std::function<void()>> command_handlers_;
     std::vector<std::unique_ptr<PageController>> controllers_;
     int operation_depth_ = 0;
-    HeldClose held_close_{*this};
+    // A close that reaches the window while a box or dialog of an operation
+    // blocks it gets the same answer as one that arrives during a wait.
+    HeldClose held_close_{*this, [this] {
+                              if (OperationRunning()) {
+                                  QCloseEvent request;
+                                  closeEvent(&request);
+                              }
+                          }};
     std::string close_refusal_;
     QPointer<QMessageBox> refusal_box_;
     // Built with the window, so it has watched the driver from the start.
