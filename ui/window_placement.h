@@ -5,10 +5,11 @@ class QWidget;
 
 namespace fc {
 
-// Opens `window` (a secondary window: traffic, watch) no larger than the
-// screen's available area, and beside `anchor` (right, left, below, above)
-// where the screen has room for it; where it has none, over the anchor,
-// kept on the screen. `preferred` is the size of its contents it would like.
+// Sizes and moves `window` (a secondary window: traffic, watch) before it
+// opens: no larger than the screen's available area, and beside `anchor`
+// (on the roomiest side that shows at least half of it) where the screen has
+// room; where it has none, over the anchor, kept on the screen. `preferred`
+// is the size it would like, without the window manager's frame.
 void PlaceBeside(QWidget& window, const QWidget& anchor, const QSize& preferred);
 
 }  // namespace fc
