@@ -149,10 +149,14 @@ void MainDialog::AdoptController(std::unique_ptr<PageController> controller) {
     controllers_.push_back(std::move(controller));
 }
 
+// A new operation starts with an empty status line: the last one's "Download
+// failed..." is no word on this one.
 void MainDialog::OnCommand(int id) {
     const auto found = command_handlers_.find(id);
-    if (found != command_handlers_.end() && found->second)
-        RunOperation(found->second);
+    if (found == command_handlers_.end() || !found->second)
+        return;
+    ui_.SetStatusText("");
+    RunOperation(found->second);
 }
 
 void MainDialog::RunOperation(const std::function<void()>& operation) {
