@@ -15,6 +15,8 @@
 #include "app/about_dialog.h"
 #include "app/app_messages.h"
 #include "app/traffic_window.h"
+#include "watch/watch_messages.h"
+#include "watch/watch_window.h"
 #include "modbus/modbus_master.h"
 #include "platform/application_title.h"
 #include "ui/application_icon.h"
@@ -32,6 +34,7 @@ MainDialog::MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent)
       profile_(profile),
       ui_(this, [this](int id) { return Control(id); }),
       exchange_(ui_) {
+    driver_ui_.SetTarget(&ui_);
     // A caption bar with the system commands and a minimise box, no maximise
     // box; the size is fixed below.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -48,6 +51,7 @@ MainDialog::MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent)
     ConnectButtons();
     AttachPageControllers(*this);
     traffic_ = new TrafficWindow(master_.OnTraffic, this);
+    watch_ = new WatchWindow(*this, driver_ui_, this);
     // The window and its controls come into being together here, so the
     // initialisation runs at once rather than when the window is first shown.
     OnInitDialog();
@@ -92,8 +96,10 @@ void MainDialog::ConnectButtons() {
     // in the window's context menu and on F1 instead.
     auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(about, &QShortcut::activated, this, &MainDialog::OnAbout);
-    auto* traffic = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    auto* traffic = new QShortcut(QKeySequence(kTrafficKey), this);
     connect(traffic, &QShortcut::activated, this, &MainDialog::OnTraffic);
+    auto* watch = new QShortcut(QKeySequence(kWatchKey), this);
+    connect(watch, &QShortcut::activated, this, &MainDialog::OnWatch);
     ConnectTabKeys();
 }
 
@@ -206,6 +212,12 @@ void MainDialog::OnTraffic() {
     traffic_->OpenBeside(*this);
 }
 
+void MainDialog::OnWatch() {
+    watch_->show();
+    watch_->raise();
+    watch_->activateWindow();
+}
+
 void MainDialog::OnOK() {
     if (SaveFields())
         accept();
@@ -250,8 +262,10 @@ void MainDialog::ShowCloseRefusal() {
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8(m::kAboutMenuEntry), this, &MainDialog::OnAbout);
-    menu.addAction(QString::fromUtf8(m::kTrafficMenuEntry), QKeySequence(Qt::CTRL | Qt::Key_T),
-                   this, &MainDialog::OnTraffic);
+    menu.addAction(QString::fromUtf8(m::kTrafficMenuEntry), QKeySequence(kTrafficKey), this,
+                   &MainDialog::OnTraffic);
+    menu.addAction(QString::fromUtf8(watch_messages::kMenuEntry), QKeySequence(kWatchKey), this,
+                   &MainDialog::OnWatch);
     menu.exec(event->globalPos());
 }
 

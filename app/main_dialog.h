@@ -14,6 +14,7 @@
 #include "ui/held_close.h"
 #include "ui/page_host.h"
 #include "ui/qt_user_interface.h"
+#include "platform/user_interface_relay.h"
 
 class QMessageBox;
 class QTabWidget;
@@ -25,6 +26,7 @@ struct LinkFlags;
 class ModbusMaster;
 class Profile;
 class TrafficWindow;
+class WatchWindow;
 
 // The one main window: three tab pages over one set of controls, all made
 // from the control table. The pages' behaviour comes from page controllers
@@ -50,7 +52,9 @@ class MainDialog : public QDialog, public PageHost {
     // Fields to controls.
     void LoadFields();
 
-    UserInterface& Ui() override { return ui_; }
+    // The driver's answers go through here: the window's own, or during a
+    // watch poll the watch's unattended stand-in.
+    UserInterface& Ui() override { return driver_ui_; }
     ModbusMaster& Master() override { return master_; }
     CommSettings& Settings() override { return settings_; }
     LinkFlags& Link() override { return link_; }
@@ -71,6 +75,9 @@ class MainDialog : public QDialog, public PageHost {
     // Shows the traffic window (it is not modal) and brings it to the front.
     void OnTraffic();
     TrafficWindow& Traffic() { return *traffic_; }
+    // Shows the Watch window (not modal either) and brings it to the front.
+    void OnWatch();
+    WatchWindow& Watch() { return *watch_; }
     // Enter outside a push button: exchange, then close if every field is valid.
     void OnOK();
 
@@ -96,6 +103,7 @@ class MainDialog : public QDialog, public PageHost {
     QTabWidget* tabs_ = nullptr;
     MainFields fields_;
     QtUserInterface ui_;
+    UserInterfaceRelay driver_ui_;
     FieldExchange exchange_;
     std::map<int, std::function<void()>> command_handlers_;
     std::vector<std::unique_ptr<PageController>> controllers_;
@@ -112,7 +120,13 @@ class MainDialog : public QDialog, public PageHost {
     QPointer<QMessageBox> refusal_box_;
     // Built with the window, so it has watched the driver from the start.
     TrafficWindow* traffic_ = nullptr;
+    WatchWindow* watch_ = nullptr;
 };
+
+// Ctrl+T is no standard key; neither is Ctrl+Shift+W (Close is Ctrl+W and
+// Ctrl+F4, Quit Ctrl+Q).
+inline constexpr QKeyCombination kTrafficKey{Qt::CTRL | Qt::Key_T};
+inline constexpr QKeyCombination kWatchKey{Qt::CTRL | Qt::SHIFT | Qt::Key_W};
 
 // Makes every page controller of the window; each page adds its own line.
 void AttachPageControllers(MainDialog& dialog);

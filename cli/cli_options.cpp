@@ -120,6 +120,19 @@ bool SetPoll(CliOptions& o, const std::string& v) {
     return true;
 }
 
+// The watch polls at most ten times a second and at least once an hour.
+constexpr double kMinWatchSeconds = 0.1;
+constexpr double kMaxWatchSeconds = 3600;
+
+bool SetInterval(CliOptions& o, const std::string& v) {
+    char* end = nullptr;
+    const double seconds = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || !(seconds >= kMinWatchSeconds && seconds <= kMaxWatchSeconds))
+        return false;
+    o.interval_seconds = seconds;
+    return true;
+}
+
 const std::vector<OptionSpec>& Options() {
     static const std::vector<OptionSpec> options = {
         {"--port", true, Number(&SettingsOverrides::port, 1, 32767), "N",
@@ -148,6 +161,12 @@ const std::vector<OptionSpec>& Options() {
              return true;
          },
          "", "over TCP, send RTU frames (TCP/IP Encapsulation) instead of Modbus TCP", Scope::Unit},
+        {"--echo", false,
+         [](CliOptions& o, const std::string&) {
+             o.overrides.remove_echo = true;
+             return true;
+         },
+         "", "the serial adapter echoes what it sends: read each echo back", Scope::Unit},
         {"--unit", true, Number(&SettingsOverrides::unit, 0, 255), "N", "unit id (0 to 255)",
          Scope::Unit},
         {"--timeout", true, Number(&SettingsOverrides::timeout, 0, 1000), "S",
@@ -228,7 +247,14 @@ const std::vector<OptionSpec>& Options() {
              o.poll_times = ParseBounded(v, 1, INT_MAX);
              return o.poll_times.has_value();
          },
-         "N", "with --poll: stop after N polls"},
+         "N", "with --poll or --interval: stop after N polls"},
+        {"--interval", true, SetInterval, "S", "watch: poll every S seconds (0.1 to 3600)"},
+        {"--csv", true,
+         [](CliOptions& o, const std::string& v) {
+             o.csv = v;
+             return !v.empty();
+         },
+         "FILE", "watch: log every poll into FILE as CSV"},
         {"--help", false, Flag(&CliOptions::help), "", "show this text and exit"},
         {"--version", false, Flag(&CliOptions::version), "", "show the version and exit"},
     };
@@ -260,6 +286,7 @@ constexpr CommandSpec kCommands[] = {
     {"write-block", 3, SIZE_MAX, "write-block ADDR COUNT VALUES...  write COUNT registers"},
     {"clock", 0, 0, "clock [--set]             show (or set) the unit's clock and date"},
     {"report", 2, 2, "report PORT FILE          write the serial port report to FILE"},
+    {"watch", 1, 1, "watch FILE --interval S   poll the rows of a watch list"},
 };
 
 const CommandSpec* FindCommand(const std::string& name) {
@@ -380,8 +407,17 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         error = "--poll works with read and read-block only";
         return std::nullopt;
     }
-    if (options.poll_times && !options.poll_seconds) {
-        error = "--times needs --poll";
+    const bool watch = options.command == "watch";
+    if (watch != options.interval_seconds.has_value()) {
+        error = watch ? "watch needs --interval" : "--interval works with watch only";
+        return std::nullopt;
+    }
+    if (!options.csv.empty() && !watch) {
+        error = "--csv works with watch only";
+        return std::nullopt;
+    }
+    if (options.poll_times && !options.poll_seconds && !watch) {
+        error = "--times needs --poll or --interval";
         return std::nullopt;
     }
     return options;
@@ -412,6 +448,8 @@ void ApplyOverrides(const SettingsOverrides& o, CommSettings& s) {
     }
     if (o.encapsulated)
         s.IPProtocol = 1;
+    if (o.remove_echo)
+        s.RemoveEcho = true;
     if (o.unit)
         s.UnitId = static_cast<int16_t>(*o.unit);
     if (o.timeout)
@@ -450,7 +488,11 @@ std::string UsageText() {
             WrappedText(
                 "With --poll a line is printed per poll, with its time (a JSON object per "
                 "line with --json); a failed poll is reported and polling goes on. Ctrl-C "
-                "ends polling: the exit status then tells whether any poll failed.") +
+                "ends polling: the exit status then tells whether any poll failed. "
+                "watch FILE reads the rows of FILE (\"ADDRESS [TYPE] [NAME...]\" a line, "
+                "TYPE auto, int16, int32, float or float-lohi, # comments) in the fewest "
+                "block reads each --interval: a table redrawn in place on a terminal, "
+                "otherwise a line per poll, and with --csv a CSV log.") +
             "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
     return text;
 }

@@ -29,6 +29,7 @@ struct SettingsOverrides {
     std::optional<std::string> tcp_host;
     std::optional<int> tcp_port;
     bool encapsulated = false;
+    bool remove_echo = false;
     std::optional<int> unit;
     std::optional<int> timeout;
     std::optional<int> retry;
@@ -45,6 +46,8 @@ struct CliOptions {
     std::string capture;                 // pcap file of the traffic, empty for none
     std::optional<double> poll_seconds;  // read, read-block: repeat every so many seconds
     std::optional<int> poll_times;       // ... this many times (else until Ctrl-C)
+    std::optional<double> interval_seconds;  // watch: poll every so many seconds
+    std::string csv;                         // watch: the CSV log, empty for none
     bool set_clock = false;
     std::string type = "auto";          // int16, int32, float, auto
     int float_registers = 1;            // 1: one 4-byte register; 2: two 2-byte registers

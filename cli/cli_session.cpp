@@ -29,6 +29,7 @@
 #include "registers/clock_registers.h"
 #include "registers/register_operations.h"
 #include "registers/register_types.h"
+#include "watch/watch_log.h"
 
 namespace fc {
 
@@ -71,12 +72,7 @@ int BadArgument(const char* what, const std::string& text) {
 // "2026-03-01T14:05:09.123", local time: polls may run for days, so the date
 // goes with every line.
 std::string PollStamp(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char date[16];
-    std::strftime(date, sizeof date, "%Y-%m-%dT", &local);
-    return date + TraceTime(time);
+    return IsoLocalTime(time);
 }
 
 // Sleeps until the time, or until a stop signal; false on the signal.
@@ -144,6 +140,7 @@ int CliSession::Run() {
         {"write", &CliSession::Write},
         {"read-block", &CliSession::ReadBlockCommand},
         {"write-block", &CliSession::WriteBlockCommand},
+        {"watch", &CliSession::WatchCommand},
     };
     const auto found = kCommands.find(options_.command);
     if (found == kCommands.end()) {
@@ -176,7 +173,7 @@ int CliSession::Finish(bool success, const char* failure) {
         success = SaveIfAsked();
     if (options_.json) {
         result_.Add("outcome", success ? "success" : failure);
-        if (master_.ExceptionCode != 0)
+        if (master_.EndedByException)
             result_.Add("exception", ExceptionText(master_.ExceptionCode));
         result_.Add("messages", ui_.Messages());
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
@@ -399,9 +396,20 @@ int CliSession::Read() {
 // mbpoll's loop: the polls keep their rhythm (a slow one is not made up for
 // with a burst), a failed one is told on its line and the next one comes.
 int CliSession::Poll(const std::function<PollResult()>& read) {
+    return RepeatPolls(*options_.poll_seconds, [&] {
+        const size_t seen = ui_.Messages().size();
+        const auto time = std::chrono::system_clock::now();
+        const PollResult result = read();
+        const std::vector<std::string> messages(ui_.Messages().begin() + seen,
+                                                ui_.Messages().end());
+        PrintPollLine(time, result, messages);
+        return result.ok;
+    });
+}
+
+int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
     using namespace std::chrono;
-    const auto period =
-        duration_cast<steady_clock::duration>(duration<double>(*options_.poll_seconds));
+    const auto period = duration_cast<steady_clock::duration>(duration<double>(seconds));
     // Ctrl-C (or SIGTERM, SIGHUP) ends polling between two polls: the poll
     // under way finishes and prints its line.
     ProcessStopRequest().Clear();
@@ -412,13 +420,7 @@ int CliSession::Poll(const std::function<PollResult()>& read) {
     for (long long n = 0; !options_.poll_times || n < *options_.poll_times; ++n) {
         if (n > 0 && !SleepUnlessStopped(next))
             break;
-        const size_t seen = ui_.Messages().size();
-        const auto time = system_clock::now();
-        const PollResult result = read();
-        const std::vector<std::string> messages(ui_.Messages().begin() + seen,
-                                                ui_.Messages().end());
-        PrintPollLine(time, result, messages);
-        any_failed = any_failed || !result.ok;
+        any_failed = !poll() || any_failed;
         next = std::max(next + period, steady_clock::now());
         if (ProcessStopRequest().Raised())
             break;

@@ -52,6 +52,10 @@ class CliSession {
     };
     // Repeats read every --poll seconds, a line each, until --times or Ctrl-C.
     int Poll(const std::function<PollResult()>& read);
+    // Runs poll every `seconds` until --times or Ctrl-C; poll says whether it
+    // read everything. The exit status says whether any poll failed.
+    int RepeatPolls(double seconds, const std::function<bool()>& poll);
+    int WatchCommand();
     void PrintPollLine(std::chrono::system_clock::time_point time, const PollResult& result,
                        const std::vector<std::string>& messages);
     bool StartCapture();

@@ -88,14 +88,20 @@ std::string FleetDisplay::Line(size_t unit) const {
     return line;
 }
 
-// Up to the first unit's line, then every line again: the block stays where
-// it was printed first, whatever order the units report in.
+void InPlaceLines::Draw(std::FILE* out, const std::vector<std::string>& lines) {
+    if (drawn_ > 0)
+        std::fprintf(out, "\x1b[%zuA", drawn_);
+    for (const std::string& line : lines)
+        std::fprintf(out, "\r\x1b[2K%s\n", line.c_str());
+    drawn_ = lines.size();
+}
+
+// The whole block again, whatever order the units report in.
 void FleetDisplay::Redraw() {
-    if (drawn_)
-        std::fprintf(out_, "\x1b[%zuA", names_.size());
+    std::vector<std::string> lines;
     for (size_t unit = 0; unit < names_.size(); ++unit)
-        std::fprintf(out_, "\r\x1b[2K%s\n", Line(unit).c_str());
-    drawn_ = true;
+        lines.push_back(Line(unit));
+    lines_.Draw(out_, lines);
     last_redraw_ = std::chrono::steady_clock::now();
 }
 

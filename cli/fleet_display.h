@@ -8,6 +8,17 @@
 
 namespace fc {
 
+// Lines kept in one place on a terminal: each Draw goes back up to the
+// first line drawn before and writes every line again, so the block stays
+// where it was first printed.
+class InPlaceLines {
+  public:
+    void Draw(std::FILE* out, const std::vector<std::string>& lines);
+
+  private:
+    size_t drawn_ = 0;
+};
+
 // Where one unit of a fleet run stands.
 enum class UnitPhase { Waiting, Connecting, DownloadMode, Sectors, Reset, Done, Failed, Stopped };
 
@@ -47,7 +58,7 @@ class FleetDisplay {
     std::vector<std::chrono::steady_clock::time_point> last_plain_;
     size_t name_width_ = 0;
     std::chrono::steady_clock::time_point last_redraw_{};
-    bool drawn_ = false;
+    InPlaceLines lines_;
 };
 
 }  // namespace fc

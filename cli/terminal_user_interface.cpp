@@ -31,10 +31,12 @@ bool TerminalUserInterface::AskYesNo(const std::string& question) {
 }
 
 MessageAnswer TerminalUserInterface::ShowMessage(const MessageBox& box) {
-    FinishProgress();
     messages_.push_back(box.text);
-    std::fprintf(out_, "%s\n", box.text.c_str());
-    std::fflush(out_);
+    if (!quiet_) {
+        FinishProgress();
+        std::fprintf(out_, "%s\n", box.text.c_str());
+        std::fflush(out_);
+    }
     switch (box.buttons) {
         case MessageButtons::RetryCancel:
             // Whoever asked the run to stop has answered already.
@@ -54,6 +56,10 @@ MessageAnswer TerminalUserInterface::ShowMessage(const MessageBox& box) {
 void TerminalUserInterface::SetStatusText(std::string_view text) {
     if (text.empty())
         return;
+    if (quiet_) {
+        messages_.emplace_back(text);
+        return;
+    }
     FinishProgress();
     std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(out_);

@@ -34,6 +34,10 @@ class TerminalUserInterface : public UserInterface {
     // Questions are answered as without a terminal from now on: a loop that
     // must go on does not stop to ask.
     void StopAsking() { interactive_ = false; }
+    // Messages and status texts are kept (in Messages()) but not printed: a
+    // display redrawn in place shows them itself, where a printed line would
+    // tear it.
+    void KeepMessagesQuiet() { quiet_ = true; }
     // Asks a yes/no question on the terminal; false without one.
     bool AskYesNo(const std::string& question);
 
@@ -44,6 +48,7 @@ class TerminalUserInterface : public UserInterface {
     std::FILE* in_;
     std::FILE* out_;
     bool interactive_;
+    bool quiet_ = false;
     std::vector<std::string> messages_;
     int lower_ = 0;
     int upper_ = 0;

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "connection/connection.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "modbus/comm_settings.h"
 #include "modbus/frame_codec.h"
@@ -124,6 +124,9 @@ bool ProbeRtu(ModbusMaster& master) {
     if (!SendProbe(master, kRtuProbe.data(), static_cast<int>(kRtuProbe.size()), deadline))
         return false;
     master.Observe(TrafficDirection::Sent, kRtuProbe.data(), static_cast<int>(kRtuProbe.size()));
+    if (!master.TakeEcho(master.SerialLink(), kRtuProbe.data(), static_cast<int>(kRtuProbe.size()),
+                         deadline))
+        return false;
     master.RxBuffer[0] = 0;
     for (int i = 0; i < kRtuProbeAnswerLength; ++i) {
         if (!master.ReceiveByte(master.RxBuffer[i], deadline)) {
@@ -149,6 +152,9 @@ bool ProbeAscii(ModbusMaster& master) {
                                      characters, deadline))
         return false;
     master.Observe(TrafficDirection::Sent, master.AsciiTxBuffer, characters);
+    if (!master.TakeEcho(master.SerialLink(), reinterpret_cast<const uint8_t*>(master.AsciiTxBuffer),
+                         characters, deadline))
+        return false;
 
     master.AsciiRxBuffer[0] = 0;
     size_t stored = 0;

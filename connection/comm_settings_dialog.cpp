@@ -56,7 +56,8 @@ constexpr ControlSpec kControls[] = {
     {id::kDataBits, K::ComboBox, nullptr, 52, 61, 40, 12},
     {1104, K::Label, "Stop Bits", 96, 63, 30, 8},
     {id::kStopBits, K::ComboBox, nullptr, 126, 61, 42, 12},
-    {id::kAutoDetect, K::PushButton, "&Auto Detect Settings", 52, 78, 90, 14},
+    {id::kRemoveEcho, K::CheckBox, "Remove echo", 14, 80, 58, 10},
+    {id::kAutoDetect, K::PushButton, "&Auto Detect Settings", 78, 78, 90, 14},
     {id::kIPGroup, K::GroupBox, nullptr, 7, 106, 168, 64},
     {id::kUseIP, K::CheckBox, "Use Internet Protocol", 13, 102, 92, 10},
     {1107, K::Label, "IP Address", 14, 120, 44, 8},
@@ -92,7 +93,8 @@ constexpr const char* kProtocolItems[] = {"1 - ModbusTCP", "2 - TCP/IP Encapsula
 // Enabled while "Use Internet Protocol" is ticked; the serial ones the reverse.
 constexpr int kIPControls[] = {id::kIPAddress, id::kIPPort, id::kProtocol};
 constexpr int kSerialControls[] = {id::kPort,     id::kPortDevice, id::kBaud, id::kParity,
-                                   id::kDataBits, id::kStopBits,   id::kType, id::kAutoDetect};
+                                   id::kDataBits, id::kStopBits,   id::kType, id::kRemoveEcho,
+                                   id::kAutoDetect};
 constexpr int kDigitsOnly[] = {id::kPort, id::kUnitId, id::kTimeout, id::kRetry};
 
 template <size_t N>
@@ -122,6 +124,7 @@ CommSettingsFields FieldsFromSettings(const CommSettings& s) {
     f.IPPort = s.IPPort;
     f.ProtocolPosition = s.IPProtocol;
     f.IPAddress = s.IPAddress;
+    f.RemoveEcho = s.RemoveEcho;
     return f;
 }
 
@@ -138,6 +141,7 @@ void CopyFieldsToSettings(const CommSettingsFields& f, CommSettings& s) {
     s.UseIP = f.UseIP;
     s.IPPort = static_cast<uint16_t>(f.IPPort);
     s.IPProtocol = static_cast<int16_t>(f.ProtocolPosition);
+    s.RemoveEcho = f.RemoveEcho;
     s.IPAddress = f.IPAddress;
 }
 
@@ -193,6 +197,7 @@ void CommSettingsDialog::BindFields() {
     exchange_.Integer(edit(id::kUnitId), &fields_.Unit);
     exchange_.IntegerInRange(edit(id::kTimeout), &fields_.Timeout, 0, kTimeoutMax);
     exchange_.IntegerInRange(edit(id::kRetry), &fields_.Retry, 0, kRetryMax);
+    exchange_.Check(ControlAs<QCheckBox>(id::kRemoveEcho), &fields_.RemoveEcho);
     exchange_.Check(ControlAs<QCheckBox>(id::kUseIP), &fields_.UseIP);
     exchange_.IntegerInRange(edit(id::kIPPort), &fields_.IPPort, 0, kIPPortMax);
     exchange_.ListPosition(list(id::kProtocol), &fields_.ProtocolPosition);
@@ -257,6 +262,8 @@ void CommSettingsDialog::RunAutoDetect() {
     exchange_.Save();  // a prompt may appear; the scan runs all the same
     CommSettings& settings = master_.Settings();
     settings.ComPort = static_cast<int16_t>(fields_.Port);
+    // The scan hears the adapter the way the dialog says it hears itself.
+    settings.RemoveEcho = fields_.RemoveEcho;
     UserInterface& ui = master_.Ui();
     if (!AutoDetect(master_)) {
         ui.ShowMessage({connection_messages::kUnableToFindDevice,

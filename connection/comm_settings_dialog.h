@@ -38,6 +38,7 @@ inline constexpr int kRetry = 1014;
 inline constexpr int kPortReport = 1015;
 // The device COM n reaches, and the choice of another (Linux has no COM n).
 inline constexpr int kPortDevice = 1016;
+inline constexpr int kRemoveEcho = 1017;
 inline constexpr int kSerialGroup = 1200;
 inline constexpr int kIPGroup = 1201;
 inline constexpr int kAdvancedGroup = 1202;
@@ -61,6 +62,7 @@ struct CommSettingsFields {
     int Retry = 0;
     bool UseIP = false;
     int IPPort = 0;
+    bool RemoveEcho = false;
     int ProtocolPosition = 0;
     std::string IPAddress;
 };

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "modbus/comm_settings.h"
 #include "modbus/modbus_master.h"

@@ -9,13 +9,6 @@ inline constexpr const char* kUnableToStablishConnection =
     "Unable to stablish connection.\nPossible reasons:\n- Wrong IP Address or Port number.\n- "
     "Device not ready to answer a connection request.\n- Network configuration problems.";
 inline constexpr const char* kUnableToOpenCommPort = "Unable to Open Comm Port.";
-// Under those boxes, after the device and the system's reason.
-inline constexpr const char* kPermissionHint =
-    "Serial ports belong to the \"dialout\" group: add your user to it (sudo usermod -aG "
-    "dialout $USER), then log in again.";
-inline constexpr const char* kBusyHint = "Another program holds it.";
-inline constexpr const char* kNotSerialHint = "It is not a serial port.";
-inline constexpr const char* kNoDeviceForPort = "No device is named for this port number.";
 // The port report's own failures.
 inline constexpr const char* kUnableToReadPort = "Unable to open the port to read its settings.";
 // Followed by a line with the path.

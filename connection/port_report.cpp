@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "connection/connection.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/regular_file.h"

@@ -31,8 +31,13 @@ class ByteLink {
     // time; the buffer must hold maximum + 1 bytes. True when anything came.
     virtual bool Drain(uint8_t* buffer = nullptr, int maximum = 255) = 0;
     // Drops the connection and makes a fresh one, so late or surplus bytes go
-    // with the old one. A line without connections has nothing to do.
+    // with the old one; a serial port opens its device again by its path.
+    // True when the link is there again.
     virtual bool Reconnect() { return true; }
+    // The far end went away (a peer that closed the connection, a serial
+    // device that vanished or now names another device): nothing more will
+    // come until Reconnect makes the link again.
+    virtual bool Gone() { return false; }
     // How long one character takes on the line; 0 where nothing is framed.
     virtual std::chrono::microseconds CharacterTime() const { return {}; }
 

@@ -33,6 +33,7 @@ constexpr IntegerKey kIntegerKeys[] = {
     {k::kUseIP, [](const CommSettings& s) -> int32_t { return s.UseIP ? 1 : 0; }},
     {k::kIPPort, [](const CommSettings& s) -> int32_t { return s.IPPort; }},
     {k::kIPProtocol, [](const CommSettings& s) -> int32_t { return s.IPProtocol; }},
+    {k::kRemoveEcho, [](const CommSettings& s) -> int32_t { return s.RemoveEcho ? 1 : 0; }},
 };
 
 void WriteKey(const CommSettings& s, Profile& profile, const char* key) {
@@ -76,13 +77,14 @@ void LoadSettings(CommSettings& s, const Profile& profile) {
     s.IPAddress = profile.GetString(k::kSection, k::kIPAddress, "10.1.1.1");
     s.IPPort = static_cast<uint16_t>(get(k::kIPPort, 502));
     s.IPProtocol = Low16(get(k::kIPProtocol, 0));
+    s.RemoveEcho = get(k::kRemoveEcho, 0) != 0;
 }
 
 void WriteBackSettings(const CommSettings& s, Profile& profile) {
     static constexpr const char* kOrder[] = {
         k::kUnitId,    k::kModbusType, k::kComPort,   k::kBaudRate, k::kParity,
         k::kDataBits,  k::kStopBits,   k::kTimeout,   k::kRetry,    k::kUseIP,
-        k::kIPAddress, k::kIPPort,     k::kIPProtocol};
+        k::kIPAddress, k::kIPPort,     k::kIPProtocol, k::kRemoveEcho};
     WriteKeys(s, profile, kOrder);
 }
 
@@ -90,7 +92,7 @@ void SaveSettings(const CommSettings& s, Profile& profile) {
     static constexpr const char* kOrder[] = {
         k::kUnitId,   k::kModbusType, k::kComPort,  k::kBaudRate, k::kParity,
         k::kDataBits, k::kStopBits,   k::kTimeout,  k::kRetry,    k::kUseIP,
-        k::kIPPort,   k::kIPProtocol, k::kIPAddress};
+        k::kIPPort,   k::kIPProtocol, k::kIPAddress, k::kRemoveEcho};
     WriteKeys(s, profile, kOrder);
 }
 

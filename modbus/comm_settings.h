@@ -23,6 +23,7 @@ inline constexpr const char* kUseIP = "UseIP";
 inline constexpr const char* kIPAddress = "IPAddress";
 inline constexpr const char* kIPPort = "IPPort";
 inline constexpr const char* kIPProtocol = "IPProtocol";
+inline constexpr const char* kRemoveEcho = "RemoveEcho";
 // Kept in the same section by the File Downloader page.
 inline constexpr const char* kCurrentDir = "CurrentDir";
 }  // namespace settings_keys
@@ -44,6 +45,9 @@ struct CommSettings {
     std::string IPAddress;
     uint16_t IPPort = 0;
     int16_t IPProtocol = 0;  // 0 Modbus TCP, anything else RTU frames in TCP
+    // The serial adapter hears its own requests (RS-485 adapters without
+    // echo suppression): each request's echo is read back before the reply.
+    bool RemoveEcho = false;
 };
 
 inline constexpr int kModbusRtu = 0;

@@ -111,6 +111,7 @@ bool DriverSocket::Write(const uint8_t* bytes, int count, int* written) {
             continue;
         if (n <= 0) {
             lastError_ = n < 0 ? errno : EPIPE;
+            peerClosed_ = true;
             result = false;
         } else {
             sent += static_cast<int>(n);
@@ -132,6 +133,9 @@ int DriverSocket::Read(int count, uint8_t* buffer) {
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         lastError_ = errno;
+    // End of stream, or a reset: the unit closed its side.
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+        peerClosed_ = true;
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
@@ -147,8 +151,13 @@ bool DriverSocket::WaitReadable(std::chrono::microseconds wait) {
     if (fd_ >= 0) {
         pollfd readable{fd_, POLLIN, 0};
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-        if (::poll(&readable, 1, static_cast<int>(ms)) > 0 && BytesWaiting() > 0)
-            return true;
+        if (::poll(&readable, 1, static_cast<int>(ms)) > 0) {
+            if (BytesWaiting() > 0)
+                return true;
+            NoteClosedIfNothingCame();
+            if (peerClosed_)
+                return false;
+        }
     }
     // A closed connection reads as readable at once and forever; sit the
     // wait out instead of asking again at once.
@@ -176,7 +185,25 @@ bool DriverSocket::Reconnect() {
     return Connect(host_, port_, boundSeconds_);
 }
 
+bool DriverSocket::Gone() {
+    if (fd_ >= 0 && !peerClosed_ && BytesWaiting() == 0) {
+        // Readable with nothing to read: the unit closed its side.
+        pollfd readable{fd_, POLLIN | POLLRDHUP, 0};
+        if (::poll(&readable, 1, 0) > 0)
+            NoteClosedIfNothingCame();
+    }
+    return fd_ < 0 || peerClosed_;
+}
+
+void DriverSocket::NoteClosedIfNothingCame() {
+    uint8_t peek = 0;
+    const ssize_t n = ::recv(fd_, &peek, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        peerClosed_ = true;
+}
+
 void DriverSocket::Close() {
+    peerClosed_ = false;
     if (fd_ < 0)
         return;
     ::shutdown(fd_, SHUT_WR);

@@ -32,6 +32,7 @@ class DriverSocket : public ByteLink {
     bool Drain(uint8_t* buffer = nullptr, int maximum = 255) override;
     // Connects again to where the last Connect went.
     bool Reconnect() override;
+    bool Gone() override;
 
     bool IsOpen() const { return fd_ >= 0; }
     int LastError() const { return lastError_; }
@@ -45,6 +46,9 @@ class DriverSocket : public ByteLink {
 
   private:
     bool ConnectTo(const void* address, unsigned length, int family, LinkInstant deadline);
+    // Called when the socket reads as readable: an end of stream or an error
+    // where no byte waits means the unit closed the connection.
+    void NoteClosedIfNothingCame();
 
     int fd_ = -1;
     int lastError_ = 0;
@@ -52,6 +56,8 @@ class DriverSocket : public ByteLink {
     uint16_t port_ = 0;
     int boundSeconds_ = 0;
     int resolveError_ = 0;
+    // Set when a read or write finds the connection closed by the unit.
+    bool peerClosed_ = false;
 };
 
 // A connect that the platform reports as still under way.

@@ -1,6 +1,7 @@
 #include "modbus/frame_codec.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace fc {
@@ -206,6 +207,17 @@ void ReverseBytes(uint8_t* destination, const uint8_t* source, int length) {
     std::memcpy(temporary, source, length);
     for (int i = 0; i < length; ++i)
         destination[i] = temporary[length - 1 - i];
+}
+
+std::string TrafficText(std::span<const uint8_t> bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (uint8_t byte : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", byte);
+        text += hex;
+    }
+    return text;
 }
 
 }  // namespace fc

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace fc {
 
@@ -108,5 +109,8 @@ bool MbapHeaderMatches(std::span<const uint8_t> header, int following);
 // Reverses length bytes (at most 80) from source into destination, which may
 // be the same bytes.
 void ReverseBytes(uint8_t* destination, const uint8_t* source, int length);
+
+// " %02X" per byte: the traffic texts shown by the register pages.
+std::string TrafficText(std::span<const uint8_t> bytes);
 
 }  // namespace fc

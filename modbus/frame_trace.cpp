@@ -177,8 +177,13 @@ std::string ExceptionName(int code) {
             return "Acknowledge";
         case 6:
             return "Slave device busy";
+        case 7:
+            return "Negative acknowledge";
         case 8:
             return "Memory parity error";
+        // Modbus reserves 9 without giving it a meaning.
+        case 9:
+            return "Not defined";
         case 10:
             return "Gateway path unavailable";
         case 11:
@@ -194,6 +199,10 @@ std::string ExceptionText(int code) {
 
 std::string DescribeFrame(Framing framing, TrafficDirection direction,
                           std::span<const uint8_t> wire) {
+    // Bytes that answer no request are not decoded: read as a frame, a late
+    // reply would pass for what it is not.
+    if (direction == TrafficDirection::Dropped)
+        return Format("dropped: %d bytes that answer no request", static_cast<int>(wire.size()));
     switch (framing) {
         case Framing::Ascii:
             return DescribeAscii(wire, direction);

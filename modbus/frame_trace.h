@@ -6,7 +6,6 @@
 #include <string>
 
 #include "modbus/frame_codec.h"
-#include "modbus/modbus_master.h"
 #include "modbus/traffic_frame.h"
 
 namespace fc {

@@ -49,7 +49,8 @@ bool MemoryLink::Write(const uint8_t* bytes, int count, int* written) {
     if (ok) {
         written_.insert(written_.end(), bytes, bytes + count);
         ++writes_;
-        if (!playing_) {
+        // Gaps count from this request once the earlier steps have played.
+        if (!playing_ || script_.empty()) {
             playing_ = true;
             cursor_ = now_;
         }
@@ -121,7 +122,14 @@ bool MemoryLink::Reconnect() {
     Deliver();
     readable_.clear();
     head_ = 0;
-    return !hungUp_;
+    hungUp_ = false;
+    ++connections_;
+    return true;
+}
+
+bool MemoryLink::Gone() {
+    Deliver();
+    return hungUp_ && Waiting() == 0;
 }
 
 }  // namespace fc

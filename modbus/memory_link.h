@@ -33,7 +33,10 @@ class MemoryLink : public ByteLink {
     int BytesWaiting() override;
     bool WaitReadable(std::chrono::microseconds wait) override;
     bool Drain(uint8_t* buffer = nullptr, int maximum = 255) override;
+    // A new connection: what waits is dropped, and after a hangup the
+    // script's later steps play on it.
     bool Reconnect() override;
+    bool Gone() override;
     std::chrono::microseconds CharacterTime() const override { return Character; }
     LinkInstant Now() const override { return now_; }
     void Pause(std::chrono::microseconds wait) override { now_ += wait; }
@@ -41,6 +44,8 @@ class MemoryLink : public ByteLink {
     // Everything the master wrote, requests one after another.
     const std::vector<uint8_t>& Written() const { return written_; }
     int Writes() const { return writes_; }
+    // How many times the master made the link again.
+    int Connections() const { return connections_; }
 
   private:
     struct Step {
@@ -66,6 +71,7 @@ class MemoryLink : public ByteLink {
     bool hungUp_ = false;
     std::vector<uint8_t> written_;
     int writes_ = 0;
+    int connections_ = 0;
 };
 
 }  // namespace fc

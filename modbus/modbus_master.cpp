@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "modbus/frame_trace.h"
+#include "modbus/link_failure.h"
 #include "modbus/messages.h"
+#include "platform/stop_request.h"
 #include "platform/user_interface.h"
 
 namespace fc {
@@ -23,18 +25,27 @@ constexpr std::chrono::microseconds kMinimumFrameGap{1750};
 // packet, are handed over together; the margin covers the wake-up jitter of
 // the writer and of this thread on top of the gap.
 constexpr std::chrono::microseconds kDeliveryMargin{250};
-}  // namespace
+// USB serial adapters hand over what they received every 16 ms or so; a
+// reply that has begun may go on arriving in pieces up to twice that apart.
+constexpr std::chrono::milliseconds kPieceGap{32};
+// The longest a line that repeats its replies is given to finish one before
+// the next request goes out.
+constexpr std::chrono::milliseconds kMaxRepeatLag{100};
+// How long the line is listened to after the first reply on a port just
+// opened (the connect probe's, as a rule), to learn whether it repeats.
+constexpr std::chrono::milliseconds kFirstListen{50};
+// A line that never falls quiet still gets its request after this many
+// characters have been dropped in front of it.
+constexpr int kMaxDroppedChunks = 16;
+// While the port's device is away it is looked for this often.
+constexpr std::chrono::milliseconds kLinkLookup{100};
 
-std::string TrafficText(std::span<const uint8_t> bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (uint8_t byte : bytes) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02X", byte);
-        text += hex;
-    }
-    return text;
+// Busy, acknowledge (the unit is still at it) and the gateway's two: the next
+// attempt may well be answered.
+bool IsTransientException(int code) {
+    return code == 5 || code == 6 || code == 10 || code == 11;
 }
+}  // namespace
 
 ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterface& ui,
                            PortResolver resolver)
@@ -45,7 +56,16 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
 
 ModbusMaster::~ModbusMaster() = default;
 
+bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
+    lastReply_ = {};
+    lineHeard_ = false;
+    return SerialPort::Open(port, baud, dataBits, parity, stopBits);
+}
+
 void ModbusMaster::Close() {
+    // A reply still owed would reach whoever opens the port next.
+    if (attached_ == nullptr && IsOpen() && !Gone())
+        SettleOwedReplies(*this);
     SerialPort::Close();
     OpenState = 0;
     links_.LinkOpen = 0;
@@ -78,14 +98,25 @@ void ModbusMaster::GiveWindowTurn(ByteLink& link) {
     ui_.PumpPaintMessages();
 }
 
+bool ModbusMaster::StopRaised() const {
+    return stop_ != nullptr && stop_->Raised();
+}
+
 bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
     for (;;) {
         GiveWindowTurn(link);
         if (link.BytesWaiting() > 0)
             return true;
         const LinkInstant now = link.Now();
-        if (now >= deadline)
+        if (now >= deadline || StopRaised())
             return false;
+        // A unit that closed its connection is reached again at once; a
+        // serial device that vanished is waited for until the deadline.
+        if (link.Gone()) {
+            if (!settings_.UseIP)
+                WaitForLink(link, deadline);
+            return false;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
         link.WaitReadable(std::min<std::chrono::microseconds>(left, kWindowTurn));
     }
@@ -94,40 +125,138 @@ bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
 // Attempt index k runs from 0; after a failure at k == Retry the user is asked.
 // Retry there starts a new series of Retry attempts (indexes 1..Retry); a
 // negative Retry gives one attempt and never asks. An exception reply is the
-// unit's final word on the request: the series ends with it and the user is
-// asked at once.
+// unit's final word on the request, except the transient ones (busy,
+// acknowledge, gateway): the series ends with it and the user is asked at
+// once. A raised stop ends the series without asking.
 //
 // A Retry beyond what the Comm Settings dialog accepts (a profile edited by
 // hand, say 30000) counts as the dialog's largest, 100: otherwise a silent
 // unit would keep the user from the box, and from Cancel, for hours.
 int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
     const int retry = std::min<int>(settings_.Retry, kMaxRetry);
+    SettleOwedReplies(TransactionLink());
     int index = 0;
+    bool failedBefore = false;
     for (;;) {
-        const Attempt result = attempt();
+        const Attempt result = StopRaised() ? Attempt::Failed : attempt();
         const bool succeeded = result == Attempt::Answered;
+        // An exception is the unit's reply: an attempt that got one owes none.
+        const bool unanswered = result == Attempt::Failed;
+        NoteOwedReply(unanswered || failedBefore);
+        failedBefore = failedBefore || unanswered;
+        if (StopRaised()) {
+            stopped_ = true;
+            return 0;
+        }
+        if (succeeded) {
+            ExceptionCode = 0;
+            return 1;
+        }
+        EndedByException = exceptionSeen_;
         if (result == Attempt::Exception && retry >= 0)
             index = retry;
         bool retry_chosen = false;
-        if (!succeeded && index == retry) {
-            const MessageBox box{modbus_messages::kUnableToConnect, "", MessageButtons::RetryCancel,
+        if (index == retry) {
+            const MessageBox box{UnableToConnectText(), "", MessageButtons::RetryCancel,
                                  MessageIcon::Stop};
-            if (ui_.ShowMessage(box) == MessageAnswer::Retry) {
+            if (ui_.ShowMessage(box) == MessageAnswer::Retry && !StopRaised()) {
                 retry_chosen = true;
                 index = 0;
             }
         }
         const int k = index++;
-        if (succeeded)
-            return 1;
         // With Retry 0 a new series would be empty and the button would do
         // nothing; it gives one more attempt instead, then asks again.
         if (retry_chosen && retry == 0) {
             index = 0;
             continue;
         }
-        if (k >= retry)
+        if (k >= retry) {
+            stopped_ = StopRaised();
             return 0;
+        }
+    }
+}
+
+std::string ModbusMaster::UnableToConnectText() {
+    ByteLink& link = TransactionLink();
+    if (attached_ != nullptr || !link.Gone())
+        return modbus_messages::kUnableToConnect;
+    const std::string reason =
+        settings_.UseIP ? SocketFailureReason(settings_.IPAddress, settings_.IPPort, Socket)
+                        : PortFailureReason(LastOpenFailure());
+    return WithReason(modbus_messages::kUnableToConnect, reason);
+}
+
+// A reply owed to an attempt that failed may come as late as one more
+// Timeout after that attempt's own, as libmodbus also assumes when it waits
+// a response time-out after an error before flushing the line. A later
+// reply to the same request may answer the attempt after it, which asked
+// the same; a new request waits until nothing is owed. Over TCP a failed
+// attempt takes its connection with it, so nothing is owed there.
+void ModbusMaster::NoteOwedReply(bool owed) {
+    if (!owed || settings_.UseIP || Unit() == 0)
+        return;
+    const auto twice = std::chrono::seconds(2 * std::max<int>(settings_.Timeout, 0));
+    owedUntil_ = std::max(owedUntil_, sentAt_ + twice);
+}
+
+void ModbusMaster::SettleOwedReplies(ByteLink& link) {
+    while (!settings_.UseIP && AwaitInput(link, owedUntil_))
+        DropWaiting(link);
+    if (link.Now() >= owedUntil_)
+        owedUntil_ = {};
+}
+
+void ModbusMaster::DropWaiting(ByteLink& link) {
+    uint8_t dropped[kRtuChunk];
+    for (int i = 0; i < kMaxDroppedChunks && link.BytesWaiting() > 0; ++i) {
+        const int got = link.Read(std::min(link.BytesWaiting(), kRtuChunk), dropped);
+        if (got <= 0)
+            break;
+        Observe(TrafficDirection::Dropped, dropped, got);
+    }
+}
+
+bool ModbusMaster::PrepareLink(ByteLink& link) {
+    const LinkInstant deadline = DeadlineFrom(link);
+    DropWaiting(link);
+    if (link.Gone() && !link.Reconnect()) {
+        WaitForLink(link, deadline);
+        return false;
+    }
+    if (!settings_.UseIP)
+        AwaitQuietLine(link);
+    return true;
+}
+
+void ModbusMaster::WaitForLink(ByteLink& link, LinkInstant deadline) {
+    while (!StopRaised() && link.Now() < deadline) {
+        GiveWindowTurn(link);
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - link.Now());
+        link.Pause(std::min<std::chrono::microseconds>(left, kLinkLookup));
+        // A connect is slow to fail; the serial device is simply looked for.
+        if (!settings_.UseIP && link.Reconnect())
+            return;
+    }
+}
+
+// Modbus wants 3.5 characters of silence between frames; a request sent
+// while the unit's previous reply, or a repetition of it, is still coming
+// would have that taken for its answer. A line seen repeating a reply is
+// given the time it took, twice over, from then on; to see it, the line is
+// listened to a little longer once, after the first reply on the port.
+void ModbusMaster::AwaitQuietLine(ByteLink& link) {
+    const std::chrono::microseconds listen = lineHeard_ ? repeatLag_ : kFirstListen;
+    const auto quiet = std::max<std::chrono::microseconds>(FrameTime(link, 0), listen);
+    lineHeard_ = lineHeard_ || lastReply_ != LinkInstant{};
+    const LinkInstant limit = DeadlineFrom(link);
+    LinkInstant quietSince = lastReply_;
+    while (link.Now() < limit && AwaitInput(link, std::min(quietSince + quiet, limit))) {
+        const auto lag = std::chrono::duration_cast<std::chrono::microseconds>(link.Now() - lastReply_);
+        repeatLag_ = std::clamp<std::chrono::microseconds>(2 * lag, repeatLag_, kMaxRepeatLag);
+        DropWaiting(link);
+        quietSince = link.Now();
     }
 }
 
@@ -135,6 +264,9 @@ void ModbusMaster::BeginTransaction() {
     TxText.clear();
     RxText.clear();
     ExceptionCode = 0;
+    EndedByException = false;
+    exceptionSeen_ = false;
+    stopped_ = false;
 }
 
 bool ModbusMaster::RefuseBroadcastRead() {
@@ -158,10 +290,13 @@ int ModbusMaster::TransactRtu() {
 
 ModbusMaster::Attempt ModbusMaster::RtuAttempt() {
     ByteLink& link = SerialLink();
+    if (!PrepareLink(link))
+        return Attempt::Failed;
     const int n = BuildRequest(Pending(), Unit(), TxBuffer);
     const int total = static_cast<int>(AppendCrc16(TxBuffer, static_cast<size_t>(n)));
     const bool written = link.Write(TxBuffer, total);
     const LinkInstant deadline = DeadlineFrom(link);
+    sentAt_ = link.Now();
     if (written) {
         Observe(TrafficDirection::Sent, TxBuffer, total);
         // Long block writes would flood the page's field; their head is enough.
@@ -173,7 +308,7 @@ ModbusMaster::Attempt ModbusMaster::RtuAttempt() {
         RxText = modbus_messages::kBroadcastNotice;
         return Attempt::Answered;
     }
-    if (!written)
+    if (!written || !TakeEcho(link, TxBuffer, total, deadline))
         return Attempt::Failed;
     const int collected = CollectReply(link, Framing::Rtu, deadline, true);
     if (collected <= 0 || Crc16(std::span<const uint8_t>(RxBuffer, collected)) != 0)
@@ -187,13 +322,11 @@ std::chrono::microseconds ModbusMaster::FrameTime(ByteLink& link, int characters
 }
 
 // Bytes are read as they come, each read asking only for what is still
-// missing, so a reply is taken the moment its last byte is in. The wait ends
-// at the deadline the request set, whatever comes meanwhile; a reply that has
-// begun by then may finish at the line rate. A complete count is taken only
-// after the line has stayed quiet for the gap that ends a frame (3.5
-// character times, never less than the 1.75 ms Modbus fixes for fast lines,
-// plus a margin for the burst delivery of pseudo-terminals and USB
-// adapters): a reply that goes on past its length is no reply.
+// missing, so a reply is taken the moment its last byte is in; whatever
+// follows it (a transmitter's glitch as it lets go of the line, a repeated
+// reply) is dropped before the next request. The wait ends at the deadline
+// the request set, whatever comes meanwhile; a reply that has begun by then
+// may finish at the line rate, or as long as its pieces keep coming.
 int ModbusMaster::CollectReply(ByteLink& link, Framing framing, LinkInstant deadline,
                                bool skipNoise) {
     const int header = framing == Framing::ModbusTcp ? kMbapHeaderLength : 0;
@@ -201,11 +334,14 @@ int ModbusMaster::CollectReply(ByteLink& link, Framing framing, LinkInstant dead
     int expected = ExpectedReplyLength(framing, FunctionCode, ByteCount);
     if (expected <= header || expected > static_cast<int>(kRxBufferSize))
         return 0;
-    const LinkInstant finish = deadline + FrameTime(link, expected);
     int collected = 0;
+    LinkInstant lastPiece{};
     bool whole = false;
-    while (!whole && AwaitInput(link, collected > 0 ? finish : deadline)) {
+    while (!whole &&
+           AwaitInput(link, collected > 0 ? ReplyFinish(link, deadline, expected, lastPiece)
+                                          : deadline)) {
         collected += link.Read(expected - collected, RxBuffer + collected);
+        lastPiece = link.Now();
         if (skipNoise) {
             const auto start = std::find(RxBuffer, RxBuffer + collected, Unit());
             collected =
@@ -225,18 +361,15 @@ int ModbusMaster::CollectReply(ByteLink& link, Framing framing, LinkInstant dead
     // An exception padded to a read's length is no reply either.
     if (!whole || collected != expected)
         return 0;
-    if (LineContinues(link)) {
-        uint8_t surplus[kRtuChunk];
-        Observe(TrafficDirection::Received, surplus, link.Read(kRtuChunk, surplus));
-        return 0;
-    }
+    lastReply_ = link.Now();
     if (header > 0)
         std::memmove(RxBuffer, RxBuffer + header, collected - header);
     return collected - header;
 }
 
-bool ModbusMaster::LineContinues(ByteLink& link) {
-    return link.BytesWaiting() > 0 || link.WaitReadable(FrameTime(link, 0));
+LinkInstant ModbusMaster::ReplyFinish(ByteLink& link, LinkInstant deadline, int expected,
+                                      LinkInstant lastPiece) const {
+    return std::max(deadline + FrameTime(link, expected), lastPiece + kPieceGap);
 }
 
 ModbusMaster::Attempt ModbusMaster::Judge(std::span<const uint8_t> reply) {
@@ -249,10 +382,11 @@ ModbusMaster::Attempt ModbusMaster::Judge(std::span<const uint8_t> reply) {
     if (check.verdict == ReplyVerdict::Valid)
         return Attempt::Answered;
     ExceptionCode = check.exceptionCode;
+    exceptionSeen_ = true;
     const std::string told = ExceptionText(ExceptionCode);
     RxText += "  " + told;
     ui_.SetStatusText(told);
-    return Attempt::Exception;
+    return IsTransientException(ExceptionCode) ? Attempt::Busy : Attempt::Exception;
 }
 
 int ModbusMaster::TransactAscii() {
@@ -266,15 +400,20 @@ int ModbusMaster::TransactAscii() {
 
 ModbusMaster::Attempt ModbusMaster::AsciiAttempt() {
     ByteLink& link = SerialLink();
+    if (!PrepareLink(link))
+        return Attempt::Failed;
     const int n = BuildRequest(Pending(), Unit(), TxBuffer);
     TxBuffer[n] = Lrc(std::span<const uint8_t>(TxBuffer, n));
     const int characters =
         EncodeAscii(std::span<const uint8_t>(TxBuffer, n + 1), std::span<char>(AsciiTxBuffer));
-    link.Drain();
-    if (characters < 0 || !link.Write(reinterpret_cast<const uint8_t*>(AsciiTxBuffer), characters))
+    const auto* text = reinterpret_cast<const uint8_t*>(AsciiTxBuffer);
+    if (characters < 0 || !link.Write(text, characters))
         return Attempt::Failed;
     const LinkInstant deadline = DeadlineFrom(link);
+    sentAt_ = link.Now();
     Observe(TrafficDirection::Sent, AsciiTxBuffer, characters);
+    if (!TakeEcho(link, text, characters, deadline))
+        return Attempt::Failed;
     TxText = TrafficText(std::span<const uint8_t>(TxBuffer, n + 1 > 20 ? 7 : n + 1));
 
     AsciiRxBuffer[0] = 0;
@@ -303,12 +442,16 @@ ModbusMaster::Attempt ModbusMaster::AsciiAttempt() {
 // deadline holds whatever the line carries; once a colon has come, the text
 // may take one frame time more.
 bool ModbusMaster::CollectAsciiText(size_t& stored, LinkInstant deadline, int frameCharacters) {
-    const LinkInstant finish = deadline + FrameTime(SerialLink(), frameCharacters);
+    ByteLink& link = SerialLink();
     size_t p = 0;
+    LinkInstant lastPiece{};
     for (;;) {
         uint8_t character = 0;
-        if (!ReceiveByte(character, AsciiRxBuffer[0] == ':' ? finish : deadline))
+        const bool begun = AsciiRxBuffer[0] == ':';
+        if (!ReceiveByte(character,
+                         begun ? ReplyFinish(link, deadline, frameCharacters, lastPiece) : deadline))
             return false;
+        lastPiece = link.Now();
         if (AsciiRxBuffer[0] != ':')
             p = 0;
         if (p + 1 >= kAsciiRxBufferSize)
@@ -322,6 +465,22 @@ bool ModbusMaster::CollectAsciiText(size_t& stored, LinkInstant deadline, int fr
             return true;
         }
     }
+}
+
+bool ModbusMaster::TakeEcho(ByteLink& link, const uint8_t* sent, int count,
+                            LinkInstant deadline) {
+    if (!settings_.RemoveEcho || settings_.UseIP)
+        return true;
+    std::vector<uint8_t> echo(static_cast<size_t>(count));
+    int got = 0;
+    while (got < count && AwaitInput(link, got > 0 ? ReplyFinish(link, deadline, count, {}) : deadline))
+        got += link.Read(count - got, echo.data() + got);
+    Observe(TrafficDirection::Dropped, echo.data(), got);
+    if (got == count && std::equal(echo.begin(), echo.end(), sent))
+        return true;
+    RxText = modbus_messages::kEchoMismatch;
+    ui_.SetStatusText(modbus_messages::kEchoMismatch);
+    return false;
 }
 
 bool ModbusMaster::ReceiveByte(uint8_t& character, LinkInstant deadline) {

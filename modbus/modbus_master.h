@@ -15,6 +15,7 @@
 
 namespace fc {
 
+class StopRequest;
 class UserInterface;
 
 // The register window whose registers are 4 bytes wide for the block requests.
@@ -49,9 +50,6 @@ double FloatFromWire(const uint8_t wire[4], FloatLayout layout = {});
 // the window, 2 elsewhere.
 int BlockRegisterWidth(int start);
 
-// " %02X" per byte: the traffic texts shown by the register pages.
-std::string TrafficText(std::span<const uint8_t> bytes);
-
 // The one driver object: it is the serial port, holds the pending request and
 // the frame buffers, and runs the transactions over the transport that the
 // live settings select.
@@ -61,6 +59,8 @@ class ModbusMaster : public SerialPort {
                  PortResolver resolver = {});
     ~ModbusMaster() override;
 
+    // A port opened (again) is a line not yet heard.
+    bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) override;
     // Also drops OpenState and LinkOpen: a closed port carries no link.
     void Close() override;
 
@@ -101,6 +101,13 @@ class ModbusMaster : public SerialPort {
     bool AwaitInput(ByteLink& link, LinkInstant deadline);
     // One byte by the deadline.
     bool ReceiveByte(uint8_t& byte, LinkInstant deadline);
+    // Reads back the echo of `count` bytes just sent, when the settings say
+    // the adapter echoes; false (and the user told) when it did not come back
+    // as sent. True at once when Remove echo is off.
+    bool TakeEcho(ByteLink& link, const uint8_t* sent, int count, LinkInstant deadline);
+    // Before a new request on the serial line: waits out the replies that
+    // attempts which failed may still be owed, dropping whatever comes.
+    void SettleOwedReplies(ByteLink& link);
     // Collects ":" ... CR LF into AsciiRxBuffer by the deadline; a text that
     // has begun may finish at the line rate for `frameCharacters` more.
     // `stored` is the number of characters kept.
@@ -124,9 +131,18 @@ class ModbusMaster : public SerialPort {
     int32_t OpenState = 0;
     std::string RxText;
     std::string TxText;
-    // The code of the exception reply that ended the last transaction; 0
-    // when none did.
+    // The code of the last exception reply of the last transaction, and
+    // whether an exception ended it: a refusal at once, or a transient one
+    // (busy, acknowledge, gateway) that no later attempt got past.
     int ExceptionCode = 0;
+    bool EndedByException = false;
+
+    // While `stop` is raised, every wait of a transaction ends at its next
+    // slice and the attempts end without asking the user: the transaction
+    // returns 0 and StoppedByRequest() tells why. nullptr: nothing stops it.
+    void SetStopRequest(const StopRequest* stop) { stop_ = stop; }
+    bool StoppedByRequest() const { return stopped_; }
+    bool StopRaised() const;
     // Tell every frame as it went out and every reply (or what came of one)
     // as it was taken, whole and on the wire's framing: the trace, captures
     // and the traffic window watch here.
@@ -136,7 +152,9 @@ class ModbusMaster : public SerialPort {
     void Observe(TrafficDirection direction, const void* bytes, int count) const;
 
   private:
-    enum class Attempt { Answered, Failed, Exception };
+    // Busy: a transient exception (the unit is busy, or its gateway could
+    // not reach it); the next attempt may be answered.
+    enum class Attempt { Answered, Failed, Busy, Exception };
 
     PendingRequest Pending() const;
     uint8_t Unit() const { return static_cast<uint8_t>(settings_.UnitId); }
@@ -148,12 +166,33 @@ class ModbusMaster : public SerialPort {
     bool RefuseBroadcastRead();
     Attempt RtuAttempt();
     // Collects a reply of the framing into RxBuffer: `header` bytes (MBAP),
-    // then unit, function and the rest, by the deadline, or a frame time
-    // later once the reply has begun. `skipNoise` drops bytes in front of
+    // then unit, function and the rest, by the deadline, or later while a
+    // reply that has begun keeps coming. `skipNoise` drops bytes in front of
     // the unit address. 0 when nothing whole came.
     int CollectReply(ByteLink& link, Framing framing, LinkInstant deadline, bool skipNoise);
-    // True when another byte comes within the silence that ends a frame.
-    bool LineContinues(ByteLink& link);
+    // How long a reply that has begun may still take: `expected` characters
+    // at the line rate behind the deadline, or a delivery gap behind its
+    // last piece, whichever is later.
+    LinkInstant ReplyFinish(ByteLink& link, LinkInstant deadline, int expected,
+                            LinkInstant lastPiece) const;
+    // Before each attempt: makes the link again when its far end has gone,
+    // then clears the line of what answers no request of ours. False when
+    // the link is not there; the attempt has then waited its time out.
+    bool PrepareLink(ByteLink& link);
+    // Waits until `deadline` on a link that is not there, trying to make it
+    // again; ends early when it is back or a stop is raised.
+    void WaitForLink(ByteLink& link, LinkInstant deadline);
+    // Reads what waits on the link and shows it as dropped.
+    void DropWaiting(ByteLink& link);
+    // Serial: the line stays quiet for a frame gap (longer on a line seen
+    // repeating its replies) before a request goes out.
+    void AwaitQuietLine(ByteLink& link);
+    // After an attempt: what it may still be owed, for SettleOwedReplies.
+    void NoteOwedReply(bool owed);
+    // The box's text when the attempts are used up: why the link is not
+    // there, where it has gone.
+    std::string UnableToConnectText();
+    ByteLink& TransactionLink() { return settings_.UseIP ? TcpLink() : SerialLink(); }
     // How long `characters` take on the link, with the frame gap behind.
     std::chrono::microseconds FrameTime(ByteLink& link, int characters) const;
     // Checks a reply whose check bytes passed; adopts the answering unit where
@@ -176,6 +215,18 @@ class ModbusMaster : public SerialPort {
     uint8_t ValueImage[4] = {};
     ByteLink* attached_ = nullptr;
     LinkInstant lastWindowTurn_{};
+    const StopRequest* stop_ = nullptr;
+    bool stopped_ = false;
+    bool exceptionSeen_ = false;
+    // When the request of the last attempt went out.
+    LinkInstant sentAt_{};
+    // Serial: a reply may come until then for an attempt that failed.
+    LinkInstant owedUntil_{};
+    // Serial: when the last reply was taken, and how far behind a reply
+    // its repetition has been seen to come.
+    LinkInstant lastReply_{};
+    std::chrono::microseconds repeatLag_{};
+    bool lineHeard_ = false;
 };
 
 }  // namespace fc

@@ -60,11 +60,9 @@ void ModbusMaster::SetRequest(int function, int start, int count, int byteCount,
         Data = data;
 }
 
-// Stale input would be taken for the reply, so it goes first, whatever the
-// transport. UseIP wins over the ASCII setting: that is what the Comm Settings
-// dialog shows, where the RTU/ASCII choice is disabled while IP is ticked.
+// UseIP wins over the ASCII setting: that is what the Comm Settings dialog
+// shows, where the RTU/ASCII choice is disabled while IP is ticked.
 int ModbusMaster::RunRequest(bool refused) {
-    SerialLink().Drain();
     if (refused)
         return 0;
     if (!settings_.UseIP && settings_.ModbusType == kModbusAscii)

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/application_title.h"
 #include "platform/profile.h"
 
 namespace fc {
@@ -104,7 +104,7 @@ SerialPort::~SerialPort() {
 }
 
 std::vector<std::string> SerialPort::DevicesFor(int port) const {
-    return resolver_ ? resolver_(port) : ProfilePortResolver(ApplicationTitle())(port);
+    return resolver_ ? resolver_(port) : std::vector<std::string>{};
 }
 
 int SerialPort::OpenDevice(const std::string& path) {
@@ -140,7 +140,6 @@ int SerialPort::OpenFirstAvailable(int port) {
 }
 
 bool SerialPort::OpenAsIs(int port) {
-    configured_ = -1;
     CloseHandle();
     const std::vector<std::string> devices =
         port < 1 ? std::vector<std::string>{} : DevicesFor(port);
@@ -151,13 +150,11 @@ bool SerialPort::OpenAsIs(int port) {
     fd_ = OpenDevice(devices.front());
     if (fd_ < 0)
         return false;
-    portNumber_ = port;
     openFailure_ = {};
     return true;
 }
 
 bool SerialPort::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
-    configured_ = -1;
     if (port < 1) {
         NoteOpenFailure("", ENODEV);
         return false;
@@ -176,8 +173,28 @@ bool SerialPort::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint
         return false;
     }
     openFailure_ = {};
-    configured_ = 1;
     return true;
+}
+
+// By the number the port was opened as, which names the same path: the
+// user's adapter, plugged back in, appears there again.
+bool SerialPort::Reconnect() {
+    return portNumber_ >= 1 && Open(portNumber_, baudRate_, dataBits_, parity_, stopBits_);
+}
+
+bool SerialPort::Gone() {
+    if (fd_ < 0 || gone_)
+        return true;
+    // A path that now names another device (a pseudo-terminal made again
+    // behind the same link) or none: the handle reaches nothing the user means.
+    struct stat held {}, named {};
+    return ::fstat(fd_, &held) == 0 && (::stat(device_.c_str(), &named) != 0 ||
+                                        named.st_rdev != held.st_rdev);
+}
+
+void SerialPort::NoteLineError(int error) {
+    if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR)
+        gone_ = true;
 }
 
 // False with errno set: ENOTTY for a device that is no terminal, EINVAL for a
@@ -214,6 +231,7 @@ void SerialPort::CloseHandle() {
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // also releases the lock
     fd_ = -1;
+    gone_ = false;
 }
 
 bool SerialPort::SetTimeouts(int ms) {
@@ -241,16 +259,11 @@ bool SerialPort::Write(const uint8_t* bytes, int count, int* written) {
             if (n < 0 && errno == EAGAIN && ::poll(&writable, 1, kWriteStallMs) > 0 &&
                 !(writable.revents & (POLLERR | POLLHUP)))
                 continue;
+            // The adapter may have gone: the next attempt opens it again.
+            gone_ = true;
             break;
         }
         result = total == count;
-        if (total == 0) {
-            // The adapter may have gone and come back: start again on a fresh
-            // handle with the same line, and let the caller's retry write.
-            CloseHandle();
-            Open(portNumber_, baudRate_, dataBits_, parity_, stopBits_);
-            result = false;
-        }
     }
     if (written != nullptr)
         *written = total;
@@ -262,9 +275,13 @@ bool SerialPort::WaitReadable(int ms) {
 }
 
 bool SerialPort::WaitReadable(std::chrono::microseconds wait) {
-    if (!IsOpen())
-        return false;
     wait = std::max(wait, std::chrono::microseconds(0));
+    // Waits on a closed or vanished port take their time: a caller that
+    // polls in a loop must not spin.
+    if (!IsOpen()) {
+        std::this_thread::sleep_for(wait);
+        return false;
+    }
     pollfd readable{fd_, POLLIN, 0};
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
     const timespec timeout{static_cast<time_t>(seconds.count()),
@@ -273,8 +290,10 @@ bool SerialPort::WaitReadable(std::chrono::microseconds wait) {
     if (ready > 0 && (readable.revents & POLLIN))
         return true;
     // A hung-up line wakes poll() at once and forever; wait the time instead.
-    if (ready > 0)
+    if (ready > 0) {
+        gone_ = true;
         std::this_thread::sleep_for(wait);
+    }
     return false;
 }
 
@@ -303,6 +322,7 @@ int SerialPort::Read(int count, uint8_t* buffer) {
         if (n < 0 && errno != EAGAIN) {
             // A failing line answers at once; sit out the time-out anyway so
             // the callers' polling loops do not spin.
+            NoteLineError(errno);
             std::this_thread::sleep_until(total_deadline);
             break;
         }

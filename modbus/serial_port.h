@@ -72,6 +72,9 @@ struct PortOpenFailure {
 // waits around it.
 class SerialPort : public ByteLink {
   public:
+    // The resolver names the devices of a port number; the caller that knows
+    // the profile hands it in (a fleet's thread must never read it). Without
+    // one, no port number names a device.
     explicit SerialPort(PortResolver resolver = {});
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
@@ -92,6 +95,9 @@ class SerialPort : public ByteLink {
     // time; the buffer must hold maximum + 1 bytes. True when anything came.
     bool Drain(uint8_t* buffer = nullptr, int maximum = 255) override;
     int BytesWaiting() override;
+    // Opens the port of the last Open again, with the same line.
+    bool Reconnect() override;
+    bool Gone() override;
 
     bool IsOpen() const { return fd_ >= 0; }
     // Set by every Open or OpenAsIs that fails; cleared by one that succeeds.
@@ -116,6 +122,8 @@ class SerialPort : public ByteLink {
     int OpenDevice(const std::string& path);
     bool Configure(int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
     void NoteOpenFailure(std::string device, int error);
+    // An error other than "nothing yet" means the device has gone.
+    void NoteLineError(int error);
 
     PortResolver resolver_;
     int fd_ = -1;
@@ -124,7 +132,8 @@ class SerialPort : public ByteLink {
     uint8_t dataBits_ = 8;
     uint8_t parity_ = 0;
     uint8_t stopBits_ = 0;
-    int configured_ = -1;
+    // Set by an error of the line; cleared when the handle closes.
+    bool gone_ = false;
     std::string device_;
     PortOpenFailure openFailure_;
     // Kept across Close: a port re-opened by Write reads with the same

@@ -13,8 +13,10 @@ namespace fc {
 
 struct CommSettings;
 
-// Which way a frame went, for whoever watches the traffic.
-enum class TrafficDirection { Sent, Received };
+// Which way a frame went, for whoever watches the traffic. Dropped bytes
+// came from the line but answered no request: late or repeated replies,
+// noise behind a reply, an adapter's echo.
+enum class TrafficDirection { Sent, Received, Dropped };
 
 // One end of the TCP connection a frame travelled on; family 0 when the frame
 // went over the serial line (or the socket could not tell).

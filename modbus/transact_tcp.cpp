@@ -43,6 +43,8 @@ int ModbusMaster::TransactTcp() {
 ModbusMaster::Attempt ModbusMaster::TcpAttempt() {
     ByteLink& link = TcpLink();
     link.Pause(kAttemptPause);
+    if (!PrepareLink(link))
+        return Attempt::Failed;
     const bool mbap = settings_.IPProtocol == 0;
     int total = 0;
     if (mbap) {
@@ -55,6 +57,7 @@ ModbusMaster::Attempt ModbusMaster::TcpAttempt() {
     RxLength = 0;
     const bool sent = link.Write(TxBuffer, total);
     const LinkInstant deadline = DeadlineFrom(link);
+    sentAt_ = link.Now();
     Attempt result = Attempt::Failed;
     if (sent) {
         Observe(TrafficDirection::Sent, TxBuffer, total);
@@ -65,7 +68,8 @@ ModbusMaster::Attempt ModbusMaster::TcpAttempt() {
         if (collected > 0 && (mbap || Crc16(std::span<const uint8_t>(RxBuffer, collected)) == 0))
             result = Judge(std::span<const uint8_t>(RxBuffer, checked));
     }
-    // Whatever is late or surplus goes with the old connection.
+    // Whatever is late goes with the old connection; a unit that closed its
+    // side is reached again at once, not after the Timeout.
     if (result == Attempt::Failed)
         link.Reconnect();
     return result;

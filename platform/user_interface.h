@@ -35,6 +35,9 @@ inline MessageAnswer UnattendedAnswer(MessageButtons buttons) {
     return MessageAnswer::Ok;
 }
 
+// Everything but the boxes defaults to nothing: only the window has a cursor,
+// a status line, progress and paint messages; the command line and the tests
+// override what they show or count.
 class UserInterface {
   public:
     virtual ~UserInterface() = default;
@@ -43,21 +46,21 @@ class UserInterface {
     virtual MessageAnswer ShowMessage(const MessageBox& box) = 0;
 
     // The wait cursor nests: every Begin is matched by one End.
-    virtual void BeginWaitCursor() = 0;
-    virtual void EndWaitCursor() = 0;
+    virtual void BeginWaitCursor() {}
+    virtual void EndWaitCursor() {}
 
     // Status line and progress of a long operation (the firmware download).
-    virtual void SetStatusText(std::string_view text) = 0;
-    virtual void SetProgressRange(int lower, int upper) = 0;
-    virtual void SetProgressPosition(int position) = 0;
-    virtual void SetProgressText(int control_id, std::string_view text) = 0;
+    virtual void SetStatusText(std::string_view) {}
+    virtual void SetProgressRange(int, int) {}
+    virtual void SetProgressPosition(int) {}
+    virtual void SetProgressText(int, std::string_view) {}
 
     // Repaint the windows and answer the window system (pings, expose, close
     // requests) without dispatching input or timer events, so a long
     // operation stays visible and alive on the desktop but nothing can run
     // inside it. Every wait longer than a moment calls it at least every
     // 100 ms; it is cheap to call far more often.
-    virtual void PumpPaintMessages() = 0;
+    virtual void PumpPaintMessages() {}
 };
 
 // Sleeps for `total`, pumping the window at least every 100 ms.

@@ -42,6 +42,9 @@ constexpr KindInfo kKinds[] = {
      "TCP: the connection is closed instead of the reply"},
     {FaultKind::ClosePty, "close-pty", 0, 0, 0, false,
      "serial: the pty is closed instead of the reply (a new one follows)"},
+    {FaultKind::Repeat, "repeat", 10, 0, 600000, false, "the reply goes out again P ms later (10)"},
+    {FaultKind::CloseAfter, "close-after", 0, 0, 0, false,
+     "TCP: the connection is closed right after the reply"},
 };
 
 const KindInfo* FindKind(const std::string& name) {
@@ -232,6 +235,12 @@ FaultPlan FaultTable::Decide(const RequestInfo& request) {
                 break;
             case FaultKind::ClosePty:
                 plan.close_pty = true;
+                break;
+            case FaultKind::Repeat:
+                plan.repeat_ms = rule.param;
+                break;
+            case FaultKind::CloseAfter:
+                plan.close_after = true;
                 break;
         }
     }

@@ -24,6 +24,8 @@ enum class FaultKind {
     FlashUnexpected,
     DropConnection,
     ClosePty,
+    Repeat,
+    CloseAfter,
 };
 
 // When a rule fires, counted over the requests it matches.
@@ -61,6 +63,8 @@ struct FaultPlan {
     FlashOutcome flash = FlashOutcome::Written;
     bool drop_connection = false;
     bool close_pty = false;
+    std::optional<int> repeat_ms;
+    bool close_after = false;
     std::vector<std::string> fired;
 };
 

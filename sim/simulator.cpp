@@ -572,8 +572,14 @@ void Simulator::Dispatch(Endpoint& endpoint, const Frame& frame, Clock::time_poi
         if (plan.stray)
             bytes.insert(bytes.begin(), *plan.stray);
         bytes.insert(bytes.end(), static_cast<size_t>(plan.surplus), 0);
-        Schedule(endpoint, std::move(bytes), start, plan.split_size, plan.split_gap_ms,
-                 serial && options_.pace ? line.baud : 0);
+        const int baud = serial && options_.pace ? line.baud : 0;
+        if (plan.repeat_ms) {
+            Schedule(endpoint, bytes, start, plan.split_size, plan.split_gap_ms, baud);
+            start = endpoint.out.back().due + std::chrono::milliseconds(*plan.repeat_ms);
+        }
+        Schedule(endpoint, std::move(bytes), start, plan.split_size, plan.split_gap_ms, baud);
+        if (plan.close_after && !serial)
+            endpoint.out.push_back({endpoint.out.back().due, {}, OutAction::Close});
     }
     if (reply.line_changed && serial && !options_.device.empty())
         endpoint.out.push_back({start, {}, OutAction::ApplyLine});

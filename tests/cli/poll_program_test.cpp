@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -112,10 +113,40 @@ TEST_F(PollProgramTest, BadPollUsage) {
              {"read", "100", "--poll", "1", "--times", "0"},
              {"read", "100", "--times", "2"},
              {"write", "100", "1", "--poll", "1"},
+             {"watch", "list.txt"},
+             {"watch", "list.txt", "--interval", "0.05"},
+             {"watch", "list.txt", "--interval", "3601"},
+             {"read", "100", "--interval", "1"},
+             {"read", "100", "--csv", "x.csv"},
          }) {
-        SCOPED_TRACE(command[2] + " " + command[3]);
+        SCOPED_TRACE(command[0] + " " + command.back());
         EXPECT_EQ(Run(Poll(command)).exit_code, 2);
     }
+}
+
+// watch: a line per poll without a terminal, the CSV log beside it, and a
+// list that does not parse refused with its line before anything is sent.
+TEST_F(PollProgramTest, WatchPrintsALinePerPollAndLogsCsv) {
+    const std::string list = dir_.File("list.txt");
+    std::ofstream(list) << "100 int16 first\n102 int16 # unnamed\n";
+    const std::string csv = dir_.File("log.csv");
+    const CliRun run =
+        Run(Poll({"watch", list, "--interval", "0.1", "--times", "2", "--csv", csv}));
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\S+ 7 9)"))) << lines[1];
+    const auto logged = Lines(ReadAll(csv));
+    ASSERT_EQ(logged.size(), 3u);
+    EXPECT_EQ(logged[0], "time,first,102");
+
+    const size_t sent = unit_->Requests().size();
+    std::ofstream(list) << "100\n\n7000 floaty\nx100 int16\n";
+    const CliRun bad = Run(Poll({"watch", list, "--interval", "1"}));
+    EXPECT_EQ(bad.exit_code, 2);
+    EXPECT_NE(bad.err.find("line 4: \"x100\" is not a register address"), std::string::npos)
+        << bad.err;
+    EXPECT_EQ(unit_->Requests().size(), sent);
 }
 
 }  // namespace

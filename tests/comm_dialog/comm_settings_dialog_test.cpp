@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "connection/comm_settings_dialog.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "platform/field_text.h"
 #include "sim/simulator.h"

@@ -9,7 +9,7 @@
 
 #include "connection/auto_detect.h"
 #include "connection/connection.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "sim/simulator.h"
 #include "tests/peers/serial_bench.h"

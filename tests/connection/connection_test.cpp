@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "connection/connection.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "tests/peers/serial_bench.h"
 

@@ -3,6 +3,7 @@
 // virtual, so the time each case takes is exact and costs nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -46,11 +47,15 @@ struct Bench {
         line.Character = 521us;  // 19200 baud
         master.AttachLink(&line);
     }
+    int Dropped() const { return static_cast<int>(std::count(seen.begin(), seen.end(), TrafficDirection::Dropped)); }
     CommSettings settings;
     LinkFlags links;
     ScriptedUserInterface ui;
     MemoryLink line;
     ModbusMaster master{settings, links, ui};
+    std::vector<TrafficDirection> seen;
+    TrafficObservers::Watch watch =
+        master.OnTraffic.Add([this](const TrafficFrame& frame) { seen.push_back(frame.direction); });
 };
 
 const Bytes kValue = {0x01, 0x03, 0x02, 0x12, 0x34};
@@ -181,6 +186,142 @@ TEST(ReplyTiming, AWaitIsNeverShorterThanTheTimeOut) {
     int value = 0;
     EXPECT_EQ(bench.master.ReadRegister16(100, value), 1);
 }
+
+// A far end that answers each read of register n with n x 10, in the ways
+// real lines do; two reads in a row must each get their own register's value
+// or fail, never the other's.
+enum class Far { Late, Twice, CloseAfterReply, Echo, WrongEcho, Glitch, Pieces, BusyOnce, Busy };
+
+struct TalkCase {
+    const char* name;
+    Wire wire;
+    Far far;
+    std::chrono::milliseconds delay;
+    int timeout, retry;
+    bool removeEcho;
+    std::vector<int> values;  // of reads 100 and 200; -1: failed
+    bool dropped;             // something was shown as dropped
+};
+
+// clang-format off
+const TalkCase kTalks[] = {
+    {"RtuLateReplies", Wire::Rtu, Far::Late, 1300ms, 1, 1, false, {1000, 2000}, true},
+    {"AsciiLateReplies", Wire::Ascii, Far::Late, 1300ms, 1, 1, false, {1000, 2000}, true},
+    {"RtuLateRepliesRetry3", Wire::Rtu, Far::Late, 1700ms, 1, 3, false, {1000, 2000}, true},
+    {"RtuRepeatedReplies", Wire::Rtu, Far::Twice, 3ms, 1, 1, false, {1000, 2000}, true},
+    {"MbapRepeatedReplies", Wire::Mbap, Far::Twice, 10ms, 1, 1, false, {1000, 2000}, true},
+    {"RtuOverTcpRepeatedReplies", Wire::RtuOverTcp, Far::Twice, 10ms, 1, 1, false, {1000, 2000}, true},
+    {"MbapClosedAfterEachReply", Wire::Mbap, Far::CloseAfterReply, 0ms, 3, 0, false, {1000, 2000}, false},
+    {"RtuOverTcpClosedAfterEachReply", Wire::RtuOverTcp, Far::CloseAfterReply, 0ms, 3, 0, false, {1000, 2000}, false},
+    {"RtuGlitchByteBehindTheReply", Wire::Rtu, Far::Glitch, 0ms, 1, 0, false, {1000, 2000}, true},
+    {"RtuPiecesAcrossTheDeadline", Wire::Rtu, Far::Pieces, 16ms, 1, 0, false, {1000, 2000}, false},
+    {"AsciiPiecesAcrossTheDeadline", Wire::Ascii, Far::Pieces, 30ms, 1, 0, false, {1000, 2000}, false},
+    {"RtuEchoRemoved", Wire::Rtu, Far::Echo, 0ms, 1, 1, true, {1000, 2000}, true},
+    {"AsciiEchoRemoved", Wire::Ascii, Far::Echo, 0ms, 1, 1, true, {1000, 2000}, true},
+    {"RtuEchoNotRemoved", Wire::Rtu, Far::Echo, 0ms, 1, 0, false, {-1, -1}, true},
+    {"RtuEchoThatDiffers", Wire::Rtu, Far::WrongEcho, 0ms, 1, 1, true, {-1, -1}, true},
+    {"RtuEchoExpectedButNone", Wire::Rtu, Far::Glitch, 0ms, 1, 0, true, {-1, -1}, true},
+    {"RtuBusyOnce", Wire::Rtu, Far::BusyOnce, 0ms, 1, 3, false, {1000, 2000}, false},
+    {"MbapBusyOnce", Wire::Mbap, Far::BusyOnce, 0ms, 1, 3, false, {1000, 2000}, false},
+    {"RtuAlwaysBusy", Wire::Rtu, Far::Busy, 0ms, 1, 3, false, {-1, -1}, false},
+};
+// clang-format on
+
+int AddressOf(Wire wire, std::span<const uint8_t> request) {
+    if (wire == Wire::Ascii)
+        return std::stoi(std::string(request.begin() + 5, request.begin() + 9), nullptr, 16);
+    const size_t at = wire == Wire::Mbap ? 8 : 2;
+    return request[at] << 8 | request[at + 1];
+}
+
+Bytes Framed(Wire wire, const Bytes& frame) {
+    switch (wire) {
+        case Wire::Ascii:
+            return AsciiText(frame);
+        case Wire::Mbap:
+            return Mbap(frame);
+        default:
+            return WithCrc(frame);
+    }
+}
+
+class Talks : public ::testing::TestWithParam<TalkCase> {};
+
+TEST_P(Talks, EachReadGetsItsOwnValueOrFails) {
+    const TalkCase& c = GetParam();
+    Bench bench(c.wire);
+    bench.settings.Timeout = static_cast<int16_t>(c.timeout);
+    bench.settings.Retry = static_cast<int16_t>(c.retry);
+    bench.settings.RemoveEcho = c.removeEcho;
+    LinkInstant scripted{};
+    const auto at = [&](LinkInstant due, const Bytes& bytes) {
+        const LinkInstant from = std::max(bench.line.Now(), scripted);
+        bench.line.Gap(std::chrono::duration_cast<std::chrono::microseconds>(due - from)).Send(bytes);
+        scripted = due;
+    };
+    int requests = 0;
+    bench.line.OnRequest = [&](std::span<const uint8_t> request) {
+        const int value = AddressOf(c.wire, request) * 10;
+        const Bytes reply = Framed(c.wire, {1, 3, 2, uint8_t(value >> 8), uint8_t(value)});
+        const LinkInstant now = bench.line.Now();
+        ++requests;
+        switch (c.far) {
+            case Far::Late:
+                return at(now + c.delay, reply);
+            case Far::Twice:
+                at(now, reply);
+                return at(now + c.delay, reply);
+            case Far::CloseAfterReply:
+                at(now, reply);
+                bench.line.Hangup();
+                return;
+            case Far::Echo:
+            case Far::WrongEcho: {
+                Bytes echo(request.begin(), request.end());
+                echo.back() ^= c.far == Far::WrongEcho ? 0x40 : 0;
+                at(now, echo);
+                return at(now + 5ms, reply);
+            }
+            case Far::Glitch: {
+                Bytes glitched = reply;
+                glitched.push_back(0x00);
+                return at(now, glitched);
+            }
+            case Far::Pieces:
+                for (size_t i = 0; i < reply.size(); i += 2) {
+                    at(now + std::chrono::seconds(c.timeout) - 20ms + c.delay * static_cast<int>(i / 2),
+                       Bytes(reply.begin() + i, reply.begin() + std::min(i + 2, reply.size())));
+                }
+                return;
+            case Far::BusyOnce:
+            case Far::Busy:
+                return at(now, c.far == Far::Busy || requests % 2 == 1
+                                   ? Framed(c.wire, {1, 0x83, 6})
+                                   : reply);
+        }
+    };
+    std::vector<int> values;
+    for (int address : {100, 200}) {
+        int value = 0;
+        values.push_back(bench.master.ReadRegister16(address, value) ? value : -1);
+    }
+    EXPECT_EQ(values, c.values);
+    EXPECT_EQ(bench.Dropped() > 0, c.dropped);
+    if (c.far == Far::CloseAfterReply) {
+        EXPECT_EQ(bench.line.Connections(), 1);
+        EXPECT_LT(bench.line.Now() - LinkInstant{}, 1s);  // no Timeout waited
+    }
+    if (c.far == Far::Busy) {
+        EXPECT_EQ(requests, 2 * (c.retry + 1));
+        EXPECT_TRUE(bench.master.EndedByException);
+        EXPECT_EQ(bench.master.ExceptionCode, 6);
+    }
+    if (c.far == Far::WrongEcho || (c.removeEcho && c.far == Far::Glitch))
+        EXPECT_EQ(bench.ui.status_history.back(), modbus_messages::kEchoMismatch);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFraming, Talks, ::testing::ValuesIn(kTalks),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Unit 0 over RTU is a broadcast: a write may go, a read cannot be answered.
 TEST(Broadcast, AReadIsRefusedBeforeAnythingIsSent) {

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "connection/port_report.h"
 #include "tests/peers/serial_bench.h"

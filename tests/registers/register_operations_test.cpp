@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "connection/connection.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "modbus/messages.h"
 #include "platform/scripted_user_interface.h"

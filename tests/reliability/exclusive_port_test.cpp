@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "connection/connection.h"
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"

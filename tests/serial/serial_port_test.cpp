@@ -191,30 +191,36 @@ TEST_F(SerialPortOnPty, DrainTakesEverythingInSlicesAndEndsWithAZero) {
     EXPECT_EQ(buffer[90], 0);
 }
 
-TEST_F(SerialPortOnPty, AWriteThatTransfersNothingReopensWithTheSameTimeouts) {
+// A USB adapter unplugged and plugged back: its link path names a new device.
+TEST_F(SerialPortOnPty, AVanishedDeviceIsGoneAndReopensAtItsPathWithTheSameLine) {
+    const std::string link = ::testing::TempDir() + "fcloader-replug-" + std::to_string(::getpid());
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(pty.path.c_str(), link.c_str()), 0);
+    paths = {link};
     ASSERT_TRUE(port.Open(4, 19200, 8, 0, 0));
     ASSERT_TRUE(port.SetTimeouts(20));
-    PtyPair replacement;
-    paths = {replacement.path};
+    EXPECT_FALSE(port.Gone());
     pty.CloseMaster();  // the adapter goes away
 
     const uint8_t byte = 0x55;
-    int written = -1;
-    EXPECT_FALSE(port.Write(&byte, 1, &written));
-    EXPECT_EQ(written, 0);
-    ASSERT_TRUE(port.IsOpen());
-    const auto state = port.ReadDriverState();
-    EXPECT_EQ(state->device, replacement.path);
-    EXPECT_EQ(cfgetospeed(&state->line), speed_t(B19200));
-
+    EXPECT_FALSE(port.Write(&byte, 1));
+    EXPECT_TRUE(port.Gone());
     uint8_t got[16];
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(port.Read(16, got), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+    PtyPair replacement;  // and comes back behind the same link
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::symlink(replacement.path.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(port.Reconnect());
+    EXPECT_FALSE(port.Gone());
+    EXPECT_EQ(cfgetospeed(&port.ReadDriverState()->line), speed_t(B19200));
     EXPECT_TRUE(port.Write(&byte, 1));
     uint8_t seen = 0;
     EXPECT_EQ(::read(replacement.master, &seen, 1), 1);
     EXPECT_EQ(seen, 0x55);
+    ::unlink(link.c_str());
 }
 
 // Runs `body` in a child process as a user who is not root (nobody, when

@@ -1,12 +1,12 @@
-#include "connection/failure_reason.h"
+#include "modbus/link_failure.h"
 
 #include <netdb.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "connection/messages.h"
 #include "modbus/driver_socket.h"
+#include "modbus/messages.h"
 #include "modbus/serial_port.h"
 
 namespace fc {
@@ -18,17 +18,24 @@ const char* PortHint(int error) {
     switch (error) {
         case EACCES:
         case EPERM:
-            return connection_messages::kPermissionHint;
+            return modbus_messages::kPermissionHint;
         case EBUSY:
-            return connection_messages::kBusyHint;
+            return modbus_messages::kBusyHint;
         case ENOTTY:
-            return connection_messages::kNotSerialHint;
+            return modbus_messages::kNotSerialHint;
         default:
             return nullptr;
     }
 }
 
-std::string Sentence(const std::string& subject, const char* reason) {
+// strerror's buffer is shared by every thread, and a fleet opens its units'
+// ports on threads of their own.
+std::string ErrorText(int error) {
+    char buffer[256];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string Sentence(const std::string& subject, const std::string& reason) {
     return (subject.empty() ? "" : subject + ": ") + reason + ".";
 }
 
@@ -38,8 +45,8 @@ std::string PortFailureReason(const PortOpenFailure& failure) {
     if (failure.error == 0)
         return "";
     if (failure.device.empty())
-        return connection_messages::kNoDeviceForPort;
-    std::string reason = Sentence(failure.device, std::strerror(failure.error));
+        return modbus_messages::kNoDeviceForPort;
+    std::string reason = Sentence(failure.device, ErrorText(failure.error));
     if (const char* hint = PortHint(failure.error))
         reason += std::string("\n") + hint;
     return reason;
@@ -51,7 +58,7 @@ std::string SocketFailureReason(const std::string& host, int port, const DriverS
         return Sentence(where, ::gai_strerror(socket.ResolveError()));
     if (socket.LastError() == 0)
         return "";
-    return Sentence(where, std::strerror(socket.LastError()));
+    return Sentence(where, ErrorText(socket.LastError()));
 }
 
 std::string WithReason(const char* text, const std::string& reason) {

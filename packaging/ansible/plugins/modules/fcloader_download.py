@@ -1,0 +1,199 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+module: fcloader_download
+short_description: Flash every flow computer one station's PC reaches
+description:
+  - Runs C(fcloader-cli download IMAGE --yes --targets FILE --json) on the managed host, which
+    flashes every unit the targets name, each on its own line and thread, all at once or
+    I(jobs) at a time.
+  - Returns one result per unit; changed when any unit was flashed; fails the host when any
+    unit failed, naming them.
+  - In check mode nothing is flashed; each unit is asked with C(fcloader-cli test) whether it
+    answers, and whether it answers from its loader (a unit left in download mode, which the
+    download recovers).
+  - The arguments are checked before fcloader-cli runs. Whatever a unit leaves out comes from
+    I(settings), then from the profile fcloader keeps for the user the task runs as.
+options:
+  image:
+    description: The firmware image, a file on the managed host.
+    type: path
+    required: true
+  targets:
+    description:
+      - The units, one item each, in the order of a targets file. An item is a dict of
+        C(name) and the unit's options (C(port), C(device), C(baud), C(parity),
+        C(data_bits), C(stop_bits), C(mode), C(tcp), C(encapsulated), C(unit), C(timeout),
+        C(retry)), or a targets line as fcloader-cli reads it
+        (C(name=pump-7 --device /dev/ttyUSB0 --baud 19200)).
+      - A unit without a name is named as fcloader-cli names it (C(HOST:PORT), the device's
+        file name, C(COMn)).
+    type: list
+    elements: raw
+  targets_file:
+    description: A targets file on the managed host, instead of I(targets).
+    type: path
+  settings:
+    description: Options for every unit (the command line's), with the same keys as a unit.
+    type: dict
+    default: {}
+  jobs:
+    description: How many units are flashed (or asked, in check mode) at a time; all by default.
+    type: int
+  log_dir:
+    description: Where fcloader-cli keeps each unit's trace, as C(NAME.log).
+    type: path
+  executable:
+    description: The fcloader-cli program, by name or path.
+    type: str
+    default: fcloader-cli
+'''
+
+EXAMPLES = r'''
+- name: Flash the units of this station
+  fcloader.fleet.fcloader_download:
+    image: /var/tmp/fcloader/fw-2.1.img
+    targets:
+      - {name: pump-7, device: /dev/ttyUSB0, baud: 19200}
+      - {name: meter-3, tcp: "10.0.0.5:502"}
+      - name=meter-4 --tcp 10.0.0.6 --encapsulated --unit 2
+    settings: {unit: 5}
+    jobs: 4
+    log_dir: /var/log/fcloader
+'''
+
+RETURN = r'''
+units:
+  description:
+    - One result per unit, in the targets' order. C(outcome) is fcloader-cli's (C(success),
+      C(failed), C(interrupted)); in check mode C(answers), C(in loader), C(no answer) or
+      C(refused).
+    - C(loader_version) is given where fcloader-cli reports it (in check mode, for a unit
+      found in its loader), and null otherwise.
+  returned: when fcloader-cli ran
+  type: list
+  elements: dict
+  sample: [{name: pump-7, outcome: success, seconds: 17.3,
+            message: Download completed successfully., loader_version: null}]
+flashed:
+  description: The names of the units flashed.
+  returned: when fcloader-cli ran
+  type: list
+failed:
+  description: The names of the units that failed (in check mode, that do not answer).
+  returned: when fcloader-cli ran
+  type: list
+rc:
+  description: fcloader-cli's exit status (0 all flashed, 1 a unit failed, 2 refused, 128 + N stopped by signal N).
+  returned: when the download ran
+  type: int
+'''
+
+import os
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.fcloader.fleet.plugins.module_utils.fcloader import (
+    EXIT_REFUSED, UNIT_ARGUMENTS, UNIT_ARGUMENT_RULES, BadArguments, find_cli, first_message,
+    for_each_unit, run_json, run_words, task_units, some_units, usable_file)
+
+SIGNAL_EXIT = 128
+
+
+def probe_outcome(rc, result):
+    if rc == 0:
+        return 'answers'
+    if rc == EXIT_REFUSED:
+        return 'refused'
+    return 'in loader' if result.get('loader_version') is not None else 'no answer'
+
+
+def probe_unit(module, command, unit):
+    rc, result, err = run_json(module, command + unit.words + ['test', '--json'])
+    result = result or {}
+    outcome = probe_outcome(rc, result)
+    message = 'The unit answered.' if rc == 0 else first_message(
+        result, err, 'fcloader-cli test ended with status %d' % rc)
+    return dict(name=unit.name, outcome=outcome, seconds=result.get('seconds'),
+                message=message, loader_version=result.get('loader_version'))
+
+
+def check_units(module, command, units):
+    results = for_each_unit(units, module.params['jobs'],
+                            lambda unit: probe_unit(module, command, unit))
+    failed = [r['name'] for r in results if r['outcome'] not in ('answers', 'in loader')]
+    outcome = dict(changed=False, units=results, flashed=[], failed=failed)
+    if not os.path.isfile(module.params['image']):
+        outcome['image'] = 'not on this host yet (a check run copies nothing)'
+    if failed:
+        module.fail_json(msg=some_units(failed, len(results), 'would not be flashed'), **outcome)
+    module.exit_json(msg='all %d units answer' % len(results), **outcome)
+
+
+def targets_file(module, units):
+    if module.params['targets_file']:
+        return module.params['targets_file']
+    path = os.path.join(module.tmpdir, 'targets.txt')
+    with open(path, 'w', encoding='utf-8') as handle:
+        handle.write(''.join(unit.target_line() + '\n' for unit in units))
+    return path
+
+
+def unit_result(entry):
+    return dict(name=entry.get('unit'), outcome=entry.get('outcome'),
+                seconds=entry.get('seconds'), message=entry.get('message', ''),
+                loader_version=entry.get('loader_version'))
+
+
+def refusal(module, rc, err):
+    reason = err or 'fcloader-cli ended with status %d and no summary' % rc
+    if rc == EXIT_REFUSED and module.params['targets'] is not None:
+        reason += ' (line N of the targets is item N of the task\'s targets)'
+    return reason
+
+
+def flash_units(module, command, units):
+    args = command + ['download', module.params['image'], '--yes',
+                      '--targets', targets_file(module, units), '--json']
+    if module.params['jobs']:
+        args += ['--jobs', str(module.params['jobs'])]
+    if module.params['log_dir']:
+        args += ['--log-dir', module.params['log_dir']]
+    rc, summary, err = run_json(module, args)
+    if rc == EXIT_REFUSED or not summary or 'units' not in summary:
+        module.fail_json(msg=refusal(module, rc, err), rc=rc, cmd=args, changed=False)
+    results = [unit_result(entry) for entry in summary['units']]
+    flashed = [r['name'] for r in results if r['outcome'] == 'success']
+    failed = [r['name'] for r in results if r['outcome'] != 'success']
+    outcome = dict(changed=bool(flashed), units=results, flashed=flashed, failed=failed,
+                   rc=rc, seconds=summary.get('seconds'))
+    if rc > SIGNAL_EXIT:
+        module.fail_json(msg='fcloader-cli was stopped by signal %d; not flashed: %s'
+                         % (rc - SIGNAL_EXIT, ', '.join(failed)), **outcome)
+    if failed or rc != 0:
+        module.fail_json(msg=some_units(failed, len(results), 'failed'), **outcome)
+    module.exit_json(msg='all %d units flashed' % len(results), **outcome)
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(image=dict(type='path', required=True),
+                           log_dir=dict(type='path'), **UNIT_ARGUMENTS),
+        supports_check_mode=True, **UNIT_ARGUMENT_RULES)
+    try:
+        units = task_units(module.params)
+        command = [find_cli(module)] + run_words(module.params)
+        if not module.check_mode:
+            usable_file(module.params['image'], 'image')
+    except BadArguments as error:
+        module.fail_json(msg=str(error))
+    if module.check_mode:
+        check_units(module, command, units)
+    flash_units(module, command, units)
+
+
+if __name__ == '__main__':
+    main()
