@@ -15,12 +15,12 @@
 #include "app/about_dialog.h"
 #include "app/app_messages.h"
 #include "app/traffic_window.h"
-#include "watch/watch_messages.h"
-#include "watch/watch_window.h"
 #include "modbus/modbus_master.h"
 #include "platform/application_title.h"
 #include "ui/application_icon.h"
 #include "ui/main_dialog_template.h"
+#include "watch/watch_messages.h"
+#include "watch/watch_window.h"
 
 namespace fc {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/user_interface_relay.h"
 #include "ui/control_table.h"
 #include "ui/field_exchange.h"
 #include "ui/held_close.h"
 #include "ui/page_host.h"
 #include "ui/qt_user_interface.h"
-#include "platform/user_interface_relay.h"
 
 class QMessageBox;
 class QTabWidget;

@@ -164,8 +164,7 @@ TrafficWindow::TrafficWindow(TrafficObservers& traffic, QWidget* parent)
         ask(m::kTrafficSaveText, m::kTrafficTextFilter, ".txt", &TrafficWindow::SaveText);
     });
     connect(save_capture, &QPushButton::clicked, this, [=] {
-        ask(m::kTrafficSaveCapture, m::kTrafficCaptureFilter, ".pcap",
-            &TrafficWindow::SaveCapture);
+        ask(m::kTrafficSaveCapture, m::kTrafficCaptureFilter, ".pcap", &TrafficWindow::SaveCapture);
     });
     connect(close, &QPushButton::clicked, this, &QDialog::hide);
 

@@ -90,7 +90,8 @@ bool UpdateClock(ModbusMaster& master, const ClockSettings& clock,
 // The write loop's next "Data" text: the text as a number plus the
 // increment, kept between the limits (see WriteLoopStep), in "%f". None when
 // the text is no number.
-std::optional<std::string> NextLoopData(std::string_view data, float increment, double upper, double lower);
+std::optional<std::string> NextLoopData(std::string_view data, float increment, double upper,
+                                        double lower);
 
 // The period of the clock and loop timers for a number of seconds. A window
 // timer has a shortest period, which 0 asks for; a number of seconds beyond

@@ -1,9 +1,9 @@
 #include "registers/register_types.h"
 
 #include <algorithm>
-#include <cmath>
 #include <charconv>
 #include <climits>
+#include <cmath>
 
 #include "platform/field_text.h"
 #include "platform/profile.h"

@@ -185,8 +185,8 @@ void SortInReadingOrder(Iterator first, Iterator last) {
                      [](const ControlSpec* a, const ControlSpec* b) { return a->y < b->y; });
     while (first != last) {
         const int middle = (*first)->y + (*first)->height / 2;
-        const auto end = std::find_if(first, last,
-                                      [middle](const ControlSpec* row) { return row->y >= middle; });
+        const auto end = std::find_if(
+            first, last, [middle](const ControlSpec* row) { return row->y >= middle; });
         std::stable_sort(first, end,
                          [](const ControlSpec* a, const ControlSpec* b) { return a->x < b->x; });
         first = end;

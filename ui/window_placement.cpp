@@ -96,8 +96,8 @@ void PlaceBeside(QWidget& window, const QWidget& anchor, const QSize& preferred)
     // is no room for it.
     const QSize least =
         window.minimumSizeHint().expandedTo(window.minimumSize()).expandedTo(preferred / 2);
-    const QRect placed = Chosen(anchor.frameGeometry(), preferred.grownBy(frame),
-                                least.grownBy(frame), area);
+    const QRect placed =
+        Chosen(anchor.frameGeometry(), preferred.grownBy(frame), least.grownBy(frame), area);
     window.resize(placed.size().shrunkBy(frame));
     window.move(placed.topLeft());
 }

@@ -103,11 +103,6 @@ void Xdotool(const QStringList& actions) {
     QProcess::startDetached("xdotool", actions);
 }
 
-QStringList ClickOn(const QWidget& widget) {
-    const QPoint centre = widget.mapToGlobal(widget.rect().center()) * widget.devicePixelRatio();
-    return {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", "1"};
-}
-
 // Notes how far the download's progress bar had got when each box showed.
 class ProgressAtBoxes : public QObject {
   public:
@@ -122,8 +117,6 @@ class ProgressAtBoxes : public QObject {
             at.emplace(box->text().toStdString(), bar_.value());
         return false;
     }
-
-  private:
     const QProgressBar& bar_;
 };
 
@@ -242,7 +235,11 @@ TEST_F(WindowAliveTest, TrafficWindowTakesInputDuringADownload) {
     std::optional<int> paused_at;
     QObject::connect(traffic.PauseButton(), &QPushButton::toggled,
                      [&] { paused_at = Progress().value(); });
-    AtAQuarter([&] { Xdotool(ClickOn(*traffic.PauseButton())); });
+    const QPoint pause = traffic.PauseButton()->mapToGlobal(QPoint(8, 8));
+    AtAQuarter([=] {
+        Xdotool(
+            {"mousemove", QString::number(pause.x()), QString::number(pause.y()), "click", "1"});
+    });
     Click(ids::kStartDownload);
 
     ASSERT_TRUE(paused_at.has_value());
@@ -252,8 +249,8 @@ TEST_F(WindowAliveTest, TrafficWindowTakesInputDuringADownload) {
 
 // Run at 1x and, as a ctest entry of its own, at QT_SCALE_FACTOR=2: the
 // traffic window opens on the screen, beside the main window where there is
-// room (else over it), and again after its Close. A picture of the screen is left for a
-// person.
+// room (else over it), and again after its Close. A picture of the screen is
+// left for a person.
 TEST_F(WindowAliveTest, TrafficWindowOpensBesideTheWindowOnTheScreen) {
     TrafficWindow& traffic = dialog_.Traffic();
     const QRect screen = dialog_.screen()->availableGeometry();
@@ -267,17 +264,15 @@ TEST_F(WindowAliveTest, TrafficWindowOpensBesideTheWindowOnTheScreen) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&traffic));
         QTest::qWait(300);  // the frame comes a moment after the window
         const QRect frame = traffic.frameGeometry();
-        EXPECT_TRUE(screen.contains(frame)) << frame.x() << "," << frame.y() << " "
-                                            << frame.width() << "x" << frame.height();
+        EXPECT_TRUE(screen.contains(frame));
         if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) {
             EXPECT_FALSE(frame.intersects(dialog_.frameGeometry()));
         }
     }
-    const QString picture = QString("%1/traffic-at-%2x.png")
-                                .arg(FC_SCREENSHOT_DIR)
-                                .arg(qEnvironmentVariable("QT_SCALE_FACTOR", "1"));
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
     QDir().mkpath(FC_SCREENSHOT_DIR);
-    QProcess::execute("import", {"-window", "root", picture});
+    QProcess::execute("import",
+                      {"-window", "root", FC_SCREENSHOT_DIR "/traffic-" + scale + "x.png"});
 }
 
 TEST_F(WindowAliveTest, ReadOfASilentUnitAnswersPings) {

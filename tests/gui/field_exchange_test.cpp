@@ -80,8 +80,9 @@ TEST_F(FieldExchangeTest, EnterWithUpdatePeriodOutOfRangeShowsRangePromptAndStay
     auto box = AnswerNextMessageBox();
     PressEnterIn(ids::kAddress);
     ASSERT_TRUE(box->seen);
-    EXPECT_EQ(box->text, "Please enter an integer between 0 and 130000.\n"
-                         "Update every holds \"200000\".");
+    EXPECT_EQ(box->text,
+              "Please enter an integer between 0 and 130000.\n"
+              "Update every holds \"200000\".");
     EXPECT_EQ(box->caption, "fcloader");
     EXPECT_EQ(box->buttons, QMessageBox::Ok);
     EXPECT_TRUE(dialog_.isVisible());

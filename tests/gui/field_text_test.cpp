@@ -39,9 +39,9 @@ TEST(FieldTextTest, NumberFieldTakesDecimalNumbersWithFractionAndExponent) {
 }
 
 TEST(FieldTextTest, NumberFieldRefusesWordsHexAndOverflow) {
-    for (const char* bad :
-         {"", ".", "-", "e5", "1e", "1e+", "inf", "nan", "infinity", "0x1p3", "1.5.2", "12abc",
-          "1e400", "-1e400", "1,2,5", "1.234,5", "1,234.5", "12,5abc", ",", "1,5e", "1 ,5"})
+    for (const char* bad : {"",      ".",        "-",       "e5",      "1e",    "1e+",   "inf",
+                            "nan",   "infinity", "0x1p3",   "1.5.2",   "12abc", "1e400", "-1e400",
+                            "1,2,5", "1.234,5",  "1,234.5", "12,5abc", ",",     "1,5e",  "1 ,5"})
         EXPECT_EQ(ParseNumberField(bad), std::nullopt) << '"' << bad << '"';
 }
 

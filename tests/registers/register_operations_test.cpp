@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "connection/connection.h"
-#include "modbus/link_failure.h"
 #include "connection/messages.h"
+#include "modbus/link_failure.h"
 #include "modbus/messages.h"
 #include "platform/scripted_user_interface.h"
 #include "registers/register_operations.h"

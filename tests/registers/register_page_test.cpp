@@ -434,10 +434,10 @@ TEST_F(RegisterPageTest, DataIsReadAndShownInTheCLocaleAndNeverAsNaNOrInfinity) 
     Check(ids::kRadioFloat);
     Type(ids::kAddress, "7000");
     const std::pair<const char*, std::optional<float>> cases[] = {
-        {"12.5", 12.5f},          {"12,5", 12.5f},          {"-0,25", -0.25f},
-        {"-1.5e2", -150.0f},      {"nan", std::nullopt},    {"infinity", std::nullopt},
-        {"0x1p3", std::nullopt},  {"1e39", std::nullopt},   {"-1e400", std::nullopt},
-        {"12,5x", std::nullopt},  {"1,2,5", std::nullopt},  {"1.234,5", std::nullopt}};
+        {"12.5", 12.5f},         {"12,5", 12.5f},         {"-0,25", -0.25f},
+        {"-1.5e2", -150.0f},     {"nan", std::nullopt},   {"infinity", std::nullopt},
+        {"0x1p3", std::nullopt}, {"1e39", std::nullopt},  {"-1e400", std::nullopt},
+        {"12,5x", std::nullopt}, {"1,2,5", std::nullopt}, {"1.234,5", std::nullopt}};
     const uint32_t untouched = std::bit_cast<uint32_t>(2.5f);
     for (const auto& [data, written] : cases) {
         sim_->SetRegister(7000, untouched);
@@ -447,8 +447,8 @@ TEST_F(RegisterPageTest, DataIsReadAndShownInTheCLocaleAndNeverAsNaNOrInfinity) 
         EXPECT_EQ(sim_->Register(7000), written ? std::bit_cast<uint32_t>(*written) : untouched)
             << data;
         if (box) {
-            EXPECT_EQ(box->text.toStdString(), std::string(field_messages::kEnterNumber) +
-                                                   "\nData holds \"" + data + "\".");
+            EXPECT_EQ(box->text.toStdString(),
+                      std::string(field_messages::kEnterNumber) + "\nData holds \"" + data + "\".");
         }
     }
     Press(ids::kRead);

@@ -43,7 +43,8 @@ struct WindowUnderTest {
 
 const char* const kBadTexts[] = {
     "",      "+",     "-",  "   ", "12345678901234567890123456789012345678901234567890",
-    "12abc", "1e999", "Ω٣", "-5",  " 7 ", "1,2,3"};
+    "12abc", "1e999", "Ω٣", "-5",  " 7 ",
+    "1,2,3"};
 
 // What each kind of field makes of each text: the prompt it shows, or ""
 // when it takes the value.
