@@ -2,8 +2,6 @@
 
 #include <clocale>
 #include <limits>
-#include <string>
-#include <utility>
 
 #include "platform/field_text.h"
 
