@@ -126,7 +126,7 @@ bool TransferOnly(fc::ModbusMaster& master, const std::string& image_path, int s
     if (!master.WriteRegister16(fc::kLoaderVersionRegister, fc::kEnterDownloadMode))
         return false;
     std::ifstream file(image_path, std::ios::binary);
-    fc::FlashDownload download(master, image_path);
+    fc::FlashDownload download(master, nullptr);
     std::array<uint8_t, fc::kSectorSize> data{};
     for (int sector = 0; sector < sectors; ++sector) {
         file.read(reinterpret_cast<char*>(data.data()), data.size());
@@ -169,8 +169,9 @@ Figures Download(const Route& route, const Options& options, const std::string& 
     if (route.transfer_only) {
         figures.ok = TransferOnly(master, image_path, options.sectors, route.loader_version);
     } else {
-        figures.ok = master.ReadRegister16(fc::kLoaderVersionRegister, probe) &&
-                     fc::FlashDownload(master, image_path, hooks).RunDownload();
+        figures.ok =
+            master.ReadRegister16(fc::kLoaderVersionRegister, probe) &&
+            fc::FlashDownload(master, fc::LoadImage(image_path).bytes, hooks).RunDownload();
     }
     figures.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

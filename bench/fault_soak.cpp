@@ -229,7 +229,7 @@ bool RunOnce(int index, std::mt19937& random, Tally& tally, Watchdog& watchdog, 
     const auto start = Clock::now();
     fc::DownloadHooks hooks;
     hooks.wait = [](std::chrono::milliseconds) {};
-    fc::FlashDownload download(master, path, hooks);
+    fc::FlashDownload download(master, fc::LoadImage(path).bytes, hooks);
     const bool succeeded = download.RunDownload();
     fc::ClosePort(master);
     fc::Disconnect(master);

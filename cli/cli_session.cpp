@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
-#include <thread>
 
 #include "cli/fleet_run.h"
 #include "connection/auto_detect.h"
@@ -73,16 +72,6 @@ int BadArgument(const char* what, const std::string& text) {
 // goes with every line.
 std::string PollStamp(std::chrono::system_clock::time_point time) {
     return IsoLocalTime(time);
-}
-
-// Sleeps until the time, or until a stop signal; false on the signal.
-bool SleepUnlessStopped(std::chrono::steady_clock::time_point until) {
-    using std::chrono::steady_clock;
-    constexpr auto kStep = std::chrono::milliseconds(20);
-    while (!ProcessStopRequest().Raised() && steady_clock::now() < until)
-        std::this_thread::sleep_for(
-            std::min<steady_clock::duration>(kStep, until - steady_clock::now()));
-    return !ProcessStopRequest().Raised();
 }
 }  // namespace
 
@@ -301,22 +290,22 @@ int CliSession::Download() {
     if (options_.targets)
         return RunFleetDownload(options_, settings_, [this] { return DownloadConfirmed(); });
     namespace m = download_messages;
-    const std::string& image = options_.arguments.front();
-    const ImageVerdict verdict = JudgeImage(image);
-    if (verdict != ImageVerdict::Fine) {
-        ui_.ShowMessage({ImageVerdictText(verdict, m::kUnableToOpenSelectedFile), "",
+    const std::string& path = options_.arguments.front();
+    const LoadedImage image = LoadImage(path);
+    if (image.verdict != ImageVerdict::Fine) {
+        ui_.ShowMessage({ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile), "",
                          MessageButtons::Ok, MessageIcon::None});
         return kExitUsage;
     }
     if (!DownloadConfirmed())
         return kExitUsage;
-    result_.Add("image", image);
+    result_.Add("image", path);
     DownloadOutcome outcome;
     {
         const StopSignals signals;
         DownloadHooks hooks;
         hooks.stop = &ProcessStopRequest();
-        outcome = RunDownloadSession(master_, image, hooks);
+        outcome = RunDownloadSession(master_, image.bytes, hooks);
     }
     result_.Add("recovered", outcome.recovered);
     TellDownloadOutcome(ui_, outcome);
@@ -418,7 +407,8 @@ int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
     bool any_failed = false;
     auto next = steady_clock::now();
     for (long long n = 0; !options_.poll_times || n < *options_.poll_times; ++n) {
-        if (n > 0 && !SleepUnlessStopped(next))
+        if (n > 0 && !SleepUnlessStopped(&ProcessStopRequest(),
+                                         ceil<milliseconds>(next - steady_clock::now())))
             break;
         any_failed = !poll() || any_failed;
         next = std::max(next + period, steady_clock::now());

@@ -1,5 +1,7 @@
 #include "cli/fleet_display.h"
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 
 #include "cli/json_writer.h"
@@ -88,11 +90,25 @@ std::string FleetDisplay::Line(size_t unit) const {
     return line;
 }
 
+// A line is cut to the terminal's width, asked at each draw (it may have
+// been resized): one that wrapped would take two rows, and going back up
+// by one row a line would land too low.
 void InPlaceLines::Draw(std::FILE* out, const std::vector<std::string>& lines) {
+    winsize size{};
+    const bool width_known = ::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1;
     if (drawn_ > 0)
         std::fprintf(out, "\x1b[%zuA", drawn_);
-    for (const std::string& line : lines)
+    for (std::string line : lines) {
+        // One column spare: some terminals wrap on the last one already. A
+        // character of several bytes is not cut in two.
+        if (width_known && line.size() >= size.ws_col) {
+            size_t cut = size.ws_col - 1u;
+            while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+                --cut;
+            line.resize(cut);
+        }
         std::fprintf(out, "\r\x1b[2K%s\n", line.c_str());
+    }
     drawn_ = lines.size();
 }
 

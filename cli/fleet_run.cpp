@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 #include "cli/cli_session.h"
@@ -123,9 +125,8 @@ UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSetting
     }
     ui.Enter(UnitPhase::Connecting);
     DownloadHooks hooks;
-    hooks.image = run.image;
     hooks.stop = &ProcessStopRequest();
-    const DownloadOutcome outcome = RunDownloadSession(master, run.image_path, hooks);
+    const DownloadOutcome outcome = RunDownloadSession(master, run.image, hooks);
     TellDownloadOutcome(ui, outcome);
     return ui.Finish(outcome, Clock::now() - start);
 }
@@ -143,6 +144,7 @@ bool IsNotice(const std::string& text) {
 const char* LeftInNote(UnitMode unit) {
     switch (unit) {
         case UnitMode::Application:
+        case UnitMode::Flashed:
             return "";
         case UnitMode::MaybeInLoader:
             return " (may be left in download mode)";
@@ -215,6 +217,16 @@ void UnitUserInterface::Publish() {
     display_.Report(index_, state_);
 }
 
+UnitOutcome UnitUserInterface::FailToStart(const std::string& reason) {
+    UnitOutcome outcome;
+    outcome.started = true;
+    outcome.message = "cannot start a thread for the unit: " + reason;
+    outcome.messages = {outcome.message};
+    state_.reason = outcome.message;
+    Enter(UnitPhase::Failed);
+    return outcome;
+}
+
 UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
                                       std::chrono::duration<double> time) {
     if (log_)
@@ -256,11 +268,28 @@ std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
         for (size_t i = next++; i < units.size() && !ProcessStopRequest().Raised(); i = next++)
             outcomes[i] = FlashUnit(units[i], i, settings, display);
     };
+    // A thread the system will not give (a process limit) fails the unit it
+    // would have taken, with the reason; the units of the workers that did
+    // start go on. With no worker at all, every unit fails so.
+    const auto fail_unstarted = [&](const std::system_error& error) {
+        const size_t i = next++;
+        if (i < units.size())
+            outcomes[i] = UnitUserInterface(i, display, nullptr).FailToStart(error.what());
+    };
     const size_t jobs =
         settings.jobs > 0 ? std::min<size_t>(settings.jobs, units.size()) : units.size();
     std::vector<std::thread> workers;
-    for (size_t j = 0; j < jobs; ++j)
-        workers.emplace_back(worker);
+    std::optional<std::system_error> refused;
+    for (size_t j = 0; j < jobs; ++j) {
+        try {
+            workers.emplace_back(worker);
+        } catch (const std::system_error& error) {
+            fail_unstarted(error);
+            refused = error;
+        }
+    }
+    while (workers.empty() && refused && next < units.size())
+        fail_unstarted(*refused);
     for (std::thread& thread : workers)
         thread.join();
     return outcomes;
@@ -276,13 +305,10 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
     if (!units)
         return Refuse("targets: " + error);
     const std::string& image_path = options.arguments.front();
-    // Judged as a single download judges it, then read once for every unit.
-    std::optional<ImageBytes> image;
-    ImageVerdict verdict = JudgeImage(image_path);
-    if (verdict == ImageVerdict::Fine && !(image = ReadImageBytes(image_path)))
-        verdict = ImageVerdict::CannotOpen;
-    if (verdict != ImageVerdict::Fine) {
-        std::fprintf(stderr, "%s\n", ImageVerdictText(verdict, m::kUnableToOpenSelectedFile));
+    // Read once for every unit and judged as a single download judges it.
+    const LoadedImage image = LoadImage(image_path);
+    if (image.verdict != ImageVerdict::Fine) {
+        std::fprintf(stderr, "%s\n", ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile));
         return kExitUsage;
     }
     UnitFiles files;
@@ -295,7 +321,7 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
     if (!confirm())
         return kExitUsage;
 
-    FleetRunSettings run{image_path, *image, options.jobs.value_or(0), {}, {}};
+    FleetRunSettings run{image.bytes, options.jobs.value_or(0), {}, {}};
     for (const LogFile& log : files.logs)
         run.logs.push_back(log.get());
     for (const auto& capture : files.captures)
@@ -311,13 +337,12 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
         outcomes = RunFleet(*units, run, display);
     }
     const auto wall_time = Clock::now() - start;
+    const FleetVerdict verdict = JudgeFleet(outcomes, ProcessStopRequest().Signal());
     if (options.json)
-        std::printf("%s\n", SummaryJson(image_path, *units, outcomes, wall_time).c_str());
+        std::printf("%s\n", SummaryJson(image_path, *units, outcomes, verdict, wall_time).c_str());
     else
         std::printf("%s", SummaryTable(*units, outcomes, wall_time).c_str());
-    if (ProcessStopRequest().Raised())
-        return ExitStatusForSignal(ProcessStopRequest().Signal());
-    return AllSucceeded(outcomes) ? kExitSuccess : kExitUnitFailed;
+    return verdict.exit_status;
 }
 
 }  // namespace fc

@@ -51,6 +51,8 @@ class UnitUserInterface : public UserInterface {
     // Ends the unit: done, failed with the first failure shown, or stopped
     // with the state the stop left it in.
     UnitOutcome Finish(const DownloadOutcome& download, std::chrono::duration<double> time);
+    // Ends a unit whose thread could not be started.
+    UnitOutcome FailToStart(const std::string& reason);
 
   private:
     void Publish();
@@ -65,7 +67,6 @@ class UnitUserInterface : public UserInterface {
 };
 
 struct FleetRunSettings {
-    std::string image_path;
     ImageBytes image;
     int jobs = 0;  // 0: every unit at once
     // One open trace file per unit, or none; likewise the captures.

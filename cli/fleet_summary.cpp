@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/json_writer.h"
+#include "platform/stop_request.h"
 
 namespace fc {
 
@@ -34,11 +35,19 @@ std::string Padded(std::string text, size_t width) {
     return text;
 }
 
-}  // namespace
-
 bool AllSucceeded(const std::vector<UnitOutcome>& outcomes) {
     return std::all_of(outcomes.begin(), outcomes.end(),
                        [](const UnitOutcome& outcome) { return outcome.success(); });
+}
+
+}  // namespace
+
+FleetVerdict JudgeFleet(const std::vector<UnitOutcome>& outcomes, int stop_signal) {
+    if (AllSucceeded(outcomes))
+        return {"success", kExitSuccess};
+    if (stop_signal != 0)
+        return {"interrupted", ExitStatusForSignal(stop_signal)};
+    return {"failed", kExitUnitFailed};
 }
 
 std::string SummaryTable(const std::vector<FleetUnit>& units,
@@ -66,7 +75,7 @@ std::string SummaryTable(const std::vector<FleetUnit>& units,
 }
 
 std::string SummaryJson(const std::string& image, const std::vector<FleetUnit>& units,
-                        const std::vector<UnitOutcome>& outcomes,
+                        const std::vector<UnitOutcome>& outcomes, const FleetVerdict& verdict,
                         std::chrono::duration<double> wall_time) {
     std::string list;
     for (size_t i = 0; i < units.size(); ++i) {
@@ -82,7 +91,7 @@ std::string SummaryJson(const std::string& image, const std::vector<FleetUnit>& 
     JsonObject summary;
     summary.Add("command", "download");
     summary.Add("image", image);
-    summary.Add("outcome", AllSucceeded(outcomes) ? "success" : "failed");
+    summary.Add("outcome", verdict.outcome);
     summary.Add("seconds", wall_time.count());
     summary.AddRaw("units", "[" + list + "]");
     return summary.Text();

@@ -14,11 +14,18 @@ std::string SummaryTable(const std::vector<FleetUnit>& units,
                          const std::vector<UnitOutcome>& outcomes,
                          std::chrono::duration<double> wall_time);
 
+// How a fleet run ended, said alike by its summary and its exit status:
+// success when every unit succeeded, else interrupted (128 + the signal)
+// when a stop cut it short, else failed.
+struct FleetVerdict {
+    const char* outcome;
+    int exit_status;
+};
+FleetVerdict JudgeFleet(const std::vector<UnitOutcome>& outcomes, int stop_signal);
+
 // The same as one JSON object, the last line of a --json run.
 std::string SummaryJson(const std::string& image, const std::vector<FleetUnit>& units,
-                        const std::vector<UnitOutcome>& outcomes,
+                        const std::vector<UnitOutcome>& outcomes, const FleetVerdict& verdict,
                         std::chrono::duration<double> wall_time);
-
-bool AllSucceeded(const std::vector<UnitOutcome>& outcomes);
 
 }  // namespace fc

@@ -7,15 +7,26 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <string_view>
+
+#include "modbus/frame_trace.h"
 
 namespace fc {
 
 namespace {
 
 constexpr const char* kNamePrefix = "name=";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Bytes of the file as --trace shows the bytes of a frame: a line's words
+// reach the terminal in messages and unit names, and must not drive it.
+std::string Shown(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    return TraceBytes(Framing::Ascii, {bytes, text.size()}).substr(1);
+}
 
 std::string LineError(int line, const std::string& reason) {
-    return "line " + std::to_string(line) + ": " + reason;
+    return "line " + std::to_string(line) + ": " + Shown(reason);
 }
 
 // A name is also a log file's name, so it keeps to what any file system takes.
@@ -34,31 +45,27 @@ std::string DefaultName(const SettingsOverrides& o, int line) {
         return *o.tcp_host + ":" + std::to_string(o.tcp_port.value_or(502));
     if (o.device) {
         const auto slash = o.device->find_last_of('/');
-        return slash == std::string::npos ? *o.device : o.device->substr(slash + 1);
+        return Shown(slash == std::string::npos ? *o.device : o.device->substr(slash + 1));
     }
     if (o.port)
         return "COM" + std::to_string(*o.port);
     return "line" + std::to_string(line);
 }
 
-std::optional<FleetTarget> ParseTargetLine(const std::string& text, int line, std::string& error) {
-    auto words = SplitWords(text);
-    if (!words) {
-        error = LineError(line, "unclosed quote");
-        return std::nullopt;
-    }
+std::optional<FleetTarget> ParseTargetLine(std::vector<std::string> words, int line,
+                                           std::string& error) {
     FleetTarget target;
     target.line = line;
-    if (!words->empty() && words->front().rfind(kNamePrefix, 0) == 0) {
-        target.name = words->front().substr(std::char_traits<char>::length(kNamePrefix));
+    if (!words.empty() && words.front().rfind(kNamePrefix, 0) == 0) {
+        target.name = words.front().substr(std::char_traits<char>::length(kNamePrefix));
         if (!IsGoodName(target.name)) {
             error = LineError(line, "a name takes letters, digits and - _ . : @");
             return std::nullopt;
         }
-        words->erase(words->begin());
+        words.erase(words.begin());
     }
     std::string reason;
-    const auto overrides = ParseUnitWords(*words, reason);
+    const auto overrides = ParseUnitWords(words, reason);
     if (!overrides) {
         error = LineError(line, reason);
         return std::nullopt;
@@ -119,13 +126,35 @@ std::string DeviceOf(const SettingsOverrides& line, const SettingsOverrides& run
 
 }  // namespace
 
-std::optional<std::vector<std::string>> SplitWords(const std::string& line) {
+// As a shell splits: blanks between words, '...' keeps every byte, "..."
+// keeps all but \ before " \ $ or `, a \ outside quotes keeps the byte
+// after it, and a # that starts a word comments out the rest.
+std::optional<std::vector<std::string>> SplitWords(const std::string& line, std::string& error) {
+    constexpr std::string_view kEscapedInDoubleQuotes = "\"\\$`";
     std::vector<std::string> words;
     std::string word;
     bool in_word = false;
     char quote = 0;
-    for (const char c : line) {
-        if (quote) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote == '\'') {
+            if (c == quote)
+                quote = 0;
+            else
+                word += c;
+            continue;
+        }
+        const bool next_escapable =
+            i + 1 < line.size() &&
+            kEscapedInDoubleQuotes.find(line[i + 1]) != std::string_view::npos;
+        if (c == '\\' && (quote == 0 || next_escapable)) {
+            if (++i == line.size()) {
+                error = "a backslash ends the line";
+                return std::nullopt;
+            }
+            word += line[i];
+            in_word = true;
+        } else if (quote == '"') {
             if (c == quote)
                 quote = 0;
             else
@@ -133,6 +162,8 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& line) {
         } else if (c == '"' || c == '\'') {
             quote = c;
             in_word = true;
+        } else if (c == '#' && !in_word) {
+            break;
         } else if (std::isspace(static_cast<unsigned char>(c))) {
             if (in_word)
                 words.push_back(word);
@@ -143,21 +174,31 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& line) {
             in_word = true;
         }
     }
-    if (quote)
+    if (quote) {
+        error = "unclosed quote";
         return std::nullopt;
+    }
     if (in_word)
         words.push_back(word);
     return words;
 }
 
+// A byte-order mark (an editor's UTF-8 marker) before line 1 is no part of it.
 std::optional<std::vector<FleetTarget>> ReadTargets(std::istream& in, std::string& error) {
     std::vector<FleetTarget> targets;
     std::string text;
     for (int line = 1; std::getline(in, text); ++line) {
-        const auto first = text.find_first_not_of(" \t\r");
-        if (first == std::string::npos || text[first] == '#')
+        if (line == 1 && text.rfind(kByteOrderMark, 0) == 0)
+            text.erase(0, kByteOrderMark.size());
+        std::string reason;
+        auto words = SplitWords(text, reason);
+        if (!words) {
+            error = LineError(line, reason);
+            return std::nullopt;
+        }
+        if (words->empty())  // blank, or a comment
             continue;
-        auto target = ParseTargetLine(text, line, error);
+        auto target = ParseTargetLine(std::move(*words), line, error);
         if (!target)
             return std::nullopt;
         targets.push_back(std::move(*target));

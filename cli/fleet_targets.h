@@ -19,12 +19,14 @@ struct FleetTarget {
 };
 
 // The units a targets file names. Blank lines and # comments are skipped; a
-// line that does not parse ends the read with "line N: reason".
+// line that does not parse ends the read with "line N: reason", its bytes
+// escaped as --trace escapes them.
 std::optional<std::vector<FleetTarget>> ReadTargets(std::istream& in, std::string& error);
 
-// A line's words: whitespace apart, with "..." or '...' keeping spaces in
-// one word (a device path with a space). None for an unclosed quote.
-std::optional<std::vector<std::string>> SplitWords(const std::string& line);
+// A line's words, split as a shell splits them: "..." or '...' or \ keep a
+// space in a word (a device path with a space), # starts a comment. None,
+// with the reason, for an unclosed quote or a backslash at the end.
+std::optional<std::vector<std::string>> SplitWords(const std::string& line, std::string& error);
 
 // A unit ready to run: its whole settings and the device its serial port
 // stands for, settled before any thread starts.

@@ -97,10 +97,11 @@ void DownloadPage::OnStartDownload() {
     WaitCursor cursor(dialog_.Ui());
     // A field that does not parse has no bearing on the download.
     (void)dialog_.SaveFields();
-    // The image is judged before anything is asked or sent.
-    const ImageVerdict verdict = JudgeImage(dialog_.FilePath);
-    if (verdict != ImageVerdict::Fine) {
-        dialog_.Ui().ShowMessage({ImageVerdictText(verdict, m::kUnableToOpenSelectedFile), "",
+    // The image is read and judged before anything is asked or sent; the
+    // bytes confirmed are the bytes flashed.
+    const LoadedImage image = LoadImage(dialog_.FilePath);
+    if (image.verdict != ImageVerdict::Fine) {
+        dialog_.Ui().ShowMessage({ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile), "",
                                   MessageButtons::Ok, MessageIcon::None});
         return;
     }
@@ -117,7 +118,7 @@ void DownloadPage::OnStartDownload() {
     SetEnabled(ids::kBrowse, false);
     SetEnabled(ids::kFileBox, false);
     dialog_.RefuseCloseWith(m::kCloseRefusedDuringDownload);
-    const DownloadOutcome outcome = RunDownloadSession(dialog_.Master(), dialog_.FilePath, hooks_,
+    const DownloadOutcome outcome = RunDownloadSession(dialog_.Master(), image.bytes, hooks_,
                                                        [this] { ShowProgressBar(true); });
     dialog_.RefuseCloseWith("");
     const bool completed = outcome.result == DownloadResult::Completed;
@@ -127,9 +128,7 @@ void DownloadPage::OnStartDownload() {
     SetEnabled(ids::kFileBox, browse_was_enabled);
     if (!completed) {
         // The status line must not go on saying that bytes are being sent.
-        dialog_.Ui().SetStatusText(outcome.unit == UnitMode::Application
-                                       ? m::kStatusDownloadFailed
-                                       : m::kStatusFailedInDownloadMode);
+        dialog_.Ui().SetStatusText(FailureStatusText(outcome.unit));
         dialog_.Ui().ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption,
                                   MessageButtons::Ok, MessageIcon::None});
     }

@@ -1,7 +1,6 @@
 #include "download/flash_download.h"
 
 #include <algorithm>
-#include <array>
 
 #include "download/image_file.h"
 #include "download/messages.h"
@@ -25,8 +24,13 @@ constexpr int kVersion2Block = 112;
 constexpr int kVersion1Block = 64;
 
 DownloadHooks WithDefaults(ModbusMaster& master, DownloadHooks hooks) {
-    if (!hooks.wait)
-        hooks.wait = [&master](std::chrono::milliseconds ms) { SleepPumping(master.Ui(), ms); };
+    if (!hooks.wait) {
+        hooks.wait = [&master, stop = hooks.stop](std::chrono::milliseconds ms) {
+            SleepUnlessStopped(stop, ms, [&master](std::chrono::milliseconds slice) {
+                SleepPumping(master.Ui(), slice);
+            });
+        };
+    }
     if (!hooks.clock)
         hooks.clock = WallClockSecond;
     return hooks;
@@ -43,28 +47,30 @@ void ApplyLoaderSettings(CommSettings& settings) {
     settings.UnitId = 1;
 }
 
-FlashDownload::FlashDownload(ModbusMaster& master, std::string file_path, DownloadHooks hooks)
-    : master_(master),
-      file_path_(std::move(file_path)),
-      hooks_(WithDefaults(master, std::move(hooks))) {}
+FlashDownload::FlashDownload(ModbusMaster& master, ImageBytes image, DownloadHooks hooks)
+    : master_(master), image_(std::move(image)), hooks_(WithDefaults(master, std::move(hooks))) {}
 
 void FlashDownload::PumpPaintMessages() {
     master_.Ui().PumpPaintMessages();
 }
 
-// A stopped run says nothing of the failures its stop caused: the caller
-// tells what the stop left.
+// A stopped run says nothing of the failures its stop caused (a request
+// whose wait the stop cut short fails): the caller tells what the stop left.
 bool FlashDownload::Fail(const char* text) {
-    if (!stopped_)
+    if (!StopAsked())
         master_.Ui().ShowMessage({text, "", MessageButtons::Ok, MessageIcon::None});
     return false;
 }
 
-bool FlashDownload::Continue() {
-    PumpPaintMessages();
+bool FlashDownload::StopAsked() {
     if (hooks_.stop != nullptr && hooks_.stop->Raised())
         stopped_ = true;
-    return !stopped_;
+    return stopped_;
+}
+
+bool FlashDownload::Continue() {
+    PumpPaintMessages();
+    return !StopAsked();
 }
 
 bool FlashDownload::RunDownload() {
@@ -88,44 +94,38 @@ bool FlashDownload::RecoverDownload(int loader_version) {
 
 // An image that would fail the transfer is refused while the unit still runs
 // its application: nothing is sent for it, not even the first read, and no
-// unit is left in its loader for the sake of a file that was never sound.
+// unit is left in its loader for the sake of an image that was never sound.
 bool FlashDownload::ImageIsSound() {
-    const ImageVerdict verdict = hooks_.image ? JudgeImage(*hooks_.image) : JudgeImage(file_path_);
+    const ImageVerdict verdict = image_ ? JudgeImage(*image_) : ImageVerdict::CannotOpen;
     if (verdict == ImageVerdict::Fine)
         return true;
     return Fail(ImageVerdictText(verdict, m::kUnableToOpenImage));
 }
 
 bool FlashDownload::RunInLoader(int loader_version) {
-    if (loader_version == kLoaderVersion2) {
-        master_.WriteRegister16(kLoaderSpeedRegister, kLoaderFastBaudIndex);
-        SwitchLoaderSpeed(kLoaderFastBaudIndex);
-        master_.Ui().SetStatusText(m::kLoaderV2Found);
-    } else {
-        master_.Ui().SetStatusText(m::kLoaderV1Found);
-    }
+    const bool version2 = loader_version == kLoaderVersion2;
+    if (version2 && !SwitchLoaderSpeed(kLoaderFastBaudIndex))
+        return false;
+    master_.Ui().SetStatusText(version2 ? m::kLoaderV2Found : m::kLoaderV1Found);
     if (!Transfer(loader_version))
         return false;
-    if (loader_version == kLoaderVersion2) {
-        master_.WriteRegister16(kLoaderSpeedRegister, kLoaderSlowBaudIndex);
-        SwitchLoaderSpeed(kLoaderSlowBaudIndex);
-    }
+    if (version2 && !SwitchLoaderSpeed(kLoaderSlowBaudIndex))
+        return false;
     return LeaveDownloadMode();
-}
-
-bool FlashDownload::OpenImage(ImageFile& file) const {
-    return hooks_.image ? file.Open(hooks_.image) : file.Open(file_path_);
 }
 
 // The unit answers the enter request and resets into its loader, which
 // listens at its own fixed settings; the version it reports decides the rest.
 bool FlashDownload::EnterDownloadMode(int& loader_version) {
+    loader_version = 0;
     master_.Ui().SetStatusText(m::kSettingDownloadMode);
+    if (!Continue())
+        return false;
     master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
     // Whatever the reply, the unit may have taken the request.
     unit_mode_ = UnitMode::MaybeInLoader;
-    loader_version = 0;
-    PumpPaintMessages();
+    if (!Continue())
+        return false;
     ClosePort(master_);
     ApplyLoaderSettings(master_.Settings());
     ReestablishLink();
@@ -135,10 +135,18 @@ bool FlashDownload::EnterDownloadMode(int& loader_version) {
     return true;
 }
 
-void FlashDownload::SwitchLoaderSpeed(int baud_index) {
+// Version 2 is told its new speed, then found there; the result of the
+// request is not looked at, the requests that follow find out.
+bool FlashDownload::SwitchLoaderSpeed(int baud_index) {
+    if (!Continue())
+        return false;
+    master_.WriteRegister16(kLoaderSpeedRegister, baud_index);
+    if (!Continue())
+        return false;
     master_.Settings().BaudRate = baud_index;
     ClosePort(master_);
     ReestablishLink();
+    return true;
 }
 
 // Reconnect leaves the serial gate shut; the loader is known to be there, so
@@ -148,25 +156,18 @@ void FlashDownload::ReestablishLink() {
     master_.Links().LinkOpen = kLinkDownloading;
 }
 
+// The bytes judged before the unit was touched, and no others.
 bool FlashDownload::Transfer(int loader_version) {
-    ImageFile file;
-    if (!OpenImage(file))
-        return Fail(m::kUnableToOpenImage);
-    file_length_ = file.Length();
-    // The early check saw the file before the unit was switched; it may have
-    // changed since.
-    if (file_length_ == 0 || file_length_ % kSectorSize != 0 || file_length_ > kMaxImageLength)
-        return Fail(m::kNotTheRightSize);
+    file_length_ = static_cast<int64_t>(image_->size());
     sector_count_ = static_cast<int>(file_length_ / kSectorSize);
     master_.Ui().SetProgressRange(0, sector_count_);
     start_second_ = hooks_.clock();
-    std::array<uint8_t, kSectorSize> data{};
     for (int sector = 0; sector < sector_count_; ++sector) {
         if (!Continue())
             return false;
         master_.Ui().SetProgressPosition(sector);
-        if (!file.ReadSector(data))
-            return Fail(m::kFileReadError);
+        const std::span<const uint8_t, kSectorSize> data(
+            image_->data() + static_cast<size_t>(sector) * kSectorSize, kSectorSize);
         const bool written = WriteSector(data, static_cast<uint16_t>(sector), loader_version);
         ShowProgress(sector);
         if (!written)
@@ -175,13 +176,21 @@ bool FlashDownload::Transfer(int loader_version) {
     return true;
 }
 
+// Only the unit's answer tells that it took the request: a refusal leaves it
+// in its loader, a lost reply leaves it in one of the two modes.
 bool FlashDownload::LeaveDownloadMode() {
-    if (!master_.WriteRegister16(kLoaderVersionRegister, kLeaveDownloadMode))
+    if (!Continue())
+        return false;
+    if (!master_.WriteRegister16(kLoaderVersionRegister, kLeaveDownloadMode)) {
+        unit_mode_ = master_.ExceptionCode != 0 ? UnitMode::InLoader : UnitMode::MaybeInLoader;
         return Fail(m::kUnableToExitDownloadMode);
-    unit_mode_ = UnitMode::Application;
+    }
+    unit_mode_ = UnitMode::Flashed;
     master_.Ui().SetStatusText(m::kBeingReset);
     hooks_.wait(kResetWait);
     master_.Ui().SetStatusText("");
+    if (StopAsked())
+        return false;
     master_.Ui().ShowMessage({m::kDownloadCompleted, "", MessageButtons::Ok, MessageIcon::None});
     return true;
 }
@@ -269,7 +278,21 @@ void Tell(ModbusMaster& master, const char* text, MessageIcon icon = MessageIcon
     master.Ui().ShowMessage({text, "", MessageButtons::Ok, icon});
 }
 
-DownloadOutcome ContactAndDownload(ModbusMaster& master, const std::string& file_path,
+// What the first contact tells of the unit: nothing when it found nothing,
+// for a unit left in its loader answers only where the loader listens.
+UnitMode KnownFrom(const UnitContact& contact) {
+    switch (contact.found) {
+        case UnitFound::Application:
+            return UnitMode::Application;
+        case UnitFound::Loader:
+            return UnitMode::InLoader;
+        case UnitFound::Nothing:
+            break;
+    }
+    return UnitMode::MaybeInLoader;
+}
+
+DownloadOutcome ContactAndDownload(ModbusMaster& master, const ImageBytes& image,
                                    const DownloadHooks& hooks) {
     DownloadOutcome outcome;
     const auto interrupted = [&](UnitMode unit) {
@@ -282,15 +305,14 @@ DownloadOutcome ContactAndDownload(ModbusMaster& master, const std::string& file
     // loader search must not wait behind a series meant for the resets.
     const UnitContact contact = ContactUnit(master, hooks.stop);
     outcome.recovered = contact.found == UnitFound::Loader;
-    const UnitMode found_in = outcome.recovered ? UnitMode::InLoader : UnitMode::Application;
     if (hooks.stop != nullptr && hooks.stop->Raised())
-        return interrupted(found_in);
+        return interrupted(KnownFrom(contact));
     if (contact.found == UnitFound::Nothing) {
         Tell(master, download_messages::kUnableToCommunicate);
         return outcome;
     }
     master.Settings().Retry = kDownloadRetry;
-    FlashDownload download(master, file_path, hooks);
+    FlashDownload download(master, image, hooks);
     bool completed = false;
     if (outcome.recovered) {
         Tell(master, download_messages::kAlreadyInDownloadMode, MessageIcon::Information);
@@ -312,19 +334,31 @@ const char* LeftInLoaderNote(UnitMode unit) {
         case UnitMode::MaybeInLoader:
             return download_messages::kMaybeLeftInDownloadMode;
         case UnitMode::Application:
+        case UnitMode::Flashed:
             break;
     }
     return nullptr;
 }
 
+// What an interrupted run tells of the unit.
+const char* UnitNote(UnitMode unit) {
+    if (unit == UnitMode::Flashed)
+        return download_messages::kWrittenAndResetting;
+    const char* note = LeftInLoaderNote(unit);
+    return note != nullptr ? note : download_messages::kNotSwitched;
+}
+
 }  // namespace
 
-DownloadOutcome RunDownloadSession(ModbusMaster& master, const std::string& file_path,
+DownloadOutcome RunDownloadSession(ModbusMaster& master, const ImageBytes& image,
                                    const DownloadHooks& hooks,
                                    const std::function<void()>& link_up) {
     LinkFlags& links = master.Links();
     const int kept_link_state = links.LinkState;
     DownloadOutcome outcome;
+    // Every wait of every transaction of the run ends on a stop within its
+    // slice, a retry series included, and asks nobody.
+    master.SetStopRequest(hooks.stop);
     {
         KeptSettings kept(master.Settings());
         // Only the link: the contact that follows asks the unit, at its own
@@ -333,10 +367,11 @@ DownloadOutcome RunDownloadSession(ModbusMaster& master, const std::string& file
         links.LinkState = kLinkDownloading;
         if (link_up)
             link_up();
-        outcome = ContactAndDownload(master, file_path, hooks);
+        outcome = ContactAndDownload(master, image, hooks);
         ClosePort(master);
         Disconnect(master);
     }
+    master.SetStopRequest(nullptr);
     links.LinkState = kept_link_state;
     return outcome;
 }
@@ -349,9 +384,20 @@ std::string DownloadFailureText(UnitMode unit) {
 }
 
 std::string InterruptionText(UnitMode unit) {
-    const char* note = LeftInLoaderNote(unit);
-    return std::string(download_messages::kDownloadInterrupted) + " " +
-           (note != nullptr ? note : download_messages::kNotSwitched);
+    return std::string(download_messages::kDownloadInterrupted) + " " + UnitNote(unit);
+}
+
+const char* FailureStatusText(UnitMode unit) {
+    switch (unit) {
+        case UnitMode::InLoader:
+            return download_messages::kStatusFailedInDownloadMode;
+        case UnitMode::MaybeInLoader:
+            return download_messages::kStatusFailedMaybeInDownloadMode;
+        case UnitMode::Application:
+        case UnitMode::Flashed:
+            break;
+    }
+    return download_messages::kStatusDownloadFailed;
 }
 
 }  // namespace fc

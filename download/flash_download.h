@@ -51,23 +51,24 @@ inline constexpr int kDownloadRetry = 10;
 // benchmark must not wait on the real thing.
 struct DownloadHooks {
     // The wait for the unit's reset at the end of a run: a sleep that only
-    // pumps the window, so nothing of it runs while the unit restarts.
+    // pumps the window, so nothing of it runs while the unit restarts. It
+    // ends early, within a slice, once `stop` is raised.
     std::function<void(std::chrono::milliseconds)> wait;
     // Whole seconds of the wall clock, for the progress texts.
     std::function<int64_t()> clock;
     ReopenBound reopen;
-    // Checked between requests; once raised, the run ends there without a
-    // failure message of its own (the caller says what the stop left). None:
-    // the run cannot be stopped, as in the window.
+    // Seen by every wait of the run, the transactions' included; once
+    // raised, the run ends at the next slice without a failure message of
+    // its own (the caller says what the stop left). None: the run cannot be
+    // stopped, as in the window.
     const StopRequest* stop = nullptr;
-    // The image's bytes when read once for many units; none: the file is
-    // read by this run.
-    ImageBytes image;
 };
 
-// Where a run has left the unit: running its application, in download mode,
-// or asked to enter it without its loader having answered yet.
-enum class UnitMode { Application, MaybeInLoader, InLoader };
+// Where a run has left the unit, as far as the run knows: running the
+// application it had (never switched), perhaps in download mode (asked to
+// enter or leave it without an answer, or never reached), in download mode,
+// or written and taken out of download mode, resetting into the new image.
+enum class UnitMode { Application, MaybeInLoader, InLoader, Flashed };
 
 // The serial settings the loader answers under, set in memory only: the
 // profile keeps the user's own.
@@ -79,7 +80,8 @@ void ApplyLoaderSettings(CommSettings& settings);
 // the driver's user interface, so the window and a command line run it alike.
 class FlashDownload {
   public:
-    FlashDownload(ModbusMaster& master, std::string file_path, DownloadHooks hooks = {});
+    // `image` is what LoadImage read; the file is not looked at again.
+    FlashDownload(ModbusMaster& master, ImageBytes image, DownloadHooks hooks = {});
 
     // True when every sector was written and the unit took the request to
     // leave download mode. Every early stop has shown its message already.
@@ -106,7 +108,9 @@ class FlashDownload {
     // Between two requests: the window repaints, and a stop asked for since
     // the last request ends the run here.
     bool Continue();
-    void SwitchLoaderSpeed(int baud_index);
+    // Whether a stop has been asked for; from then on the run is a stopped one.
+    bool StopAsked();
+    bool SwitchLoaderSpeed(int baud_index);
     void ReestablishLink();
     bool Transfer(int loader_version);
     bool LeaveDownloadMode();
@@ -115,10 +119,9 @@ class FlashDownload {
     bool AwaitFlashWrite();
     void ShowProgress(int sectors_done);
     bool Fail(const char* text);
-    bool OpenImage(ImageFile& file) const;
 
     ModbusMaster& master_;
-    std::string file_path_;
+    ImageBytes image_;
     DownloadHooks hooks_;
     int sector_count_ = 0;
     int64_t file_length_ = 0;
@@ -140,10 +143,10 @@ struct DownloadOutcome {
 // and behind the command line's download: Connect (its result shows in the
 // contact that follows), LinkState 3 for the run (`link_up` runs then), the
 // first contact, which finds a unit left in its loader as well
-// ("Unable to communicate." when nothing answers), Retry 10, the download,
-// ClosePort and Disconnect. Afterwards the user's own settings and link
-// state are live again, whatever happened.
-DownloadOutcome RunDownloadSession(ModbusMaster& master, const std::string& file_path,
+// ("Unable to communicate." when nothing answers), Retry 10, the download of
+// `image`, ClosePort and Disconnect. Afterwards the user's own settings and
+// link state are live again, whatever happened.
+DownloadOutcome RunDownloadSession(ModbusMaster& master, const ImageBytes& image,
                                    const DownloadHooks& hooks,
                                    const std::function<void()>& link_up = {});
 
@@ -152,5 +155,7 @@ DownloadOutcome RunDownloadSession(ModbusMaster& master, const std::string& file
 std::string DownloadFailureText(UnitMode unit);
 // What an interrupted run says: the stop, and the state it left the unit in.
 std::string InterruptionText(UnitMode unit);
+// The window's status line after a run that did not complete.
+const char* FailureStatusText(UnitMode unit);
 
 }  // namespace fc

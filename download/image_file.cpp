@@ -18,7 +18,7 @@ ImageFile::~ImageFile() {
 }
 
 bool ImageFile::Open(const std::string& path) {
-    if (fd_ >= 0 || bytes_ || path.empty())
+    if (fd_ >= 0 || path.empty())
         return false;
     const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0)
@@ -33,27 +33,11 @@ bool ImageFile::Open(const std::string& path) {
     return true;
 }
 
-bool ImageFile::Open(ImageBytes bytes) {
-    if (fd_ >= 0 || bytes_ || !bytes)
-        return false;
-    bytes_ = std::move(bytes);
-    length_ = static_cast<int64_t>(bytes_->size());
-    return true;
-}
-
 bool ImageFile::ReadSector(std::span<uint8_t, kSectorSize> sector) {
     return ReadExactly(sector);
 }
 
 bool ImageFile::ReadExactly(std::span<uint8_t> out) {
-    if (bytes_) {
-        if (bytes_->size() - offset_ < out.size())
-            return false;
-        std::copy_n(bytes_->begin() + static_cast<std::ptrdiff_t>(offset_), out.size(),
-                    out.begin());
-        offset_ += out.size();
-        return true;
-    }
     size_t got = 0;
     while (fd_ >= 0 && got < out.size()) {
         const ssize_t n = ::read(fd_, out.data() + got, out.size() - got);
@@ -64,6 +48,26 @@ bool ImageFile::ReadExactly(std::span<uint8_t> out) {
         got += static_cast<size_t>(n);
     }
     return got == out.size();
+}
+
+bool ImageFile::ReadToEnd(std::vector<uint8_t>& out, size_t limit) {
+    constexpr size_t kChunk = 64 * 1024;
+    out.clear();
+    // The length the file system gives is only a hint.
+    out.reserve(static_cast<size_t>(std::clamp<int64_t>(length_, 0, limit)));
+    while (fd_ >= 0 && out.size() < limit) {
+        const size_t at = out.size();
+        out.resize(std::min(limit, at + kChunk));
+        const ssize_t n = ::read(fd_, out.data() + at, out.size() - at);
+        out.resize(at + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+    }
+    return fd_ >= 0;
 }
 
 bool ImageFileOpens(const std::string& path) {
@@ -83,13 +87,6 @@ ImageVerdict JudgeLength(int64_t length) {
 }
 }  // namespace
 
-ImageVerdict JudgeImage(const std::string& path) {
-    ImageFile file;
-    if (!file.Open(path))
-        return ImageVerdict::CannotOpen;
-    return JudgeLength(file.Length());
-}
-
 ImageVerdict JudgeImage(const std::vector<uint8_t>& bytes) {
     return JudgeLength(static_cast<int64_t>(bytes.size()));
 }
@@ -101,6 +98,8 @@ const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open) {
             return "";
         case ImageVerdict::CannotOpen:
             return cannot_open;
+        case ImageVerdict::ReadError:
+            return m::kFileReadError;
         case ImageVerdict::Empty:
             return m::kImageEmpty;
         case ImageVerdict::NotWholeSectors:
@@ -111,15 +110,15 @@ const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open) {
     return cannot_open;
 }
 
-std::optional<ImageBytes> ReadImageBytes(const std::string& path) {
+LoadedImage LoadImage(const std::string& path) {
     ImageFile file;
     if (!file.Open(path))
-        return std::nullopt;
-    auto bytes = std::make_shared<std::vector<uint8_t>>(
-        static_cast<size_t>(std::min(file.Length(), kMaxImageLength + kSectorSize)));
-    if (!file.ReadExactly(*bytes))
-        return std::nullopt;
-    return ImageBytes(std::move(bytes));
+        return {ImageVerdict::CannotOpen, nullptr};
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (!file.ReadToEnd(*bytes, static_cast<size_t>(kMaxImageLength + kSectorSize)))
+        return {ImageVerdict::ReadError, nullptr};
+    const ImageVerdict verdict = JudgeImage(*bytes);
+    return {verdict, verdict == ImageVerdict::Fine ? ImageBytes(std::move(bytes)) : nullptr};
 }
 
 }  // namespace fc

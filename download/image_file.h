@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,9 +18,9 @@ inline constexpr int64_t kMaxImageLength = int64_t{kMaxImageSectors} * kSectorSi
 // The bytes of an image read once and shared by many runs at once.
 using ImageBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
-// A firmware image opened for reading: raw bytes, read a sector at a time,
-// from the file or from bytes read before. Only a regular file counts as an
-// image; a folder, a FIFO or a device node is a file that cannot be opened.
+// A firmware image file opened for reading: raw bytes. Only a regular file
+// counts as an image; a folder, a FIFO or a device node is a file that cannot
+// be opened.
 class ImageFile {
   public:
     ImageFile() = default;
@@ -30,40 +29,47 @@ class ImageFile {
     ImageFile& operator=(const ImageFile&) = delete;
 
     bool Open(const std::string& path);
-    bool Open(ImageBytes bytes);
+    // The length the file system gives, which a file of /proc or /sys does
+    // not hold to: only the bytes read count.
     int64_t Length() const { return length_; }
     // Exactly one sector's bytes, or false (short read, read error).
     bool ReadSector(std::span<uint8_t, kSectorSize> sector);
     // Exactly out's size in bytes, or false.
     bool ReadExactly(std::span<uint8_t> out);
+    // Everything up to the end of the file, or up to `limit` bytes; false on
+    // a read error.
+    bool ReadToEnd(std::vector<uint8_t>& out, size_t limit);
 
   private:
     int fd_ = -1;
     int64_t length_ = 0;
-    ImageBytes bytes_;
-    size_t offset_ = 0;
 };
 
 // Whether the path names an image file that can be opened for reading.
 bool ImageFileOpens(const std::string& path);
 
 // What an image file is found to be before the unit is touched.
-enum class ImageVerdict { Fine, CannotOpen, Empty, NotWholeSectors, TooLarge };
+enum class ImageVerdict { Fine, CannotOpen, ReadError, Empty, NotWholeSectors, TooLarge };
 
-// Judges the file by opening it (never blocking, see OpenRegularFile) and by
-// its length: a regular file of one or more whole 1024-byte sectors, no more
-// than the loader can number.
-ImageVerdict JudgeImage(const std::string& path);
-// The same judgement of bytes read before.
+// Judges an image's bytes: one or more whole 1024-byte sectors, no more than
+// the loader can number.
 ImageVerdict JudgeImage(const std::vector<uint8_t>& bytes);
 
 // The message for a verdict other than Fine; a file that cannot be opened
 // gets cannot_open, which differs between the page and the flash exchange.
 const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open);
 
-// The whole image, for runs that share it; none when it cannot be opened or
-// read. An image too large for any loader is cut one sector past the limit,
+// An image read once, before any unit is touched, and judged on the bytes
+// read; every run flashes exactly these bytes, so a file replaced or
+// rewritten while a download runs changes nothing of it.
+struct LoadedImage {
+    ImageVerdict verdict = ImageVerdict::CannotOpen;
+    ImageBytes bytes;  // set when the verdict is Fine
+};
+
+// Opens the file (never blocking, see OpenRegularFile) and reads it to its
+// end. An image too large for any loader is cut one sector past the limit,
 // which is enough for the size check to refuse it.
-std::optional<ImageBytes> ReadImageBytes(const std::string& path);
+LoadedImage LoadImage(const std::string& path);
 
 }  // namespace fc

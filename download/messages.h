@@ -55,6 +55,10 @@ inline constexpr const char* kNotSwitched =
 inline constexpr const char* kStatusDownloadFailed = "Download failed.";
 inline constexpr const char* kStatusFailedInDownloadMode =
     "Download failed: the unit is left in download mode.";
+inline constexpr const char* kStatusFailedMaybeInDownloadMode =
+    "Download failed: the unit may be left in download mode.";
+inline constexpr const char* kWrittenAndResetting =
+    "The image is written and the unit has left download mode; it is resetting.";
 
 // The File Downloader page.
 inline constexpr const char* kNoFileNameSelected = "No file name selected";

@@ -56,9 +56,17 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
 
 ModbusMaster::~ModbusMaster() = default;
 
+// Whether a line repeats its replies is a matter of the unit and the adapter:
+// it is learned again only on another port or at another speed, not each
+// time the same port opens (the watch opens it for every poll).
 bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
     lastReply_ = {};
-    lineHeard_ = false;
+    if (port != heardPort_ || baud != heardBaud_) {
+        lineHeard_ = false;
+        repeatLag_ = {};
+        heardPort_ = port;
+        heardBaud_ = baud;
+    }
     return SerialPort::Open(port, baud, dataBits, parity, stopBits);
 }
 

@@ -227,6 +227,8 @@ class ModbusMaster : public SerialPort {
     LinkInstant lastReply_{};
     std::chrono::microseconds repeatLag_{};
     bool lineHeard_ = false;
+    int heardPort_ = 0;
+    int heardBaud_ = 0;
 };
 
 }  // namespace fc

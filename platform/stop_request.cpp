@@ -1,6 +1,8 @@
 #include "platform/stop_request.h"
 
+#include <algorithm>
 #include <csignal>
+#include <thread>
 
 namespace fc {
 
@@ -8,6 +10,7 @@ namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction former[std::size(kStopSignals)];
+bool installed[std::size(kStopSignals)];
 
 extern "C" void RaiseStop(int signal) {
     ProcessStopRequest().Raise(signal);
@@ -25,13 +28,36 @@ StopSignals::StopSignals() {
     action.sa_handler = RaiseStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    for (size_t i = 0; i < std::size(kStopSignals); ++i)
-        sigaction(kStopSignals[i], &action, &former[i]);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+        installed[i] = sigaction(kStopSignals[i], nullptr, &former[i]) == 0 &&
+                       former[i].sa_handler != SIG_IGN &&
+                       sigaction(kStopSignals[i], &action, nullptr) == 0;
+    }
 }
 
 StopSignals::~StopSignals() {
-    for (size_t i = 0; i < std::size(kStopSignals); ++i)
-        sigaction(kStopSignals[i], &former[i], nullptr);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+        if (installed[i])
+            sigaction(kStopSignals[i], &former[i], nullptr);
+    }
+}
+
+bool SleepUnlessStopped(const StopRequest* stop, std::chrono::milliseconds total,
+                        const std::function<void(std::chrono::milliseconds)>& sleep) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + total;
+    for (;;) {
+        if (stop != nullptr && stop->Raised())
+            return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+        if (left <= std::chrono::milliseconds::zero())
+            return true;
+        const auto slice = std::min(left, kStopSlice);
+        if (sleep)
+            sleep(slice);
+        else
+            std::this_thread::sleep_for(slice);
+    }
 }
 
 }  // namespace fc

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 
 namespace fc {
 
@@ -27,8 +29,11 @@ StopRequest& ProcessStopRequest();
 
 // While an object of this class lives, SIGINT, SIGTERM and SIGHUP raise
 // ProcessStopRequest() instead of ending the process; the former handlers
-// come back with its end. The handlers do not restart interrupted calls, so
-// a question waiting on the terminal gets its answer of no one (Cancel).
+// come back with its end. A signal ignored when the object is made stays
+// ignored: a run started under nohup (or by a service manager that ignores
+// SIGHUP) goes on when the session that started it hangs up. The handlers do
+// not restart interrupted calls, so a question waiting on the terminal gets
+// its answer of no one (Cancel).
 class StopSignals {
   public:
     StopSignals();
@@ -36,6 +41,16 @@ class StopSignals {
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 };
+
+// The longest a sleep goes on once a stop has been asked for.
+inline constexpr std::chrono::milliseconds kStopSlice{50};
+
+// Sleeps `total` a slice of at most kStopSlice at a time through `sleep` (a
+// plain sleep when none; a window's sleep pumps it), and ends after the
+// slice in which `stop` is raised. False when the stop ended it; a null
+// `stop` never does.
+bool SleepUnlessStopped(const StopRequest* stop, std::chrono::milliseconds total,
+                        const std::function<void(std::chrono::milliseconds)>& sleep = {});
 
 // The shell's convention for a run ended by a signal: 128 + its number.
 inline constexpr int ExitStatusForSignal(int signal) {

@@ -36,9 +36,32 @@ TEST(FleetTargets, LinesGiveNamesAndTheirOwnSettings) {
     EXPECT_EQ((*targets)[3].overrides.parity, 2);
 }
 
-TEST(FleetTargets, ABadLineIsRefusedWithItsNumber) {
+// Words as a shell splits them; a byte-order mark before line 1 is no part
+// of it; a name made from a device shows its bytes as --trace does.
+TEST(FleetTargets, WordsAreSplitAsAShellWouldSplitThem) {
     const struct {
         const char* text;
+        const char* device;
+        const char* name;
+    } cases[] = {
+        {"\xEF\xBB\xBF# bench 2\n--device /dev/a\n", "/dev/a", "a"},
+        {"--device /dev/usb\\ one # the left one\n", "/dev/usb one", "usb one"},
+        {"--device '/dev/it'\\''s'\n", "/dev/it's", "it's"},
+        {"--device \"/dev/a \\\"b\\\" \\\\c\\d\"\n", "/dev/a \"b\" \\c\\d", "a \"b\" \\\\c\\\\d"},
+        {"--device /dev/tty\x1b[2J\n", "/dev/tty\x1b[2J", "tty\\x1B[2J"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto targets = Read(c.text, error);
+        ASSERT_TRUE(targets && targets->size() == 1) << c.text << error;
+        EXPECT_EQ(targets->front().overrides.device, c.device) << c.text;
+        EXPECT_EQ(targets->front().name, c.name) << c.text;
+    }
+}
+
+TEST(FleetTargets, ABadLineIsRefusedWithItsNumber) {
+    const struct {
+        std::string text;
         const char* error;
     } cases[] = {
         {"--tcp a\n--baud 1234\n", "line 2: bad value for --baud: \"1234\""},
@@ -49,6 +72,9 @@ TEST(FleetTargets, ABadLineIsRefusedWithItsNumber) {
         {"--device \"/dev/tty\n", "line 1: unclosed quote"},
         {"name=a/b --tcp a\n", "line 1: a name takes letters, digits and - _ . : @"},
         {"--unit\n", "line 1: --unit needs a value"},
+        {"--tcp a \x1b]0;x\a\n", "line 1: unexpected word \"\\x1B]0;x\\x07\""},
+        {std::string("--tcp a b\0c\n", 12), "line 1: unexpected word \"b\\x00c\""},
+        {"--tcp a\\\n", "line 1: a backslash ends the line"},
         {"# only a comment\n\n", "the targets name no unit"},
     };
     for (const auto& c : cases) {

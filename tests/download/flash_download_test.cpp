@@ -42,6 +42,21 @@ std::ostream& operator<<(std::ostream& out, const Seen& seen) {
     return out << (seen.values.size() > 4 ? " ...]" : "]");
 }
 
+// Raises its stop once stop_when holds, looked at as the run shows a status
+// text and as it pumps the window, which every wait does.
+struct StoppingUi : ScriptedUserInterface {
+    void SetStatusText(std::string_view text) override {
+        ScriptedUserInterface::SetStatusText(text);
+        PumpPaintMessages();
+    }
+    void PumpPaintMessages() override {
+        if (stop_when && stop_when())
+            stop.Raise(SIGINT);
+    }
+    StopRequest stop;
+    std::function<bool()> stop_when;
+};
+
 // The driver, the unit and the image of one run; Start() opens the link as
 // the download page does before it hands over to the run.
 class DownloadRun : public ::testing::Test {
@@ -69,10 +84,12 @@ class DownloadRun : public ::testing::Test {
         sim_->ClearRequests();
     }
 
-    bool Run(const std::string& path) {
+    bool Run(const std::string& path) { return Run(LoadImage(path).bytes); }
+    bool Run(ImageBytes image) {
         hooks_.wait = [this](std::chrono::milliseconds ms) { waits_.push_back(ms.count()); };
-        FlashDownload download(master_, path, hooks_);
+        FlashDownload download(master_, std::move(image), hooks_);
         const bool result = download.RunDownload();
+        left_in_ = download.LeftUnitIn();
         ClosePort(master_);
         Disconnect(master_);
         return result;
@@ -106,12 +123,13 @@ class DownloadRun : public ::testing::Test {
     std::unique_ptr<sim::Simulator> sim_;
     CommSettings settings_;
     LinkFlags links_;
-    ScriptedUserInterface ui_;
+    StoppingUi ui_;
     ModbusMaster master_{settings_, links_, ui_, [this](int) {
                              return std::vector<std::string>{sim_ ? sim_->PtyPath() : ""};
                          }};
     DownloadHooks hooks_;
     std::vector<long long> waits_;
+    UnitMode left_in_ = UnitMode::Application;
 };
 
 // The four ways to the unit, each writing the image byte for byte.
@@ -240,9 +258,8 @@ TEST_F(DownloadRun, NoTextChangesWhileNoSecondHasPassed) {
     EXPECT_TRUE(ui_.progress_texts.empty());
 }
 
-// Every image the transfer would refuse is refused while the unit still runs
-// its application: nothing is sent, not even the first read, and a FIFO
-// without a writer does not hold the run.
+// Every image the transfer would refuse is refused on the bytes read (a file
+// of /sys says 4096 and gives 4); a FIFO without a writer does not hold it.
 TEST_F(DownloadRun, ImageIsJudgedBeforeTheUnitIsTouched) {
     StartUnit(Route::RtuPty, 1);
     OpenLink();
@@ -259,45 +276,33 @@ TEST_F(DownloadRun, ImageIsJudgedBeforeTheUnitIsTouched) {
                  {dir_.File("missing.img"), m::kUnableToOpenImage},
                  {dir_.path(), m::kUnableToOpenImage},
                  {fifo, m::kUnableToOpenImage},
-                 {huge, m::kImageTooLarge}};
+                 {huge, m::kImageTooLarge},
+                 {"/sys/devices/system/cpu/online", m::kNotTheRightSize}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        ui_.messages.clear();
-        FlashDownload download(master_, c.path, hooks_);
-        EXPECT_FALSE(download.RunDownload());
-        EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{c.message});
-        EXPECT_TRUE(sim_->Requests().empty());
-        EXPECT_EQ(settings_.UnitId, 5);  // the user's settings were not touched
+        const LoadedImage image = LoadImage(c.path);
+        EXPECT_EQ(ImageVerdictText(image.verdict, m::kUnableToOpenImage), std::string(c.message));
+        EXPECT_FALSE(image.bytes);
     }
 }
 
-// Many units share the bytes read once: what the file holds later, or
-// whether it is still there, changes nothing of a run that has them.
-TEST_F(DownloadRun, SharedImageBytesAreWhatTheUnitGets) {
+// The bytes read once are what the unit gets: what the file holds later
+// changes nothing of a run that has them.
+TEST_F(DownloadRun, ImageChangedAfterItWasReadChangesNothing) {
     StartUnit(Route::ModbusTcp, 2);
     OpenLink();
     const auto image = test::TestImage(2);
     const std::string path = Image(image);
-    const auto bytes = ReadImageBytes(path);
-    ASSERT_TRUE(bytes);
-    test::WriteFile(path, test::TestImage(1));
-    hooks_.image = *bytes;
-    EXPECT_TRUE(Run(dir_.File("gone.img")));
+    const ImageBytes bytes = LoadImage(path).bytes;
+    test::WriteFile(path, test::TestImage(3));
+    EXPECT_TRUE(Run(bytes));
     EXPECT_EQ(sim_->FlashImage(), image);
 }
 
 TEST_F(DownloadRun, SharedBytesOfAnImageBeyondTheSectorNumberAreRefusedAlike) {
     StartUnit(Route::RtuPty, 1);
     OpenLink();
-    const std::string path = dir_.File("huge.img");
-    test::WriteFile(path, {});
-    ASSERT_EQ(::truncate(path.c_str(), off_t{65536} * 1024), 0);
-    const auto bytes = ReadImageBytes(path);
-    ASSERT_TRUE(bytes);
-    EXPECT_EQ((*bytes)->size(), static_cast<size_t>(kMaxImageLength + kSectorSize));  // cut, not all read
-    EXPECT_FALSE(ReadImageBytes(dir_.path()));
-    hooks_.image = *bytes;
-    EXPECT_FALSE(Run(path));
+    EXPECT_FALSE(Run(std::make_shared<const std::vector<uint8_t>>(kMaxImageLength + kSectorSize)));
     EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kImageTooLarge});
     EXPECT_TRUE(sim_->Requests().empty());
 }
@@ -406,6 +411,7 @@ TEST_F(DownloadRun, ExitRefusedIsReported) {
     EXPECT_FALSE(Run(Image(test::TestImage(1))));
     EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
                                                             m::kUnableToExitDownloadMode}));
+    EXPECT_EQ(left_in_, UnitMode::InLoader);  // it answered: it is there
     EXPECT_TRUE(waits_.empty());
 }
 
@@ -470,7 +476,7 @@ TEST_P(Contact, FindsTheUnitOrTheLoaderAnInterruptedRunLeft) {
                 stop.Raise(SIGINT);
             return int64_t{0};
         };
-        FlashDownload download(master_, Image(test::TestImage(3)), hooks_);
+        FlashDownload download(master_, LoadImage(Image(test::TestImage(3))).bytes, hooks_);
         EXPECT_FALSE(download.RunDownload());
         EXPECT_TRUE(download.Stopped());
         EXPECT_EQ(download.LeftUnitIn(), UnitMode::InLoader);
@@ -499,6 +505,52 @@ INSTANTIATE_TEST_SUITE_P(
         ContactCase{"PtyLoader2", Route::RtuPty, 2, UnitFound::Loader, 1, kLoaderFastBaudIndex},
         ContactCase{"TcpLoader2", Route::ModbusTcp, 2, UnitFound::Loader, 1, kLoaderSlowBaudIndex}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A stop at the start, with a status text or while a request goes unanswered
+// ends the run within the wait under way, asks nobody, fails nothing, and
+// tells what is known of the unit: never "runs as before" if it may not.
+TEST_F(DownloadRun, AStopEndsTheRunWithWhatItKnowsOfTheUnit) {
+    const struct {
+        bool left_in_loader;  // by an earlier run
+        std::string fault, status;
+        UnitMode told;
+        bool in_download_mode;
+    } cases[] = {{true, "", "", UnitMode::MaybeInLoader, true},
+                 {true, "", m::kLookingForLoader, UnitMode::MaybeInLoader, true},
+                 {false, "", m::kSettingDownloadMode, UnitMode::Application, false},
+                 {false, "no-reply,fn=16,addr=20000,every=1", "", UnitMode::InLoader, true},
+                 {false, "no-reply,fn=16,addr=2649,once=2", "", UnitMode::MaybeInLoader, false},
+                 {false, "", m::kBeingReset, UnitMode::Flashed, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault + c.status);
+        StartUnit(Route::RtuPty, 1);
+        if (c.left_in_loader) {
+            ASSERT_TRUE(Connect(master_));
+            master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
+            Disconnect(master_);
+        }
+        if (!c.fault.empty())
+            Fault(c.fault);
+        ui_.messages.clear();
+        ui_.status_history.clear();
+        ui_.stop.Clear();
+        ui_.stop_when = [&] {
+            const auto seen = sim_->Requests();
+            return c.fault.empty() ? c.status.empty() || (!ui_.status_history.empty() &&
+                                                          ui_.status_history.back() == c.status)
+                                   : std::any_of(seen.begin(), seen.end(),
+                                                 [](auto& r) { return !r.faults.empty(); });
+        };
+        hooks_.stop = &ui_.stop;
+        const DownloadOutcome outcome =
+            RunDownloadSession(master_, LoadImage(Image(test::TestImage(2))).bytes, hooks_);
+        EXPECT_EQ(outcome.result, DownloadResult::Interrupted);
+        EXPECT_EQ(outcome.signal, SIGINT);
+        EXPECT_EQ(outcome.unit, c.told);
+        EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{});
+        EXPECT_EQ(sim_->InDownloadMode(), c.in_download_mode);
+    }
+}
 
 // Nothing answers, neither the unit nor a loader: the question comes once per
 // contact, and Retry runs the whole contact again.

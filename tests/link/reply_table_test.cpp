@@ -316,8 +316,9 @@ TEST_P(Talks, EachReadGetsItsOwnValueOrFails) {
         EXPECT_TRUE(bench.master.EndedByException);
         EXPECT_EQ(bench.master.ExceptionCode, 6);
     }
-    if (c.far == Far::WrongEcho || (c.removeEcho && c.far == Far::Glitch))
+    if (c.far == Far::WrongEcho || (c.removeEcho && c.far == Far::Glitch)) {
         EXPECT_EQ(bench.ui.status_history.back(), modbus_messages::kEchoMismatch);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFraming, Talks, ::testing::ValuesIn(kTalks),
