@@ -98,11 +98,6 @@ void ExpectAnsweredInTime(const PingReplies& replies, int least_pings) {
     EXPECT_LE(replies.max_ms, 1000);
 }
 
-// Acts as a person at the keyboard and mouse would.
-void Xdotool(const QStringList& actions) {
-    QProcess::startDetached("xdotool", actions);
-}
-
 // Notes how far the download's progress bar had got when each box showed.
 class ProgressAtBoxes : public QObject {
   public:
@@ -183,7 +178,7 @@ TEST_F(WindowAliveTest, DownloadAnswersPingsAndRefusesToClose) {
 
     const ProgressAtBoxes progress(Progress());
     WindowManager desktop(dialog_.winId(), dir_.File("download-pings"), std::nullopt);
-    AtAQuarter([] { Xdotool({"key", "alt+F4"}); });
+    AtAQuarter([] { QProcess::startDetached("xdotool", {"key", "alt+F4"}); });
     Click(ids::kStartDownload);
     const PingReplies replies = desktop.Finish();
 
@@ -236,10 +231,9 @@ TEST_F(WindowAliveTest, TrafficWindowTakesInputDuringADownload) {
     QObject::connect(traffic.PauseButton(), &QPushButton::toggled,
                      [&] { paused_at = Progress().value(); });
     const QPoint pause = traffic.PauseButton()->mapToGlobal(QPoint(8, 8));
-    AtAQuarter([=] {
-        Xdotool(
-            {"mousemove", QString::number(pause.x()), QString::number(pause.y()), "click", "1"});
-    });
+    const QStringList click{"mousemove", QString::number(pause.x()), QString::number(pause.y()),
+                            "click", "1"};
+    AtAQuarter([=] { QProcess::startDetached("xdotool", click); });
     Click(ids::kStartDownload);
 
     ASSERT_TRUE(paused_at.has_value());
@@ -273,7 +267,8 @@ TEST_F(WindowAliveTest, TrafficWindowOpensBesideTheWindowOnTheScreen) {
         EXPECT_TRUE(QTest::qWaitFor([&] {
             const QRect frame = traffic.frameGeometry();
             return screen.contains(frame) && !(beside && frame.intersects(dialog_.frameGeometry()));
-        })) << "on the screen" << (beside ? ", beside the main window" : "");
+        })) << "on the screen"
+            << (beside ? ", beside the main window" : "");
     }
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
     QDir().mkpath(FC_SCREENSHOT_DIR);
