@@ -184,7 +184,7 @@ int CliSession::Test() {
     UnitContact contact;
     const UnitProbe probe = [&contact](ModbusMaster& m) { return ProbeUnitOrLoader(m, &contact); };
     bool answered = Connect(master_, probe);
-    links_.LinkState = answered ? kLinkUp : kLinkDown;
+    NoteUnitAnswered(master_, answered);
     if (answered && !settings_.UseIP)
         answered = probe(master_);
     Disconnect(master_);
@@ -263,24 +263,6 @@ bool CliSession::DownloadConfirmed() {
                              download_messages::kConfirmCaption, MessageButtons::YesNo,
                              MessageIcon::Warning};
     return ui_.ShowMessage(confirm) == MessageAnswer::Yes;
-}
-
-// What a run that did not complete says: the failure with the mode it
-// left the unit in, or the stop and the state it left.
-void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome) {
-    namespace m = download_messages;
-    switch (outcome.result) {
-        case DownloadResult::Completed:
-            return;
-        case DownloadResult::Failed:
-            ui.ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption, MessageButtons::Ok,
-                            MessageIcon::None});
-            return;
-        case DownloadResult::Interrupted:
-            ui.ShowMessage(
-                {InterruptionText(outcome.unit), "", MessageButtons::Ok, MessageIcon::None});
-            return;
-    }
 }
 
 // As the window's Start Download does it once confirmed. SIGINT, SIGTERM and

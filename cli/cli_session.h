@@ -22,10 +22,6 @@ namespace fc {
 
 class Profile;
 
-// What a download that did not complete says to the user, as a single
-// download and each unit of a fleet say it.
-void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome);
-
 // One run of fcloader-cli: the saved settings with this run's overrides, the
 // one driver, and the command asked for. Each command returns an exit code.
 class CliSession {

@@ -13,7 +13,6 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/cli_session.h"
 #include "cli/fleet_summary.h"
 #include "download/download_progress.h"
 #include "download/messages.h"

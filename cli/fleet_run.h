@@ -39,13 +39,10 @@ class UnitUserInterface : public UserInterface {
     UnitUserInterface(size_t index, FleetDisplay& display, std::FILE* log);
 
     MessageAnswer ShowMessage(const MessageBox& box) override;
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
     void SetStatusText(std::string_view text) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPosition(int position) override;
     void SetProgressText(int control_id, std::string_view text) override;
-    void PumpPaintMessages() override {}
 
     void Enter(UnitPhase phase);
     // Ends the unit: done, failed with the first failure shown, or stopped

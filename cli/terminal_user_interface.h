@@ -18,13 +18,10 @@ class TerminalUserInterface : public UserInterface {
     TerminalUserInterface(std::FILE* in, std::FILE* out, bool interactive);
 
     MessageAnswer ShowMessage(const MessageBox& box) override;
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
     void SetStatusText(std::string_view text) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPosition(int position) override;
     void SetProgressText(int control_id, std::string_view text) override;
-    void PumpPaintMessages() override {}
 
     // Ends a progress line so that what follows starts on a line of its own.
     void FinishProgress();

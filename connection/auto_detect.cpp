@@ -197,7 +197,6 @@ bool AutoDetect(ModbusMaster& master) {
             scan.Found();
             return true;
         }
-        master.Links().LinkOpen = 0;
     }
     return false;
 }

@@ -45,8 +45,7 @@ bool ConnectSerial(ModbusMaster& master) {
         master.Links().LinkOpen = 1;
         return true;
     }
-    master.Close();
-    master.Links().LinkOpen = 0;
+    ClosePort(master);
     ShowPortError(master);
     return false;
 }
@@ -99,11 +98,18 @@ bool Connect(ModbusMaster& master, const UnitProbe& probe) {
     return result;
 }
 
+// A closed port carries no link.
 void ClosePort(ModbusMaster& master) {
     master.Close();
+    master.OpenState = 0;
+    master.Links().LinkOpen = 0;
 }
 
+// The end of a use of the link: a reply still owed to an attempt that failed
+// comes now or never, and is dropped, so no later request takes it.
 void Disconnect(ModbusMaster& master) {
+    if (!master.Settings().UseIP)
+        master.SettleOwedReplies(master.SerialLink());
     master.Links().LinkState = kLinkDown;
     if (master.Settings().UseIP)
         master.CloseSocket();
@@ -116,14 +122,14 @@ int ReopenSerial(ModbusMaster& master, const ReopenBound& bound) {
     SetSerialMode(s, s.ModbusType);
     if (master.OpenState != 0)
         return master.OpenState;
-    for (int attempt = 0; attempt < bound.attempts; ++attempt) {
+    for (int attempt = 0; attempt < bound.attempts && !master.StopRaised(); ++attempt) {
         if (attempt > 0)
             SleepPumping(master.Ui(), std::chrono::milliseconds(bound.pauseMs));
         if (OpenConfiguredPort(master)) {
             master.OpenState = 1;
             return master.OpenState;
         }
-        master.Close();  // also drops OpenState and LinkOpen
+        ClosePort(master);
     }
     return master.OpenState;
 }
@@ -158,6 +164,40 @@ bool Reconnect(ModbusMaster& master, const ReopenBound& bound) {
     ShowPortError(master);
     master.OpenState = 0;
     return false;
+}
+
+void NoteUnitAnswered(ModbusMaster& master, bool answered) {
+    master.Links().LinkState = answered ? kLinkUp : kLinkDown;
+}
+
+bool ReopenAt(ModbusMaster& master, const CommSettings& settings) {
+    const int gate = master.Links().LinkOpen;
+    master.Settings() = settings;
+    if (settings.UseIP)
+        return true;
+    ClosePort(master);
+    if (!OpenConfiguredPort(master)) {
+        ClosePort(master);
+        return false;
+    }
+    master.OpenState = 1;
+    master.Links().LinkOpen = gate;
+    return true;
+}
+
+void OpenGateForLoader(ModbusMaster& master) {
+    master.Links().LinkOpen = kLinkDownloading;
+}
+
+void MarkDownloading(ModbusMaster& master) {
+    master.Links().LinkState = kLinkDownloading;
+}
+
+KeptLinkState::KeptLinkState(ModbusMaster& master)
+    : master_(master), kept_(master.Links().LinkState) {}
+
+KeptLinkState::~KeptLinkState() {
+    master_.Links().LinkState = kept_;
 }
 
 }  // namespace fc

@@ -41,4 +41,33 @@ int ReopenSerial(ModbusMaster& master, const ReopenBound& bound = {});
 // Re-establishes the link after the unit reset into its loader.
 bool Reconnect(ModbusMaster& master, const ReopenBound& bound = {});
 
+// The link's state (LinkOpen, LinkState and the driver's OpenState) changes
+// in this file and nowhere else: the operations above, and these.
+
+// After a Connect whose probe told whether the unit answers: the link is up
+// for the requests that follow, or down.
+void NoteUnitAnswered(ModbusMaster& master, bool answered);
+// Opens the serial line afresh at `settings`, made live, with the gate as it
+// was; false (and the port closed) when it does not open.
+bool ReopenAt(ModbusMaster& master, const CommSettings& settings);
+// A run that knows its loader is there opens the serial gate itself after a
+// Reconnect, and lets the next request find out.
+void OpenGateForLoader(ModbusMaster& master);
+
+// The link as carrying a firmware download (LinkState 3).
+void MarkDownloading(ModbusMaster& master);
+
+// Puts LinkState back as it was when the object was made, on every path.
+class KeptLinkState {
+  public:
+    explicit KeptLinkState(ModbusMaster& master);
+    ~KeptLinkState();
+    KeptLinkState(const KeptLinkState&) = delete;
+    KeptLinkState& operator=(const KeptLinkState&) = delete;
+
+  private:
+    ModbusMaster& master_;
+    int kept_;
+};
+
 }  // namespace fc

@@ -54,7 +54,7 @@ void DownloadPage::ShowProgressBar(bool shown) {
 void DownloadPage::OnTestCommunication() {
     ModbusMaster& master = dialog_.Master();
     if (Connect(master, [](ModbusMaster& m) { return ProbeUnitOrLoader(m); })) {
-        dialog_.Link().LinkState = kLinkUp;
+        NoteUnitAnswered(master, true);
         SetEnabled(ids::kTestCommunication, false);
         SetEnabled(ids::kBrowse, true);
         SetEnabled(ids::kFileBox, true);

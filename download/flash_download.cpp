@@ -153,7 +153,7 @@ bool FlashDownload::SwitchLoaderSpeed(int baud_index) {
 // the run opens it itself and lets the next request find out.
 void FlashDownload::ReestablishLink() {
     Reconnect(master_, hooks_.reopen);
-    master_.Links().LinkOpen = kLinkDownloading;
+    OpenGateForLoader(master_);
 }
 
 // The bytes judged before the unit was touched, and no others.
@@ -353,8 +353,7 @@ const char* UnitNote(UnitMode unit) {
 DownloadOutcome RunDownloadSession(ModbusMaster& master, const ImageBytes& image,
                                    const DownloadHooks& hooks,
                                    const std::function<void()>& link_up) {
-    LinkFlags& links = master.Links();
-    const int kept_link_state = links.LinkState;
+    const KeptLinkState kept_link_state(master);
     DownloadOutcome outcome;
     // Every wait of every transaction of the run ends on a stop within its
     // slice, a retry series included, and asks nobody.
@@ -364,7 +363,7 @@ DownloadOutcome RunDownloadSession(ModbusMaster& master, const ImageBytes& image
         // Only the link: the contact that follows asks the unit, at its own
         // settings or at its loader's.
         (void)Connect(master, [](ModbusMaster&) { return true; });
-        links.LinkState = kLinkDownloading;
+        MarkDownloading(master);
         if (link_up)
             link_up();
         outcome = ContactAndDownload(master, image, hooks);
@@ -372,7 +371,6 @@ DownloadOutcome RunDownloadSession(ModbusMaster& master, const ImageBytes& image
         Disconnect(master);
     }
     master.SetStopRequest(nullptr);
-    links.LinkState = kept_link_state;
     return outcome;
 }
 
@@ -398,6 +396,23 @@ const char* FailureStatusText(UnitMode unit) {
             break;
     }
     return download_messages::kStatusDownloadFailed;
+}
+
+// What a run that did not complete says: the failure with the mode it
+// left the unit in, or the stop and the state it left.
+void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome) {
+    switch (outcome.result) {
+        case DownloadResult::Completed:
+            return;
+        case DownloadResult::Failed:
+            ui.ShowMessage({DownloadFailureText(outcome.unit), download_messages::kErrorCaption, MessageButtons::Ok,
+                            MessageIcon::None});
+            return;
+        case DownloadResult::Interrupted:
+            ui.ShowMessage(
+                {InterruptionText(outcome.unit), "", MessageButtons::Ok, MessageIcon::None});
+            return;
+    }
 }
 
 }  // namespace fc

@@ -14,6 +14,7 @@ namespace fc {
 
 class ModbusMaster;
 class StopRequest;
+class UserInterface;
 struct CommSettings;
 
 // The loader's registers (16-bit holding registers).
@@ -157,5 +158,9 @@ std::string DownloadFailureText(UnitMode unit);
 std::string InterruptionText(UnitMode unit);
 // The window's status line after a run that did not complete.
 const char* FailureStatusText(UnitMode unit);
+
+// What a download that did not complete says to the user, as a single
+// download and each unit of a fleet say it.
+void TellDownloadOutcome(UserInterface& ui, const DownloadOutcome& outcome);
 
 }  // namespace fc

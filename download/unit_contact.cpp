@@ -9,6 +9,7 @@
 #include "download/messages.h"
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
+#include "platform/scoped_value.h"
 #include "platform/stop_request.h"
 #include "platform/user_interface.h"
 
@@ -26,13 +27,10 @@ bool Stopped(const StopRequest* stop) {
 // Retry gives one attempt and never asks), so that a stop is seen between
 // attempts and the question comes once, after the search.
 bool QuietRead(ModbusMaster& master, int attempts, int& value, const StopRequest* stop) {
-    CommSettings& settings = master.Settings();
-    const int16_t retry = settings.Retry;
-    settings.Retry = -1;
+    const ScopedValue<int16_t> one_attempt(master.Settings().Retry, -1);
     bool answered = false;
     for (int i = 0; i < attempts && !answered && !Stopped(stop); ++i)
         answered = master.ReadRegister16(kLoaderVersionRegister, value) != 0;
-    settings.Retry = retry;
     return answered;
 }
 
@@ -64,22 +62,6 @@ std::vector<CommSettings> LoaderPlaces(const CommSettings& user) {
     return places;
 }
 
-// Makes settings live; a serial line is opened afresh at them.
-bool MakeLive(ModbusMaster& master, const CommSettings& settings) {
-    const int link_open = master.Links().LinkOpen;
-    master.Settings() = settings;
-    if (settings.UseIP)
-        return true;
-    ClosePort(master);
-    if (!OpenConfiguredPort(master)) {
-        master.Close();
-        return false;
-    }
-    master.OpenState = 1;
-    master.Links().LinkOpen = link_open;
-    return true;
-}
-
 // A search needs a line to search on: an open port, or a TCP connection that
 // the failed attempts could make again.
 bool LinkUsable(ModbusMaster& master) {
@@ -102,7 +84,7 @@ std::optional<UnitContact> SearchLoader(ModbusMaster& master, const CommSettings
     master.Ui().SetStatusText(m::kLookingForLoader);
     for (const CommSettings& place : LoaderPlaces(user)) {
         int version = 0;
-        if (MakeLive(master, place) && QuietRead(master, kLoaderSearchAttempts, version, stop) &&
+        if (ReopenAt(master, place) && QuietRead(master, kLoaderSearchAttempts, version, stop) &&
             version != 0) {
             found = UnitContact{UnitFound::Loader, version};
             break;
@@ -111,7 +93,7 @@ std::optional<UnitContact> SearchLoader(ModbusMaster& master, const CommSettings
             break;
     }
     if (!found)
-        MakeLive(master, user);
+        ReopenAt(master, user);
     master.Ui().SetStatusText("");
     return found;
 }

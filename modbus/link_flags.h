@@ -2,7 +2,8 @@
 
 namespace fc {
 
-// The two process-wide link flags that gate the transactions.
+// The two process-wide link flags that gate the transactions. Connection
+// management (connection/connection.h) is their one writer.
 struct LinkFlags {
     // Non-zero while the serial link may carry transactions; the RTU and
     // ASCII transactions fail at once, sending nothing, while it is 0. Only

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "modbus/frame_trace.h"
 #include "modbus/link_failure.h"
@@ -54,14 +55,21 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
     Socket.OnWaiting = [this] { ui_.PumpPaintMessages(); };
 }
 
-ModbusMaster::~ModbusMaster() = default;
+// A reply still owed when the driver goes would reach whoever opens the port
+// next: the next run of the command line, say.
+ModbusMaster::~ModbusMaster() {
+    if (attached_ == nullptr && !settings_.UseIP)
+        std::this_thread::sleep_until(owedUntil_);
+}
 
 // Whether a line repeats its replies is a matter of the unit and the adapter:
 // it is learned again only on another port or at another speed, not each
 // time the same port opens (the watch opens it for every poll).
 bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
     lastReply_ = {};
+    // At another speed a late reply is no frame: clearing the line drops it.
     if (port != heardPort_ || baud != heardBaud_) {
+        owedUntil_ = {};
         lineHeard_ = false;
         repeatLag_ = {};
         heardPort_ = port;
@@ -71,12 +79,7 @@ bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, ui
 }
 
 void ModbusMaster::Close() {
-    // A reply still owed would reach whoever opens the port next.
-    if (attached_ == nullptr && IsOpen() && !Gone())
-        SettleOwedReplies(*this);
     SerialPort::Close();
-    OpenState = 0;
-    links_.LinkOpen = 0;
 }
 
 void ModbusMaster::Observe(TrafficDirection direction, const void* bytes, int count) const {
@@ -142,7 +145,8 @@ bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
 // unit would keep the user from the box, and from Cancel, for hours.
 int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
     const int retry = std::min<int>(settings_.Retry, kMaxRetry);
-    SettleOwedReplies(TransactionLink());
+    if (RequestFrame() != owedFrame_)
+        SettleOwedReplies(TransactionLink());
     int index = 0;
     bool failedBefore = false;
     for (;;) {
@@ -207,13 +211,33 @@ void ModbusMaster::NoteOwedReply(bool owed) {
         return;
     const auto twice = std::chrono::seconds(2 * std::max<int>(settings_.Timeout, 0));
     owedUntil_ = std::max(owedUntil_, sentAt_ + twice);
+    owedFrame_ = RequestFrame();
+}
+
+// The request as the unit reads it, without check bytes: a late reply to the
+// same frame answers it as well as its own would.
+std::vector<uint8_t> ModbusMaster::RequestFrame() const {
+    std::vector<uint8_t> frame(kTxBufferSize);
+    frame.resize(static_cast<size_t>(std::max(BuildRequest(Pending(), Unit(), frame), 0)));
+    return frame;
 }
 
 void ModbusMaster::SettleOwedReplies(ByteLink& link) {
-    while (!settings_.UseIP && AwaitInput(link, owedUntil_))
-        DropWaiting(link);
-    if (link.Now() >= owedUntil_)
+    while (!settings_.UseIP && !StopRaised() && link.Now() < owedUntil_) {
+        // A closed port has nothing to drop; it is not opened again for this.
+        if (link.Gone()) {
+            GiveWindowTurn(link);
+            link.Pause(std::min<std::chrono::microseconds>(
+                std::chrono::duration_cast<std::chrono::microseconds>(owedUntil_ - link.Now()),
+                kWindowTurn));
+        } else if (AwaitInput(link, owedUntil_)) {
+            DropWaiting(link);
+        }
+    }
+    if (link.Now() >= owedUntil_) {
         owedUntil_ = {};
+        owedFrame_.clear();
+    }
 }
 
 void ModbusMaster::DropWaiting(ByteLink& link) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "modbus/byte_link.h"
 #include "modbus/comm_settings.h"
@@ -61,7 +62,6 @@ class ModbusMaster : public SerialPort {
 
     // A port opened (again) is a line not yet heard.
     bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) override;
-    // Also drops OpenState and LinkOpen: a closed port carries no link.
     void Close() override;
 
     // RTU over the serial line, or TCP when UseIP is on. 1 on a valid reply
@@ -128,6 +128,7 @@ class ModbusMaster : public SerialPort {
     const uint8_t* Data = nullptr;
     uint16_t RxLength = 0;
     DriverSocket Socket;
+    // Written only by connection management (connection/connection.h).
     int32_t OpenState = 0;
     std::string RxText;
     std::string TxText;
@@ -189,6 +190,7 @@ class ModbusMaster : public SerialPort {
     void AwaitQuietLine(ByteLink& link);
     // After an attempt: what it may still be owed, for SettleOwedReplies.
     void NoteOwedReply(bool owed);
+    std::vector<uint8_t> RequestFrame() const;
     // The box's text when the attempts are used up: why the link is not
     // there, where it has gone.
     std::string UnableToConnectText();
@@ -222,6 +224,7 @@ class ModbusMaster : public SerialPort {
     LinkInstant sentAt_{};
     // Serial: a reply may come until then for an attempt that failed.
     LinkInstant owedUntil_{};
+    std::vector<uint8_t> owedFrame_;
     // Serial: when the last reply was taken, and how far behind a reply
     // its repetition has been seen to come.
     LinkInstant lastReply_{};

@@ -9,8 +9,7 @@ namespace fc {
 namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction former[std::size(kStopSignals)];
-bool installed[std::size(kStopSignals)];
+static_assert(std::size(kStopSignals) == StopSignals::kCount);
 
 extern "C" void RaiseStop(int signal) {
     ProcessStopRequest().Raise(signal);
@@ -28,17 +27,17 @@ StopSignals::StopSignals() {
     action.sa_handler = RaiseStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-        installed[i] = sigaction(kStopSignals[i], nullptr, &former[i]) == 0 &&
-                       former[i].sa_handler != SIG_IGN &&
-                       sigaction(kStopSignals[i], &action, nullptr) == 0;
+    for (size_t i = 0; i < kCount; ++i) {
+        installed_[i] = sigaction(kStopSignals[i], nullptr, &former_[i]) == 0 &&
+                        former_[i].sa_handler != SIG_IGN &&
+                        sigaction(kStopSignals[i], &action, nullptr) == 0;
     }
 }
 
 StopSignals::~StopSignals() {
-    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-        if (installed[i])
-            sigaction(kStopSignals[i], &former[i], nullptr);
+    for (size_t i = 0; i < kCount; ++i) {
+        if (installed_[i])
+            sigaction(kStopSignals[i], &former_[i], nullptr);
     }
 }
 

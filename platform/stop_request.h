@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
+#include <cstddef>
 #include <chrono>
 #include <functional>
 
@@ -40,6 +42,15 @@ class StopSignals {
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
+
+    // SIGINT, SIGTERM and SIGHUP.
+    static constexpr size_t kCount = 3;
+
+  private:
+    // The handlers replaced, and which were: one that was ignored (nohup) is
+    // left alone.
+    struct sigaction former_[kCount] = {};
+    bool installed_[kCount] = {};
 };
 
 // The longest a sleep goes on once a stop has been asked for.

@@ -46,7 +46,7 @@ RegisterType SelectRegisterType(const RegisterTypeChoice& choice, const Register
 
 bool WithRegisterConnection(ModbusMaster& master, const std::function<bool()>& requests) {
     const bool connected = Connect(master);
-    master.Links().LinkState = connected ? kLinkUp : kLinkDown;
+    NoteUnitAnswered(master, connected);
     const bool result = requests();
     Disconnect(master);
     return result;

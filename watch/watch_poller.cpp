@@ -54,7 +54,7 @@ bool WatchPoller::Poll(ModbusMaster& master) {
         });
     } else {
         if (!held_ || !LinkUp(master)) {
-            master.Links().LinkState = Connect(master) ? kLinkUp : kLinkDown;
+            NoteUnitAnswered(master, Connect(master));
             held_ = true;
         }
         ReadGroups(master);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "connection/connection.h"
 #include "modbus/messages.h"
 #include "tests/peers/serial_bench.h"
 
@@ -92,9 +93,9 @@ TEST_F(AttemptRule, ClosedLinkFailsAtOnceWithoutTrafficOrBox) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST_F(AttemptRule, CloseDropsOpenStateAndTheLink) {
+TEST_F(AttemptRule, ClosingThePortDropsOpenStateAndTheLink) {
     master.OpenState = 1;
-    master.Close();
+    ClosePort(master);
     EXPECT_EQ(master.OpenState, 0);
     EXPECT_EQ(links.LinkOpen, 0);
     EXPECT_FALSE(master.IsOpen());
