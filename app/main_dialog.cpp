@@ -15,12 +15,12 @@
 #include "app/about_dialog.h"
 #include "app/app_messages.h"
 #include "app/traffic_window.h"
-#include "watch/watch_messages.h"
-#include "watch/watch_window.h"
 #include "modbus/modbus_master.h"
 #include "platform/application_title.h"
 #include "ui/application_icon.h"
 #include "ui/main_dialog_template.h"
+#include "watch/watch_messages.h"
+#include "watch/watch_window.h"
 
 namespace fc {
 
@@ -155,10 +155,14 @@ void MainDialog::AdoptController(std::unique_ptr<PageController> controller) {
     controllers_.push_back(std::move(controller));
 }
 
+// A new operation starts with an empty status line: the last one's "Download
+// failed..." is no word on this one.
 void MainDialog::OnCommand(int id) {
     const auto found = command_handlers_.find(id);
-    if (found != command_handlers_.end() && found->second)
-        RunOperation(found->second);
+    if (found == command_handlers_.end() || !found->second)
+        return;
+    ui_.SetStatusText("");
+    RunOperation(found->second);
 }
 
 void MainDialog::RunOperation(const std::function<void()>& operation) {
@@ -205,9 +209,7 @@ void MainDialog::OnAbout() {
 }
 
 void MainDialog::OnTraffic() {
-    traffic_->show();
-    traffic_->raise();
-    traffic_->activateWindow();
+    traffic_->OpenBeside(*this);
 }
 
 void MainDialog::OnWatch() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCloseEvent>
 #include <QDialog>
 #include <QPointer>
 #include <functional>
@@ -8,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/user_interface_relay.h"
 #include "ui/control_table.h"
 #include "ui/field_exchange.h"
 #include "ui/held_close.h"
 #include "ui/page_host.h"
 #include "ui/qt_user_interface.h"
-#include "platform/user_interface_relay.h"
 
 class QMessageBox;
 class QTabWidget;
@@ -107,7 +108,14 @@ class MainDialog : public QDialog, public PageHost {
     std::map<int, std::function<void()>> command_handlers_;
     std::vector<std::unique_ptr<PageController>> controllers_;
     int operation_depth_ = 0;
-    HeldClose held_close_{*this};
+    // A close that reaches the window while a box or dialog of an operation
+    // blocks it gets the same answer as one that arrives during a wait.
+    HeldClose held_close_{*this, [this] {
+                              if (OperationRunning()) {
+                                  QCloseEvent request;
+                                  closeEvent(&request);
+                              }
+                          }};
     std::string close_refusal_;
     QPointer<QMessageBox> refusal_box_;
     // Built with the window, so it has watched the driver from the start.

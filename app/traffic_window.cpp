@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -17,6 +18,8 @@
 #include "modbus/frame_trace.h"
 #include "modbus/traffic_capture.h"
 #include "platform/application_title.h"
+#include "ui/held_input.h"
+#include "ui/window_placement.h"
 
 namespace fc {
 
@@ -28,6 +31,11 @@ QString Utf8(const char* text) {
 }
 QString Utf8(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// A name typed without an extension gets the one of the kind saved.
+QString WithExtension(const QString& path, const char* extension) {
+    return QFileInfo(path).fileName().contains('.') ? path : path + extension;
 }
 }  // namespace
 
@@ -145,27 +153,47 @@ TrafficWindow::TrafficWindow(TrafficObservers& traffic, QWidget* parent)
 
     connect(pause_, &QPushButton::toggled, this, &TrafficWindow::SetPaused);
     connect(clear, &QPushButton::clicked, this, &TrafficWindow::Clear);
-    const auto ask = [this](const char* caption, const char* filter, auto save) {
-        const QString path = choose_path_(Utf8(caption), Utf8(filter));
-        if (!path.isEmpty())
-            (this->*save)(path);
+    const auto ask = [this](const char* caption, const char* filter, const char* extension,
+                            auto save) {
+        choose_path_(Utf8(caption), Utf8(filter), [this, save, extension](const QString& path) {
+            if (!path.isEmpty())
+                (this->*save)(WithExtension(path, extension));
+        });
     };
-    connect(save_text, &QPushButton::clicked, this,
-            [=] { ask(m::kTrafficSaveText, m::kTrafficTextFilter, &TrafficWindow::SaveText); });
+    connect(save_text, &QPushButton::clicked, this, [=] {
+        ask(m::kTrafficSaveText, m::kTrafficTextFilter, ".txt", &TrafficWindow::SaveText);
+    });
     connect(save_capture, &QPushButton::clicked, this, [=] {
-        ask(m::kTrafficSaveCapture, m::kTrafficCaptureFilter, &TrafficWindow::SaveCapture);
+        ask(m::kTrafficSaveCapture, m::kTrafficCaptureFilter, ".pcap", &TrafficWindow::SaveCapture);
     });
     connect(close, &QPushButton::clicked, this, &QDialog::hide);
 
-    choose_path_ = [this](const QString& caption, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, QString(caption).remove('&'), QString(), filter);
+    // Not run in a loop of its own: the window saves while an operation of
+    // the main window runs, and a nested loop would stop that operation
+    // until the name was chosen.
+    choose_path_ = [this](const QString& caption, const QString& filter, PathUse use) {
+        auto* dialog = new QFileDialog(this, QString(caption).remove('&'), QString(), filter);
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QFileDialog::fileSelected, this, use);
+        dialog->open();
     };
-    resize(metrics.averageCharWidth() * 170, metrics.height() * 30);
+    preferred_size_ = QSize(metrics.averageCharWidth() * 170, metrics.height() * 30);
+    resize(preferred_size_);
+    TakeInputDuringOperations(*this);
     UpdateCount();
     watch_ = traffic.Add([this](const TrafficFrame& frame) { OnFrame(frame); });
 }
 
 TrafficWindow::~TrafficWindow() = default;
+
+void TrafficWindow::OpenBeside(const QWidget& anchor) {
+    if (!isVisible())
+        PlaceBeside(*this, anchor, preferred_size_);
+    show();
+    raise();
+    activateWindow();
+}
 
 void TrafficWindow::OnFrame(const TrafficFrame& frame) {
     if (paused_) {

@@ -49,13 +49,19 @@ class TrafficWindow : public QDialog {
   public:
     static constexpr size_t kFrameLimit = 10000;
 
-    // Asks where to save; an empty answer cancels.
-    using PathChooser = std::function<QString(const QString& caption, const QString& filter)>;
+    // Asks where to save and hands the answer to `use`, perhaps later; an
+    // empty answer cancels.
+    using PathUse = std::function<void(const QString& path)>;
+    using PathChooser =
+        std::function<void(const QString& caption, const QString& filter, PathUse use)>;
 
     TrafficWindow(TrafficObservers& traffic, QWidget* parent = nullptr);
     ~TrafficWindow() override;
 
     void SetPathChooser(PathChooser chooser) { choose_path_ = std::move(chooser); }
+    // Shows the window, beside `anchor` when it opens, and brings it to the
+    // front.
+    void OpenBeside(const QWidget& anchor);
 
     // The buttons' work, each false (after saying so) when a file fails.
     void SetPaused(bool paused);
@@ -79,6 +85,7 @@ class TrafficWindow : public QDialog {
     bool paused_ = false;
     size_t passed_while_paused_ = 0;
     PathChooser choose_path_;
+    QSize preferred_size_;
     TrafficObservers::Watch watch_;
 };
 

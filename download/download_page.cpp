@@ -112,6 +112,11 @@ void DownloadPage::OnStartDownload() {
 
     SetEnabled(ids::kStartDownload, false);
     SetEnabled(ids::kStartOver, false);
+    // The image cannot be changed while it is being sent; the choice comes
+    // back as it was afterwards (a test just before leaves it open).
+    const bool browse_was_enabled = dialog_.Control(ids::kBrowse)->isEnabled();
+    SetEnabled(ids::kBrowse, false);
+    SetEnabled(ids::kFileBox, false);
     dialog_.RefuseCloseWith(m::kCloseRefusedDuringDownload);
     const DownloadOutcome outcome = RunDownloadSession(dialog_.Master(), image.bytes, hooks_,
                                                        [this] { ShowProgressBar(true); });
@@ -119,6 +124,8 @@ void DownloadPage::OnStartDownload() {
     const bool completed = outcome.result == DownloadResult::Completed;
     SetEnabled(ids::kStartDownload, !completed);
     SetEnabled(ids::kStartOver, true);
+    SetEnabled(ids::kBrowse, browse_was_enabled);
+    SetEnabled(ids::kFileBox, browse_was_enabled);
     if (!completed) {
         // The status line must not go on saying that bytes are being sent.
         dialog_.Ui().SetStatusText(FailureStatusText(outcome.unit));

@@ -3,7 +3,6 @@
 #include <locale.h>
 #include <stdlib.h>
 
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -114,24 +113,17 @@ std::optional<int> ParseIntegerField(std::string_view text) {
 }
 
 std::optional<double> ParseNumberField(std::string_view text) {
-    text = TrimBlanks(text);
-    if (!IsDecimalNumber(text))
+    std::string number(TrimBlanks(text));
+    if (number.find('.') == std::string::npos)
+        if (const size_t comma = number.find(','); comma != std::string::npos)
+            number[comma] = '.';
+    if (!IsDecimalNumber(number))
         return std::nullopt;
     bool overflow = false;
-    const double value = DecimalToDouble(text, &overflow);
+    const double value = DecimalToDouble(number, &overflow);
     if (overflow)
         return std::nullopt;
     return value;
-}
-
-double LeadingNumber(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    const size_t length = DecimalNumberLength(text);
-    if (length == 0)
-        return 0.0;
-    bool overflow = false;
-    return DecimalToDouble(text.substr(0, length), &overflow);
 }
 
 std::optional<float> ParseFloatField(std::string_view text) {

@@ -13,5 +13,6 @@ inline constexpr const char* kFrom = "From";
 inline constexpr const char* kTo = "To";
 inline constexpr const char* kOk = "OK";
 inline constexpr const char* kCancel = "Cancel";
+inline constexpr const char* kRegisterCountName = "Register count";
 
 }  // namespace fc::register_messages

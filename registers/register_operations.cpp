@@ -73,12 +73,14 @@ RegisterOutcome ReadValue(ModbusMaster& master, int address, RegisterType type,
 }
 
 std::optional<RegisterValue> ValueFromText(std::string_view text, RegisterType type) {
-    if (type != RegisterType::Float)
-        return RegisterValue{0, TextToInt(text)};
-    const double value = TextToDouble(text);
-    if (!(std::fabs(value) <= std::numeric_limits<float>::max()))
+    if (type != RegisterType::Float) {
+        const std::optional<int> whole = TextToInt(text);
+        return whole ? std::optional(RegisterValue{0, *whole}) : std::nullopt;
+    }
+    const std::optional<double> value = TextToDouble(text);
+    if (!value || !(std::fabs(*value) <= std::numeric_limits<float>::max()))
         return std::nullopt;
-    return RegisterValue{value, 0};
+    return RegisterValue{*value, 0};
 }
 
 RegisterOutcome WriteValue(ModbusMaster& master, int address, RegisterType type,
@@ -134,8 +136,12 @@ bool UpdateClock(ModbusMaster& master, const ClockSettings& clock,
     });
 }
 
-std::string NextLoopData(std::string_view data, float increment, double upper, double lower) {
-    return DoubleToText(WriteLoopStep(TextToDouble(data), increment, upper, lower));
+std::optional<std::string> NextLoopData(std::string_view data, float increment, double upper,
+                                        double lower) {
+    const std::optional<double> value = TextToDouble(data);
+    if (!value)
+        return std::nullopt;
+    return DoubleToText(WriteLoopStep(*value, increment, upper, lower));
 }
 
 int TimerPeriodMs(int seconds) {

@@ -50,9 +50,9 @@ struct RegisterValue {
 };
 
 // The "Data" text as "&Write" takes it: as a number for a float and as an
-// integer otherwise (so 3.9 writes 3); text that is no number gives 0. None
-// for a float beyond the single-precision range, which would reach the unit
-// as infinity.
+// integer otherwise (so 3.9 writes 3). None for a text that is no number,
+// and for a float beyond the single-precision range, which would reach the
+// unit as infinity.
 std::optional<RegisterValue> ValueFromText(std::string_view text, RegisterType type);
 
 // One value by hand ("&Read", "&Write").
@@ -88,8 +88,10 @@ bool UpdateClock(ModbusMaster& master, const ClockSettings& clock,
                  const std::function<void(const ClockReading&)>& show);
 
 // The write loop's next "Data" text: the text as a number plus the
-// increment, kept between the limits (see WriteLoopStep), in "%f".
-std::string NextLoopData(std::string_view data, float increment, double upper, double lower);
+// increment, kept between the limits (see WriteLoopStep), in "%f". None when
+// the text is no number.
+std::optional<std::string> NextLoopData(std::string_view data, float increment, double upper,
+                                        double lower);
 
 // The period of the clock and loop timers for a number of seconds. A window
 // timer has a shortest period, which 0 asks for; a number of seconds beyond

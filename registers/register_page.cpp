@@ -7,6 +7,8 @@
 #include "platform/field_text.h"
 #include "platform/user_interface.h"
 #include "registers/auto_type_dialog.h"
+#include "registers/register_messages.h"
+#include "ui/field_exchange.h"
 #include "ui/main_dialog_template.h"
 
 namespace fc {
@@ -43,13 +45,16 @@ RegisterPage::RegisterPage(PageHost& dialog)
     // The ranges are in place before the window takes any input, and are
     // read once: later changes come only through the dialog.
     auto_type_->Load();
+    // The count's edit has no label beside it; a refusal names it by this.
+    dialog_.Control(ids::kRegisterCount)
+        ->setAccessibleName(QString::fromUtf8(register_messages::kRegisterCountName));
     ConnectHandlers();
 }
 
 RegisterPage::~RegisterPage() = default;
 
 void RegisterPage::ConnectHandlers() {
-    const auto on = [this](int id, void (RegisterPage::*handler)()) {
+    const auto on = [this](int id, auto handler) {
         dialog_.SetCommandHandler(id, [this, handler] { (this->*handler)(); });
     };
     on(ids::kRead, &RegisterPage::OnRead);
@@ -100,8 +105,17 @@ void RegisterPage::SetEnabled(int id, bool enabled) {
     dialog_.Control(id)->setEnabled(enabled);
 }
 
-int RegisterPage::AddressText() const {
-    return TextToInt(Text(ids::kAddress));
+// A field that holds no number is refused with its name, before anything
+// is sent.
+std::optional<int> RegisterPage::IntegerIn(int id) {
+    const std::optional<int> value = TextToInt(Text(id));
+    if (!value)
+        Refuse(id);
+    return value;
+}
+
+void RegisterPage::Refuse(int id) {
+    RefuseField(dialog_.Ui(), *dialog_.Control(id), field_messages::kEnterNumber);
 }
 
 RegisterType RegisterPage::SelectRegisterType(int address) const {
@@ -129,35 +143,45 @@ void RegisterPage::ShowTraffic(const RegisterOutcome& outcome) {
 }
 
 void RegisterPage::OnRead() {
-    const int address = AddressText();
+    const std::optional<int> address = IntegerIn(ids::kAddress);
+    if (!address)
+        return;
     const RegisterOutcome outcome =
-        ReadValue(dialog_.Master(), address, SelectRegisterType(address), SelectedFloatLayout());
+        ReadValue(dialog_.Master(), *address, SelectRegisterType(*address), SelectedFloatLayout());
     if (outcome.Data)
         SetText(ids::kData, *outcome.Data);
     ShowTraffic(outcome);
 }
 
-// A float the register cannot hold is refused with the number prompt, as
-// the window's float fields refuse it, and nothing is sent: infinity written
-// into a unit is never what was typed.
-void RegisterPage::OnWrite() {
-    const int address = AddressText();
-    const RegisterType type = SelectRegisterType(address);
+// A text that is no number, or a float the register cannot hold, is refused
+// with the number prompt, as the window's float fields refuse it, and nothing
+// is sent: infinity written into a unit is never what was typed.
+bool RegisterPage::OnWrite() {
+    const std::optional<int> address = IntegerIn(ids::kAddress);
+    if (!address)
+        return false;
+    const RegisterType type = SelectRegisterType(*address);
     const std::optional<RegisterValue> value = ValueFromText(Text(ids::kData), type);
     if (!value) {
-        dialog_.Ui().ShowMessage(
-            {field_messages::kEnterNumber, "", MessageButtons::Ok, MessageIcon::Warning});
-        return;
+        Refuse(ids::kData);
+        return false;
     }
-    ShowTraffic(WriteValue(dialog_.Master(), address, type, *value, SelectedFloatLayout()));
+    ShowTraffic(WriteValue(dialog_.Master(), *address, type, *value, SelectedFloatLayout()));
+    return true;
 }
 
 void RegisterPage::OnReadMultiple() {
-    ShowTraffic(ReadBlock(dialog_.Master(), AddressText(), TextToInt(Text(ids::kRegisterCount))));
+    const std::optional<int> address = IntegerIn(ids::kAddress);
+    const std::optional<int> count = address ? IntegerIn(ids::kRegisterCount) : std::nullopt;
+    if (count)
+        ShowTraffic(ReadBlock(dialog_.Master(), *address, *count));
 }
 
 void RegisterPage::OnWriteMultiple() {
-    ShowTraffic(WriteBlock(dialog_.Master(), AddressText(), TextToInt(Text(ids::kRegisterCount))));
+    const std::optional<int> address = IntegerIn(ids::kAddress);
+    const std::optional<int> count = address ? IntegerIn(ids::kRegisterCount) : std::nullopt;
+    if (count)
+        ShowTraffic(WriteBlock(dialog_.Master(), *address, *count));
 }
 
 void RegisterPage::OnAutoSettings() {
@@ -197,7 +221,8 @@ void RegisterPage::OnClockTimer() {
 }
 
 void RegisterPage::OnStartLoop() {
-    dialog_.SaveFields();
+    if (!dialog_.SaveFields())
+        return;
     loop_timer_->start(TimerPeriodMs(dialog_.Fields().LoopInterval));
     SetEnabled(ids::kStartLoop, false);
     SetEnabled(ids::kStopLoop, true);
@@ -209,14 +234,24 @@ void RegisterPage::OnStopLoop() {
     SetEnabled(ids::kStopLoop, false);
 }
 
+// A field that does not parse (a loop field, "Data" or "Address") is refused
+// by name once, and the loop stops: it writes nothing it was not given.
 void RegisterPage::OnLoopTimer() {
-    // A field that does not parse shows its prompt; the tick goes on with the
-    // values the window holds.
-    dialog_.SaveFields();
+    if (!dialog_.SaveFields()) {
+        OnStopLoop();
+        return;
+    }
     const MainFields& fields = dialog_.Fields();
-    SetText(ids::kData,
-            NextLoopData(Text(ids::kData), fields.DataIncrement, fields.HiLimit, fields.LowLimit));
-    OnWrite();
+    const std::optional<std::string> next =
+        NextLoopData(Text(ids::kData), fields.DataIncrement, fields.HiLimit, fields.LowLimit);
+    if (!next) {
+        OnStopLoop();
+        Refuse(ids::kData);
+        return;
+    }
+    SetText(ids::kData, *next);
+    if (!OnWrite())
+        OnStopLoop();
 }
 
 }  // namespace fc

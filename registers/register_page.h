@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "modbus/modbus_master.h"
@@ -35,7 +36,8 @@ class RegisterPage : public PageController {
     FloatLayout SelectedFloatLayout() const;
 
     void OnRead();
-    void OnWrite();
+    // False when a field was refused.
+    bool OnWrite();
     void OnReadMultiple();
     void OnWriteMultiple();
     void OnAutoSettings();
@@ -53,7 +55,8 @@ class RegisterPage : public PageController {
     void SetText(int id, const std::string& text);
     void SetEnabled(int id, bool enabled);
     void ShowTraffic(const RegisterOutcome& outcome);
-    int AddressText() const;
+    std::optional<int> IntegerIn(int id);
+    void Refuse(int id);
 
     PageHost& dialog_;
     // Children of the window, deleted with this controller, before the

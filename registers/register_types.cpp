@@ -1,9 +1,9 @@
 #include "registers/register_types.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <climits>
-#include <cstdlib>
+#include <cmath>
 
 #include "platform/field_text.h"
 #include "platform/profile.h"
@@ -60,19 +60,15 @@ void SaveRegisterTypeRanges(const RegisterTypeRanges& ranges, Profile& profile) 
     }
 }
 
-int TextToInt(std::string_view text) {
-    const std::string copy(text);  // strtol needs a terminated string
-    errno = 0;
-    const long value = std::strtol(copy.c_str(), nullptr, 10);
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
+std::optional<int> TextToInt(std::string_view text) {
+    const std::optional<double> number = ParseNumberField(text);
+    if (!number)
+        return std::nullopt;
+    return static_cast<int>(std::clamp<double>(std::trunc(*number), INT_MIN, INT_MAX));
 }
 
-double TextToDouble(std::string_view text) {
-    return LeadingNumber(text);
+std::optional<double> TextToDouble(std::string_view text) {
+    return ParseNumberField(text);
 }
 
 std::string IntToText(int value) {

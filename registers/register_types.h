@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,14 +48,13 @@ RegisterType TypeForAddress(const RegisterTypeRanges& ranges, int address);
 void LoadRegisterTypeRanges(RegisterTypeRanges& ranges, const Profile& profile);
 void SaveRegisterTypeRanges(const RegisterTypeRanges& ranges, Profile& profile);
 
-// The text conversions of the register page: as atoi and atof read a text.
-// Leading blanks, an optional sign, digits; reading stops at the first other
-// character and a text without a number gives 0. Never refused. An integer
-// beyond the int range saturates at its end, where atoi would be undefined.
-// Numbers are read and shown in the C locale, whatever the user's is, and a
-// float is read by the decimal grammar only (no "nan", "inf" or hex forms).
-int TextToInt(std::string_view text);
-double TextToDouble(std::string_view text);
+// The text conversions of the register page, by the number fields' rule
+// (ParseNumberField): a decimal comma reads as the point, and a text that is
+// not wholly a number is refused (none). An integer is the number's whole
+// part ("12.7" is 12), and one beyond the int range saturates at its end.
+// Numbers are read and shown in the C locale, whatever the user's is.
+std::optional<int> TextToInt(std::string_view text);
+std::optional<double> TextToDouble(std::string_view text);
 
 // Values as the "Data" edit shows them: decimal for the integer types
 // (a 16-bit read is never negative), "%f" for floats.

@@ -12,6 +12,7 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 #include <QTabWidget>
+#include <algorithm>
 #include <vector>
 
 #include "ui/application_icon.h"
@@ -174,6 +175,48 @@ bool IsFrame(ControlKind kind) {
     return kind == ControlKind::GroupBox || kind == ControlKind::TabControl;
 }
 
+// Orders rows [first, last) of one page as a person reads them: line by
+// line from the top, and left to right along a line. A control starting
+// above the middle of its line's first control shares that line (a button a
+// little taller than the edit beside it), wherever the table lists it.
+template <typename Iterator>
+void SortInReadingOrder(Iterator first, Iterator last) {
+    std::stable_sort(first, last,
+                     [](const ControlSpec* a, const ControlSpec* b) { return a->y < b->y; });
+    while (first != last) {
+        const int middle = (*first)->y + (*first)->height / 2;
+        const auto end = std::find_if(
+            first, last, [middle](const ControlSpec* row) { return row->y >= middle; });
+        std::stable_sort(first, end,
+                         [](const ControlSpec* a, const ControlSpec* b) { return a->x < b->x; });
+        first = end;
+    }
+}
+
+// Tab goes through the frames (the tab control) first, then each page in
+// reading order.
+void SetReadingTabOrder(std::span<const ControlSpec> rows, const ControlMap& controls) {
+    std::vector<const ControlSpec*> order;
+    for (const ControlSpec& row : rows)
+        if (controls.at(row.id)->focusPolicy() != Qt::NoFocus)
+            order.push_back(&row);
+    const auto frames_then_pages = [](const ControlSpec* row) {
+        return IsFrame(row->kind) ? -2 : static_cast<int>(row->page);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](const ControlSpec* a, const ControlSpec* b) {
+        return frames_then_pages(a) < frames_then_pages(b);
+    });
+    for (auto page = order.begin(); page != order.end();) {
+        const auto end = std::find_if(page, order.end(), [&](const ControlSpec* row) {
+            return frames_then_pages(row) != frames_then_pages(*page);
+        });
+        SortInReadingOrder(page, end);
+        page = end;
+    }
+    for (size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(controls.at(order[i - 1]->id), controls.at(order[i]->id));
+}
+
 }  // namespace
 
 ControlMap BuildControls(QWidget* parent, std::span<const ControlSpec> rows,
@@ -194,6 +237,7 @@ ControlMap BuildControls(QWidget* parent, std::span<const ControlSpec> rows,
     // Lowering in reverse leaves the frames in their own order, under the rest.
     for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame)
         (*frame)->lower();
+    SetReadingTabOrder(rows, controls);
     return controls;
 }
 

@@ -8,8 +8,8 @@
 
 namespace fc {
 
-// A dialog is described as data: one row per control, in creation order
-// (which is also the keyboard focus order), built by BuildControls.
+// A dialog is described as data: one row per control, in creation order,
+// built by BuildControls; the keyboard focus goes in reading order.
 enum class ControlKind {
     PushButton,
     Label,

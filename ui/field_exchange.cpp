@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 
 #include "platform/field_text.h"
@@ -34,7 +35,61 @@ std::function<std::string()> Reader(QLineEdit* edit, Value* member, Parse parse,
     };
 }
 
+// The label on the field's left, on the same line: the nearest static text
+// of the same dialog whose height overlaps the field's.
+QLabel* LabelBeside(const QWidget& control) {
+    const QWidget* dialog = control.parentWidget();
+    if (!dialog)
+        return nullptr;
+    const QRect field = control.geometry();
+    QLabel* nearest = nullptr;
+    for (QLabel* label : dialog->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        const QRect text = label->geometry();
+        const bool beside = text.right() < field.left() && text.top() <= field.bottom() &&
+                            text.bottom() >= field.top();
+        if (beside && (!nearest || text.right() > nearest->geometry().right()))
+            nearest = label;
+    }
+    return nearest;
+}
+
+// A field without a label of its own carries its name as its accessible
+// name.
+std::string NamedPrompt(const QWidget& control, const std::string& prompt) {
+    const QLabel* label = LabelBeside(control);
+    const auto* edit = qobject_cast<const QLineEdit*>(&control);
+    QString name = label ? label->text() : control.accessibleName();
+    if (name.isEmpty() || !edit)
+        return prompt;
+    name = name.remove('&').trimmed();
+    if (name.endsWith(':'))
+        name.chop(1);
+    return prompt + "\n" +
+           QString::fromUtf8(field_messages::kFieldHolds).arg(name, edit->text()).toStdString();
+}
+
 }  // namespace
+
+void RefuseField(UserInterface& ui, QWidget& control, const std::string& prompt) {
+    ui.ShowMessage({NamedPrompt(control, prompt), "", MessageButtons::Ok, MessageIcon::Warning});
+    QWidget* window = control.window();
+    // Qt gives a control on a hidden page the keyboard only once its page is
+    // shown, and only if the window is active when it is asked and no other
+    // control gives up the focus in between (as one on the page being left
+    // would). So the window is made active (a box has just closed and the
+    // window manager may not have handed it back yet) and the focus taken
+    // from wherever it is.
+    if (!window->isActiveWindow()) {
+        window->activateWindow();
+        QApplication::setActiveWindow(window);
+    }
+    if (control.isHidden())
+        if (QWidget* focused = window->focusWidget())
+            focused->clearFocus();
+    control.setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(&control))
+        edit->selectAll();
+}
 
 void FieldExchange::Bind(QWidget* control, std::function<void()> load,
                          std::function<std::string()> save) {
@@ -134,33 +189,11 @@ bool FieldExchange::Save() const {
     for (const Binding& binding : bindings_) {
         const std::string prompt = binding.save();
         if (!prompt.empty()) {
-            Fail(binding, prompt);
+            RefuseField(ui_, *binding.control, prompt);
             return false;
         }
     }
     return true;
-}
-
-void FieldExchange::Fail(const Binding& binding, const std::string& prompt) const {
-    ui_.ShowMessage({prompt, "", MessageButtons::Ok, MessageIcon::Warning});
-    QWidget* control = binding.control;
-    QWidget* window = control->window();
-    // Qt gives a control on a hidden page the keyboard only once its page is
-    // shown, and only if the window is active when it is asked and no other
-    // control gives up the focus in between (as one on the page being left
-    // would). So the window is made active (a box has just closed and the
-    // window manager may not have handed it back yet) and the focus taken
-    // from wherever it is.
-    if (!window->isActiveWindow()) {
-        window->activateWindow();
-        QApplication::setActiveWindow(window);
-    }
-    if (control->isHidden())
-        if (QWidget* focused = window->focusWidget())
-            focused->clearFocus();
-    control->setFocus(Qt::OtherFocusReason);
-    if (auto* edit = qobject_cast<QLineEdit*>(control))
-        edit->selectAll();
 }
 
 }  // namespace fc

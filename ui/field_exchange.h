@@ -13,6 +13,12 @@ namespace fc {
 
 class UserInterface;
 
+// Refuses what a field holds: shows `prompt`, with a line below naming the
+// field (by the label beside it) and its text, then gives the field the
+// focus, also when its page is hidden. The exchange below and the pages that
+// read their fields themselves refuse through this one path.
+void RefuseField(UserInterface& ui, QWidget& control, const std::string& prompt);
+
 // Binds a dialog's value members to its controls, in exchange order. Load
 // writes every member into its control; Save reads the controls back in the
 // same order, storing each value as soon as it parses, and stops at the first
@@ -45,7 +51,6 @@ class FieldExchange {
         std::function<std::string()> save;
     };
     void Bind(QWidget* control, std::function<void()> load, std::function<std::string()> save);
-    void Fail(const Binding& binding, const std::string& prompt) const;
 
     UserInterface& ui_;
     std::vector<Binding> bindings_;

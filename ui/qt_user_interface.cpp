@@ -141,23 +141,27 @@ void QtUserInterface::SetProgressText(int control_id, std::string_view text) {
 // more often), so a pass runs at most every kPumpInterval: enough to answer
 // the desktop's pings and paint, too rare to cost the transfer anything.
 // A pass lets the window system through (paint, expose, pings, close
-// requests) but holds back keyboard and mouse input, which Qt keeps until
-// the operation ends, and every timer: a tick that comes due meanwhile is
-// deferred, and a timer that came due more than once fires once.
+// requests) and the windows that take input during operations (traffic,
+// watch); the main window's keyboard and mouse input is kept until the
+// operation ends, and every timer is held back: a tick that comes due
+// meanwhile is deferred, and a timer that came due more than once fires once.
+// Qt's own exclusion of user input is not used: on X11 it holds the window
+// manager's close request back with the input, and hands it over later under
+// whatever box ends the operation, where it is lost.
 void QtUserInterface::PumpPaintMessages() {
     const auto now = std::chrono::steady_clock::now();
     if (now - last_pump_ < kPumpInterval)
         return;
     last_pump_ = now;
     ShowBusyUntilIdle();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                    QEventLoop::X11ExcludeTimers);
+    const HeldInput::Scope holding(held_input_);
+    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
 }
 
 // A wait that pumps is a long operation; whether its handler showed the wait
-// cursor or not, the desktop shows it busy. The cursor goes when the event
-// loop runs freely again: a zero timer fires only then, as the pump holds
-// timers back.
+// cursor or not, the desktop shows it busy. The cursor goes, and the kept
+// input is handed on, when the event loop runs freely again: a zero timer
+// fires only then, as the pump holds timers back.
 void QtUserInterface::ShowBusyUntilIdle() {
     if (busy_cursor_shown_)
         return;
@@ -167,7 +171,10 @@ void QtUserInterface::ShowBusyUntilIdle() {
         idle_timer_ = std::make_unique<QTimer>();
         idle_timer_->setSingleShot(true);
         idle_timer_->setInterval(0);
-        QObject::connect(idle_timer_.get(), &QTimer::timeout, [this] { DropBusyCursor(); });
+        QObject::connect(idle_timer_.get(), &QTimer::timeout, [this] {
+            DropBusyCursor();
+            held_input_.Release();
+        });
     }
     idle_timer_->start();
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/user_interface.h"
+#include "ui/held_input.h"
 
 class QWidget;
 
@@ -43,6 +44,7 @@ class QtUserInterface : public UserInterface {
     std::chrono::steady_clock::time_point last_pump_{};
     bool busy_cursor_shown_ = false;
     std::unique_ptr<QTimer> idle_timer_;
+    HeldInput held_input_;
 };
 
 }  // namespace fc

@@ -201,7 +201,7 @@ TEST_F(CommSettingsDialogTest, ATimeOutOutOfRangeKeepsTheDialogOpenWithTheFocusO
         Edit(d, id::kTimeout)->setText("1001");
         auto box = AnswerNextMessageBox();
         Click(d, id::kOk);
-        EXPECT_EQ(box->text.toStdString(), IntegerRangePrompt(0, 1000));
+        EXPECT_TRUE(box->text.toStdString().starts_with(IntegerRangePrompt(0, 1000) + "\n"));
         EXPECT_TRUE(d.isVisible());
         EXPECT_EQ(QApplication::focusWidget(), d.Control(id::kTimeout));
         Click(d, id::kCancel);
@@ -214,7 +214,7 @@ TEST_F(CommSettingsDialogTest, IPPortUpTo65000AndOkCopiesBackAndSavesEveryKey) {
         Edit(d, id::kIPPort)->setText("65001");
         auto box = AnswerNextMessageBox();
         Click(d, id::kOk);
-        EXPECT_EQ(box->text.toStdString(), IntegerRangePrompt(0, 65000));
+        EXPECT_TRUE(box->text.toStdString().starts_with(IntegerRangePrompt(0, 65000) + "\n"));
         EXPECT_TRUE(d.isVisible());
 
         Edit(d, id::kIPPort)->setText("65000");
@@ -245,7 +245,7 @@ TEST_F(CommSettingsDialogTest, AStoredTimeOutOutOfRangePromptsAsTheDialogOpens) 
     auto box = AnswerNextMessageBox();
     WithDialog([&](CommSettingsDialog& d) {
         EXPECT_TRUE(box->seen);
-        EXPECT_EQ(box->text.toStdString(), IntegerRangePrompt(0, 1000));
+        EXPECT_TRUE(box->text.toStdString().starts_with(IntegerRangePrompt(0, 1000) + "\n"));
         Click(d, id::kCancel);
     });
     EXPECT_EQ(settings_.Timeout, 2000);

@@ -4,15 +4,23 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
+#include "app/traffic_window.h"
 #include "download/download_page.h"
 #include "download/messages.h"
 #include "modbus/messages.h"
@@ -90,6 +98,23 @@ void ExpectAnsweredInTime(const PingReplies& replies, int least_pings) {
     EXPECT_LE(replies.max_ms, 1000);
 }
 
+// Notes how far the download's progress bar had got when each box showed.
+class ProgressAtBoxes : public QObject {
+  public:
+    explicit ProgressAtBoxes(const QProgressBar& bar) : bar_(bar) {
+        QApplication::instance()->installEventFilter(this);
+    }
+    std::map<std::string, int> at;
+
+  protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (auto* box = qobject_cast<QMessageBox*>(object); box && event->type() == QEvent::Show)
+            at.emplace(box->text().toStdString(), bar_.value());
+        return false;
+    }
+    const QProgressBar& bar_;
+};
+
 // The real window on a real X server, over the simulated unit on a
 // pseudo-terminal, its serial replies paced at the line's speed.
 class WindowAliveTest : public ::testing::Test, protected TestWindow {
@@ -117,32 +142,138 @@ class WindowAliveTest : public ::testing::Test, protected TestWindow {
 
     void Click(int id) { dialog_.ControlAs<QPushButton>(id)->click(); }
 
+    void AdoptDownloadOf(const std::string& path) {
+        dialog_.AdoptController(std::make_unique<DownloadPage>(
+            dialog_, [path](const std::string&) { return path; }, DownloadHooks{}));
+    }
+    QProgressBar& Progress() { return *dialog_.ControlAs<QProgressBar>(ids::kProgressBar); }
+    // Runs `action` once, when the download is a quarter done.
+    void AtAQuarter(std::function<void()> action) {
+        QObject::connect(&Progress(), &QProgressBar::valueChanged, [this, action](int value) {
+            if (!quarter_reached_ && value >= Progress().maximum() / 4 && value > 0) {
+                quarter_reached_ = true;
+                action();
+            }
+        });
+    }
+    // Whether `progress` came soon after the quarter: before half way.
+    bool SoonAfterAQuarter(int progress) { return progress < Progress().maximum() / 2; }
+
     sim::Simulator sim_{PacedUnit()};
     BoxAnswerer answerer_;
+    bool quarter_reached_ = false;
 };
 
-// One download with the real reset wait: pings answered throughout, and a
-// close request in the middle refused with its reason while the window and
-// the transfer go on.
+// One download with the real reset wait: pings answered throughout, and the
+// window manager's close (Alt+F4) in the middle refused at once with its
+// reason at once (before the transfer is half done) while the window and the
+// transfer go on.
 TEST_F(WindowAliveTest, DownloadAnswersPingsAndRefusesToClose) {
     const std::string path = WriteFile(dir_.File("image.img"), TestImage(16));
-    dialog_.AdoptController(std::make_unique<DownloadPage>(
-        dialog_, [&](const std::string&) { return path; }, DownloadHooks{}));
+    AdoptDownloadOf(path);
     Click(ids::kTestCommunication);
     Click(ids::kBrowse);
+    dialog_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog_));
 
-    WindowManager desktop(dialog_.winId(), dir_.File("download-pings"), 1000);
+    const ProgressAtBoxes progress(Progress());
+    WindowManager desktop(dialog_.winId(), dir_.File("download-pings"), std::nullopt);
+    AtAQuarter([] { QProcess::startDetached("xdotool", {"key", "alt+F4"}); });
     Click(ids::kStartDownload);
     const PingReplies replies = desktop.Finish();
 
     ExpectAnsweredInTime(replies, 20);
     EXPECT_TRUE(dialog_.isVisible());
-    const std::vector<std::string> boxes = answerer_.Take();
-    EXPECT_NE(std::find(boxes.begin(), boxes.end(), download_messages::kCloseRefusedDuringDownload),
-              boxes.end());
-    EXPECT_NE(std::find(boxes.begin(), boxes.end(), download_messages::kDownloadCompleted),
-              boxes.end());
+    ASSERT_EQ(progress.at.count(download_messages::kCloseRefusedDuringDownload), 1u);
+    EXPECT_TRUE(SoonAfterAQuarter(progress.at.at(download_messages::kCloseRefusedDuringDownload)));
     EXPECT_EQ(sim_.FlashImage(), TestImage(16));
+}
+
+// A close asked for during an operation that is not a download is carried
+// out when the operation ends, also when a box ends it and when the request
+// comes while that box is up.
+TEST_F(WindowAliveTest, CloseDuringAnOperationIsCarriedOutWhenItEnds) {
+    struct Row {
+        const char* when;
+        int close_after_ms;
+    };
+    // The read waits twice the 2 s time-out, then its box stays up 2.5 s.
+    answerer_.HoldEachBoxFor(std::chrono::milliseconds(2500));
+    for (const Row& row : {Row{"during the wait", 1000}, Row{"under the box", 5000}}) {
+        SCOPED_TRACE(row.when);
+        std::string error;
+        ASSERT_TRUE(sim_.AddFault("no-reply,every=1", &error)) << error;
+        dialog_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog_));
+
+        WindowManager desktop(dialog_.winId(), dir_.File("close-pings"), row.close_after_ms);
+        Click(ids::kRead);
+        EXPECT_FALSE(dialog_.isVisible());
+        desktop.Finish();
+        const std::vector<std::string> boxes = answerer_.Take();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes.front(), modbus_messages::kUnableToConnect);
+    }
+}
+
+// The traffic window takes the mouse while a download runs in the main
+// window: its Pause, clicked on the screen a quarter into the transfer,
+// pauses it at once.
+TEST_F(WindowAliveTest, TrafficWindowTakesInputDuringADownload) {
+    AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
+    Click(ids::kTestCommunication);
+    Click(ids::kBrowse);
+    dialog_.OnTraffic();
+    TrafficWindow& traffic = dialog_.Traffic();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&traffic));
+
+    std::optional<int> paused_at;
+    QObject::connect(traffic.PauseButton(), &QPushButton::toggled,
+                     [&] { paused_at = Progress().value(); });
+    const QPoint pause = traffic.PauseButton()->mapToGlobal(QPoint(8, 8));
+    const QStringList click{"mousemove", QString::number(pause.x()), QString::number(pause.y()),
+                            "click", "1"};
+    AtAQuarter([=] { QProcess::startDetached("xdotool", click); });
+    Click(ids::kStartDownload);
+
+    ASSERT_TRUE(paused_at.has_value());
+    EXPECT_TRUE(SoonAfterAQuarter(*paused_at));
+    EXPECT_EQ(sim_.FlashImage(), TestImage(16));
+}
+
+// Run at 1x and, as a ctest entry of its own, at QT_SCALE_FACTOR=2: the
+// traffic window opens on the screen, beside the main window where there is
+// room (else over it), and again after its Close. A picture of the screen is
+// left for a person.
+TEST_F(WindowAliveTest, TrafficWindowOpensBesideTheWindowOnTheScreen) {
+    TrafficWindow& traffic = dialog_.Traffic();
+    const QRect screen = dialog_.screen()->availableGeometry();
+    // At 1x the screen has room on the right. Asked again until the window
+    // manager, busy placing the new window itself, has moved and framed it.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            dialog_.move(screen.topLeft());
+            return dialog_.frameGeometry().topLeft() == screen.topLeft() &&
+                   dialog_.geometry().top() > screen.top();
+        },
+        15000));
+    for (const char* time : {"first", "again"}) {
+        SCOPED_TRACE(time);
+        traffic.hide();
+        dialog_.OnTraffic();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&traffic));
+        // The window manager frames and places the window a moment after it maps.
+        const bool beside = qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR");
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            const QRect frame = traffic.frameGeometry();
+            return screen.contains(frame) && !(beside && frame.intersects(dialog_.frameGeometry()));
+        })) << "on the screen"
+            << (beside ? ", beside the main window" : "");
+    }
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+    QDir().mkpath(FC_SCREENSHOT_DIR);
+    QProcess::execute("import",
+                      {"-window", "root", FC_SCREENSHOT_DIR "/traffic-" + scale + "x.png"});
 }
 
 TEST_F(WindowAliveTest, ReadOfASilentUnitAnswersPings) {

@@ -80,7 +80,9 @@ TEST_F(FieldExchangeTest, EnterWithUpdatePeriodOutOfRangeShowsRangePromptAndStay
     auto box = AnswerNextMessageBox();
     PressEnterIn(ids::kAddress);
     ASSERT_TRUE(box->seen);
-    EXPECT_EQ(box->text, "Please enter an integer between 0 and 130000.");
+    EXPECT_EQ(box->text,
+              "Please enter an integer between 0 and 130000.\n"
+              "Update every holds \"200000\".");
     EXPECT_EQ(box->caption, "fcloader");
     EXPECT_EQ(box->buttons, QMessageBox::Ok);
     EXPECT_TRUE(dialog_.isVisible());
@@ -94,7 +96,7 @@ TEST_F(FieldExchangeTest, ExchangeStopsAtTheFirstBadFieldInExchangeOrder) {
     Type(ids::kDataIncrement, "abc");  // later in the order: not reached
     auto box = AnswerNextMessageBox();
     EXPECT_FALSE(dialog_.SaveFields());
-    EXPECT_EQ(box->text, "Please enter an integer.");
+    EXPECT_EQ(box->text, "Please enter an integer.\nInterval (seconds) holds \"4.5\".");
     ExpectFocusedOnItsPage(ids::kLoopInterval, 2);
     // The fields before the failing one are already taken.
     EXPECT_EQ(dialog_.Fields().Address, 12);
@@ -103,23 +105,23 @@ TEST_F(FieldExchangeTest, ExchangeStopsAtTheFirstBadFieldInExchangeOrder) {
     Type(ids::kLoopInterval, "+4");
     box = AnswerNextMessageBox();
     EXPECT_FALSE(dialog_.SaveFields());
-    EXPECT_EQ(box->text, "Please enter a number.");
+    EXPECT_EQ(box->text, "Please enter a number.\nData Increment holds \"abc\".");
     ExpectFocusedOnItsPage(ids::kDataIncrement, 2);
     EXPECT_EQ(dialog_.Fields().LoopInterval, 4);
 }
 
 TEST_F(FieldExchangeTest, NumberFieldsRefuseWhatIsNotANumber) {
-    for (const char* bad : {"", "1,5", "nan", "1e999", "0x10"}) {
+    for (const char* bad : {"", "1,5,0", "1.234,5", "12,5abc", "nan", "1e999", "0x10"}) {
         Type(ids::kHiLimit, bad);
         auto box = AnswerNextMessageBox();
         EXPECT_FALSE(dialog_.SaveFields()) << bad;
-        EXPECT_EQ(box->text, "Please enter a number.") << bad;
+        EXPECT_EQ(box->text, QString("Please enter a number.\nHi Limit holds \"%1\".").arg(bad));
     }
     Type(ids::kHiLimit, "1");
     Type(ids::kDataIncrement, "1e39");  // beyond a float
     auto box = AnswerNextMessageBox();
     EXPECT_FALSE(dialog_.SaveFields());
-    EXPECT_EQ(box->text, "Please enter a number.");
+    EXPECT_TRUE(box->text.startsWith("Please enter a number.\nData Increment holds"));
 }
 
 TEST_F(FieldExchangeTest, EnterOnAPushButtonClicksItInsteadOfClosing) {

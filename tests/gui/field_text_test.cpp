@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <limits>
 
 #include "platform/field_text.h"
@@ -36,9 +37,26 @@ TEST(FieldTextTest, NumberFieldTakesDecimalNumbersWithFractionAndExponent) {
 }
 
 TEST(FieldTextTest, NumberFieldRefusesWordsHexAndOverflow) {
-    for (const char* bad : {"", ".", "-", "e5", "1e", "1e+", "1,5", "inf", "nan", "infinity",
-                            "0x1p3", "1.5.2", "12abc", "1e400", "-1e400"})
+    for (const char* bad : {"",      ".",        "-",       "e5",      "1e",    "1e+",   "inf",
+                            "nan",   "infinity", "0x1p3",   "1.5.2",   "12abc", "1e400", "-1e400",
+                            "1,2,5", "1.234,5",  "1,234.5", "12,5abc", ",",     "1,5e",  "1 ,5"})
         EXPECT_EQ(ParseNumberField(bad), std::nullopt) << '"' << bad << '"';
+}
+
+// A decimal comma is the point when the text holds no dot, whatever the
+// locale; the C and German locales read the same.
+TEST(FieldTextTest, NumberFieldTakesADecimalComma) {
+    const std::string kept = std::setlocale(LC_ALL, nullptr);
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        ASSERT_NE(std::setlocale(LC_ALL, locale), nullptr) << "scripts/setup generates " << locale;
+        const std::pair<const char*, double> rows[] = {
+            {"12,5", 12.5}, {" -0,5 ", -0.5}, {",25", 0.25}, {"3,", 3.0},
+            {"1,5e2", 150}, {"12.5", 12.5},   {"7", 7.0}};
+        for (const auto& [text, value] : rows)
+            EXPECT_EQ(ParseNumberField(text), value) << locale << " <" << text << ">";
+        EXPECT_EQ(ParseFloatField("0,5"), 0.5f) << locale;
+    }
+    std::setlocale(LC_ALL, kept.c_str());
 }
 
 TEST(FieldTextTest, FloatFieldRefusesMagnitudesBeyondAFloat) {

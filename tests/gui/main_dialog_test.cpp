@@ -176,6 +176,19 @@ TEST_F(MainDialogTest, WindowOpensInItsInitialState) {
         EXPECT_TRUE(C<QLineEdit>(id)->text().isEmpty()) << id;
 }
 
+// Tab goes in reading order, whatever order the table lists the controls in.
+TEST_F(MainDialogTest, TabFollowsThePagesReadingOrder) {
+    C<QTabWidget>(ids::kTabControl)->setCurrentIndex(1);
+    std::vector<int> reached;
+    QWidget* widget = C<QWidget>(ids::kAddress);
+    while (reached.size() < 4) {
+        widget = widget->nextInFocusChain();
+        if (widget->focusPolicy() & Qt::TabFocus && widget->isVisible())
+            reached.push_back(widget->objectName().mid(7).toInt());
+    }
+    EXPECT_EQ(reached, (std::vector<int>{ids::kData, ids::kRead, ids::kWrite, ids::kRadio16Bit}));
+}
+
 TEST_F(MainDialogTest, PageSwitchShowsOnlyTheSelectedPage) {
     auto* tabs = C<QTabWidget>(ids::kTabControl);
     const std::vector<int>* pages[] = {&kFileDownloaderIds, &kModbusDriverIds, &kAdvancedIds};

@@ -98,8 +98,8 @@ TEST_F(TrafficWindowTest, SavesTheTraceLinesAndACaptureThatTsharkReads) {
     const auto& frames = Window().Model().Frames();
     const QString text = QString::fromStdString(dir_.File("traffic.txt"));
     const QString capture = QString::fromStdString(dir_.File("traffic.pcap"));
-    Window().SetPathChooser([&](const QString&, const QString& filter) {
-        return filter.contains("pcap") ? capture : text;
+    Window().SetPathChooser([&](const QString&, const QString& filter, auto use) {
+        use(filter.contains("pcap") ? capture : text);
     });
     for (QPushButton* button : Window().findChildren<QPushButton*>())
         if (button->text().startsWith("Save"))

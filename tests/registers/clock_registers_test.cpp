@@ -62,7 +62,7 @@ TEST(WriteLoop, IntegerTypesWriteTheIntegerPart) {
     for (int i = 0; i < 3; ++i) {
         x = WriteLoopStep(x, 0.5f, 10000, 0);
         texts.push_back(DoubleToText(x));
-        written.push_back(TextToInt(texts.back()));
+        written.push_back(TextToInt(texts.back()).value());
     }
     EXPECT_EQ(texts, (std::vector<std::string>{"1.500000", "2.000000", "2.500000"}));
     EXPECT_EQ(written, (std::vector<int>{1, 2, 2}));

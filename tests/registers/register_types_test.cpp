@@ -73,17 +73,18 @@ TEST(RegisterTypeRanges, ProfileDefaultsAndRoundTrip) {
     }
 }
 
-TEST(TextConversions, ReadLikeAtoiAndAtof) {
+TEST(TextConversions, ReadWholeNumbersAndRefuseTheRest) {
     EXPECT_EQ(TextToInt("  42"), 42);
-    EXPECT_EQ(TextToInt("-7xyz"), -7);
     EXPECT_EQ(TextToInt("+12.7"), 12);
-    EXPECT_EQ(TextToInt("abc"), 0);
-    EXPECT_EQ(TextToInt(""), 0);
+    EXPECT_EQ(TextToInt("-12,7"), -12);
     EXPECT_EQ(TextToInt("99999999999999999999999999999999999999999999999999"), INT_MAX);
     EXPECT_EQ(TextToInt("-99999999999999999999999999999999999999999999999999"), INT_MIN);
-    EXPECT_DOUBLE_EQ(TextToDouble("1e3"), 1000.0);
-    EXPECT_DOUBLE_EQ(TextToDouble(" -3.9 V"), -3.9);
-    EXPECT_DOUBLE_EQ(TextToDouble("Ünïcode"), 0.0);
+    EXPECT_EQ(TextToDouble("1e3"), 1000.0);
+    EXPECT_EQ(TextToDouble("12,5"), 12.5);
+    for (const char* bad : {"-7xyz", "abc", "", " -3.9 V", "Ünïcode", "1,2,3"}) {
+        EXPECT_EQ(TextToInt(bad), std::nullopt) << bad;
+        EXPECT_EQ(TextToDouble(bad), std::nullopt) << bad;
+    }
 }
 
 TEST(TextConversions, ValuesAsTheDataEditShowsThem) {

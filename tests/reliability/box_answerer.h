@@ -26,6 +26,8 @@ class BoxAnswerer {
         QObject::connect(&timer_, &QTimer::timeout, [this] { AnswerVisibleBox(); });
         timer_.start(5);
     }
+    // How long each box stays up before it is answered.
+    void HoldEachBoxFor(std::chrono::milliseconds hold) { hold_ = hold; }
     std::vector<Seen> TakeSeen() { return std::exchange(seen_, {}); }
     std::vector<std::string> Take() {
         std::vector<std::string> texts;
@@ -40,7 +42,15 @@ class BoxAnswerer {
             auto* box = qobject_cast<QMessageBox*>(widget);
             if (!box || !box->isVisible())
                 continue;
-            seen_.push_back({box->text().toStdString(), std::chrono::steady_clock::now()});
+            const auto now = std::chrono::steady_clock::now();
+            if (box != held_box_) {
+                held_box_ = box;
+                held_since_ = now;
+            }
+            if (now - held_since_ < hold_)
+                return;
+            held_box_ = nullptr;  // the next box may take this one's place
+            seen_.push_back({box->text().toStdString(), now});
             for (const auto answer : {QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::Ok})
                 if (QAbstractButton* button = box->button(answer)) {
                     button->click();
@@ -50,6 +60,9 @@ class BoxAnswerer {
         }
     }
 
+    std::chrono::milliseconds hold_{};
+    QMessageBox* held_box_ = nullptr;
+    std::chrono::steady_clock::time_point held_since_;
     QTimer timer_;
     std::vector<Seen> seen_;
 };
