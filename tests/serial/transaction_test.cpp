@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "connection/connection.h"
+#include "modbus/link_failure.h"
 #include "modbus/messages.h"
 #include "tests/peers/serial_bench.h"
 
@@ -295,6 +300,59 @@ TEST_F(Ascii, OddDigitCountAndBadLrcFail) {
         EXPECT_EQ(bench.master.ReadRegister16(2649, value), 0);
         EXPECT_EQ(bench.ui.messages.size(), 1u);
     }
+}
+
+// The CPU time this process has used, from /proc as top reads it.
+double ProcessCpuSeconds() {
+    std::ifstream stat("/proc/self/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14)
+            ticks += std::stol(field);  // utime, stime
+    }
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// A USB adapter unplugged, then plugged back behind the same link: while it is
+// away every attempt of the budget waits its time out without spinning and
+// the box says where it went; once it is back, the next request reaches it.
+TEST(VanishedPort, EveryAttemptWaitsWithoutSpinningAndTheReturnedDeviceIsUsed) {
+    const std::string link = ::testing::TempDir() + "fcloader-adapter-" + std::to_string(::getpid());
+    auto adapter = std::make_unique<test::PtyPair>();
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(adapter->path.c_str(), link.c_str()), 0);
+    CommSettings settings;
+    settings.Timeout = 1;
+    settings.Retry = 2;
+    LinkFlags links;
+    ScriptedUserInterface ui;
+    ModbusMaster master{settings, links, ui, [&](int) { return std::vector<std::string>{link}; }};
+    ASSERT_TRUE(master.Open(1, 9600, 8, 0, 0));
+    links.LinkOpen = 1;
+
+    adapter.reset();  // unplugged: the device and its link are gone
+    ::unlink(link.c_str());
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu_start = ProcessCpuSeconds();
+    int value = 0;
+    EXPECT_EQ(master.ReadRegister16(2649, value), 0);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(wall, 2.9);  // three attempts of a second each
+    EXPECT_LT(ProcessCpuSeconds() - cpu_start, 0.02 * wall);
+    EXPECT_EQ(ui.MessageTexts(),
+              std::vector<std::string>{WithReason(modbus_messages::kUnableToConnect,
+                                                  link + ": No such file or directory.")});
+
+    test::PtyPair back;  // plugged in again
+    ASSERT_EQ(::symlink(back.path.c_str(), link.c_str()), 0);
+    FramePeer unit(back.master, FramePeer::Framing::Rtu, Reply({{kReplyOne}}));
+    EXPECT_EQ(master.ReadRegister16(2649, value), 1);
+    EXPECT_EQ(value, 1);
+    unit.Stop();
+    ::unlink(link.c_str());
 }
 
 }  // namespace
