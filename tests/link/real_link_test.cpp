@@ -64,25 +64,18 @@ class RealTcp : public ::testing::TestWithParam<TcpCase> {};
 
 TEST_P(RealTcp, AnExceptionIsNamedAtOnce) {
     test::TcpUnit unit(GetParam().framing, Always(GetParam().wire));
-    CommSettings settings;
-    settings.UseIP = true;
-    settings.IPAddress = "127.0.0.1";
-    settings.IPPort = static_cast<uint16_t>(unit.Port());
-    settings.IPProtocol = static_cast<int16_t>(GetParam().protocol);
-    settings.Timeout = 2;
-    settings.Retry = 3;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui};
-    ASSERT_TRUE(master.ConnectSocket());
-    links.LinkState = kLinkUp;
+    test::DriverBench bench;
+    bench.settings.Timeout = 2;
+    bench.settings.Retry = 3;
+    ASSERT_TRUE(bench.OpenTcp(unit.Port(), GetParam().protocol));
+    ModbusMaster& master = bench.master;
     const auto start = std::chrono::steady_clock::now();
     int value = 0;
     EXPECT_EQ(master.ReadRegister16(100, value), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(master.ExceptionCode, 2);
     EXPECT_NE(master.RxText.find(kNamed), std::string::npos) << master.RxText;
-    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(bench.ui.messages.size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -14,6 +14,7 @@
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"
+#include "tests/peers/driver_bench.h"
 #include "tests/peers/serial_bench.h"
 
 namespace fc {
@@ -34,25 +35,21 @@ Bytes Mbap(Bytes frame, uint16_t transaction = 0, int length = -1, uint16_t prot
     return header;
 }
 
-struct Bench {
+// A driver over the in-memory line at 19200 baud: Timeout 2, Retry 1, and
+// every frame it tells of kept by direction.
+struct Bench : test::DriverBench {
     explicit Bench(Wire wire) {
         settings.Timeout = 2;
         settings.Retry = 1;
-        settings.UnitId = 1;
-        settings.UseIP = wire == Wire::Mbap || wire == Wire::RtuOverTcp;
-        settings.IPProtocol = wire == Wire::RtuOverTcp ? 1 : 0;
         settings.ModbusType = wire == Wire::Ascii ? kModbusAscii : kModbusRtu;
-        links.LinkOpen = 1;
-        links.LinkState = kLinkUp;
         line.Character = 521us;  // 19200 baud
-        master.AttachLink(&line);
+        OpenMemory(line, wire == Wire::Mbap || wire == Wire::RtuOverTcp,
+                   wire == Wire::RtuOverTcp ? 1 : 0);
     }
-    int Dropped() const { return static_cast<int>(std::count(seen.begin(), seen.end(), TrafficDirection::Dropped)); }
-    CommSettings settings;
-    LinkFlags links;
-    ScriptedUserInterface ui;
+    int Dropped() const {
+        return static_cast<int>(std::count(seen.begin(), seen.end(), TrafficDirection::Dropped));
+    }
     MemoryLink line;
-    ModbusMaster master{settings, links, ui};
     std::vector<TrafficDirection> seen;
     TrafficObservers::Watch watch =
         master.OnTraffic.Add([this](const TrafficFrame& frame) { seen.push_back(frame.direction); });

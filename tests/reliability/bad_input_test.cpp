@@ -16,7 +16,7 @@
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
 #include "platform/scripted_user_interface.h"
-#include "tests/peers/pty_peer.h"
+#include "tests/peers/serial_bench.h"
 #include "tests/support/temp_dir.h"
 
 namespace fc {
@@ -24,7 +24,7 @@ namespace {
 
 namespace k = settings_keys;
 
-class BadProfile : public ::testing::Test {
+class BadProfile : public ::testing::Test, public test::SerialBench {
   protected:
     void Load(const std::string& key, const std::string& value) {
         Profile profile = Profile::AtPath(dir.File("profile.conf"));
@@ -34,12 +34,6 @@ class BadProfile : public ::testing::Test {
     }
 
     test::TempDir dir;
-    test::PtyPair pty;  // a unit that never answers
-    CommSettings settings;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui,
-                        [this](int) { return std::vector<std::string>{pty.path}; }};
 };
 
 // Out of range and wrong-typed values load as numbers without a crash; a

@@ -11,7 +11,7 @@
 #include "connection/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/scripted_user_interface.h"
-#include "tests/peers/pty_peer.h"
+#include "tests/peers/serial_bench.h"
 
 namespace fc {
 namespace {
@@ -30,15 +30,7 @@ int InChild(Body body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class ExclusivePort : public ::testing::Test {
-  protected:
-    test::PtyPair pty;
-    CommSettings settings;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui,
-                        [this](int) { return std::vector<std::string>{pty.path}; }};
-};
+class ExclusivePort : public ::testing::Test, public test::SerialBench {};
 
 TEST_F(ExclusivePort, ASecondProcessCannotOpenThePortTheToolHolds) {
     ASSERT_TRUE(Connect(master));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tests/peers/driver_bench.h"
 #include "tests/peers/python_peer.h"
 #include "tests/peers/serial_bench.h"
 
@@ -16,17 +17,15 @@ TEST_P(PymodbusSerial, ReadAndWriteHoldingRegisters) {
     if (!peer.Missing().empty())
         GTEST_SKIP() << peer.Missing();
 
-    CommSettings settings;
-    settings.ModbusType = GetParam();
-    settings.Timeout = 2;
-    settings.Retry = 2;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master(settings, links, ui,
-                        [&](int) { return std::vector<std::string>{peer.Device()}; });
+    test::DriverBench bench;
+    bench.devices = {peer.Device()};
+    bench.settings.ModbusType = GetParam();
+    bench.settings.Timeout = 2;
+    bench.settings.Retry = 2;
+    ModbusMaster& master = bench.master;
     ASSERT_TRUE(master.Open(1, 9600, ascii ? 7 : 8, ascii ? 2 : 0, 0));
     ASSERT_TRUE(master.SetTimeouts(20));
-    links.LinkOpen = 1;
+    bench.links.LinkOpen = 1;
 
     int value = 0;
     EXPECT_EQ(master.ReadRegister16(2649, value), 1);
@@ -39,7 +38,7 @@ TEST_P(PymodbusSerial, ReadAndWriteHoldingRegisters) {
     uint8_t back[10] = {};
     EXPECT_EQ(master.ReadRegisterBlock(500, back, 5), 1);
     EXPECT_EQ(std::vector<uint8_t>(back, back + 10), std::vector<uint8_t>(block, block + 10));
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(bench.ui.messages.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Framings, PymodbusSerial, ::testing::Values(kModbusRtu, kModbusAscii),

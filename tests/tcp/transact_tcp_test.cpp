@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "modbus/messages.h"
+#include "tests/peers/driver_bench.h"
 #include "tests/peers/python_peer.h"
 #include "tests/peers/serial_bench.h"
 
@@ -16,26 +17,12 @@ using test::Bytes;
 using test::FramePeer;
 using test::ReplyChunk;
 
-// A ModbusMaster reaching a unit on a loopback port over TCP.
-struct TcpBench {
-    explicit TcpBench(int port, int protocol = 0) {
-        settings.UseIP = true;
-        settings.IPAddress = "127.0.0.1";
-        settings.IPPort = static_cast<uint16_t>(port);
-        settings.IPProtocol = static_cast<int16_t>(protocol);
-        settings.Timeout = 1;
-        settings.Retry = 0;
-    }
-    bool Link() {
-        if (!master.ConnectSocket())
-            return false;
-        links.LinkState = kLinkUp;
-        return true;
-    }
-    CommSettings settings;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui, [](int) { return std::vector<std::string>{}; }};
+// A driver reaching a unit on a loopback port over TCP.
+struct TcpBench : test::DriverBench {
+    explicit TcpBench(int port, int protocol = 0) : port_(port), protocol_(protocol) {}
+    bool Link() { return OpenTcp(port_, protocol_); }
+    int port_;
+    int protocol_;
 };
 
 test::Responder Reply(std::vector<ReplyChunk> chunks) {
