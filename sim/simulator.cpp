@@ -729,6 +729,11 @@ void Simulator::ClearFaults() {
     faults_.Clear();
 }
 
+bool Simulator::Resetting() const {
+    std::lock_guard lock(mutex_);
+    return model_.Resetting(std::chrono::steady_clock::now());
+}
+
 bool Simulator::InDownloadMode() const {
     std::lock_guard lock(mutex_);
     return model_.InDownloadMode();

@@ -75,6 +75,8 @@ class Simulator {
     bool AddFault(const std::string& text, std::string* error);
     void ClearFaults();
     bool InDownloadMode() const;
+    // Silent for the reset that follows leaving download mode.
+    bool Resetting() const;
     LineSettings Line() const;
 
     // The control channel's language: one command line in, one line out

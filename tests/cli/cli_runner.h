@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/simulator.h"
@@ -72,6 +75,19 @@ class CliProgramTest : public ::testing::Test {
             _exit(127);
         }
         return pid;
+    }
+
+    // True once the running program has printed `lines` lines: the readiness
+    // to wait for instead of a guess at how long it takes on a loaded machine.
+    bool AwaitOutputLines(size_t lines, std::chrono::seconds limit = std::chrono::seconds(20)) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            const std::string out = ReadAll(dir_.File("out.txt"));
+            if (static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= lines)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
 
     CliRun Wait(pid_t pid) {

@@ -94,7 +94,7 @@ TEST_F(PollProgramTest, AFailedPollIsToldAndPollingGoesOn) {
 // and the exit status says how the polls went.
 TEST_F(PollProgramTest, CtrlCEndsPollingWithTheOutcomeOfThePolls) {
     const pid_t cli = Start(Poll({"read", "100", "--type", "int16", "--poll", "0.05"}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_TRUE(AwaitOutputLines(2));
     kill(cli, SIGINT);
     const CliRun run = Wait(cli);
     EXPECT_EQ(run.exit_code, 0) << run.err;

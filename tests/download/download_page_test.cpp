@@ -225,7 +225,10 @@ TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
 
     // The user's own settings are live again, not the loader's.
     EXPECT_EQ(settings_.UnitId, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The unit answers again once its reset is over.
+    for (int i = 0; i < 500 && sim_->Resetting(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(sim_->Resetting());
 
     // Only Start Over leads on; the next Browse opens where this file was.
     Click(ids::kStartOver);
