@@ -145,7 +145,7 @@ bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
 // unit would keep the user from the box, and from Cancel, for hours.
 int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
     const int retry = std::min<int>(settings_.Retry, kMaxRetry);
-    if (RequestFrame() != owedFrame_)
+    if (owedUntil_ != LinkInstant{} && RequestFrame() != owedFrame_)
         SettleOwedReplies(TransactionLink());
     int index = 0;
     bool failedBefore = false;
