@@ -12,6 +12,7 @@
 #include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "sim/simulator.h"
+#include "tests/peers/driver_bench.h"
 #include "tests/peers/serial_bench.h"
 
 namespace fc {
@@ -118,8 +119,10 @@ TEST_F(Probe, SilenceFailsAfterTheTimeOutAndTheTextLeavesAsWritten) {
 // The scan against the simulated unit, whose pty answers only when the speed
 // the tool set matches the unit's, and, of the parity, only odd against the
 // rest (a pty keeps PARODD but not PARENB).
-class ScanAgainstSimulator : public ::testing::Test {
+class ScanAgainstSimulator : public ::testing::Test, public test::DriverBench {
   protected:
+    // The scan starts from a fresh profile's settings.
+    ScanAgainstSimulator() { settings = CommSettings{}; }
     void Start(sim::SerialMode mode, int baud, sim::Parity parity, uint8_t unit) {
         sim::SimulatorOptions options;
         options.unit.line = {mode, baud, parity, unit};
@@ -127,16 +130,10 @@ class ScanAgainstSimulator : public ::testing::Test {
         simulator = std::make_unique<sim::Simulator>(options);
         std::string error;
         ASSERT_TRUE(simulator->Start(&error)) << error;
-        path = simulator->PtyPath();
+        devices = {simulator->PtyPath()};
     }
 
-    std::string path;
     std::unique_ptr<sim::Simulator> simulator;
-    CommSettings settings;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui,
-                        [this](int) { return std::vector<std::string>{path}; }};
 };
 
 TEST_F(ScanAgainstSimulator, RtuUnitAt9600FromAddress7IsFoundAtStepTwo) {

@@ -13,6 +13,7 @@
 #include "connection/connection.h"
 #include "modbus/link_failure.h"
 #include "connection/messages.h"
+#include "tests/peers/driver_bench.h"
 #include "tests/peers/serial_bench.h"
 
 namespace fc {
@@ -126,18 +127,13 @@ TEST(SerialReconnect, GivesUpOnAPortThatNeverOpens) {
                                      PortFailureReason({"/nonexistent/fcloader-port", ENOENT}))});
 }
 
-struct IpBench {
+struct IpBench : test::DriverBench {
     explicit IpBench(int port) {
         settings.UseIP = true;
         settings.IPAddress = "127.0.0.1";
         settings.IPPort = static_cast<uint16_t>(port);
         settings.Timeout = 0;
-        settings.Retry = 0;
     }
-    CommSettings settings;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui, [](int) { return std::vector<std::string>{}; }};
 };
 
 int ClosedLoopbackPort() {
