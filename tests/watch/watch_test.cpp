@@ -8,6 +8,7 @@
 
 #include "platform/scripted_user_interface.h"
 #include "sim/simulator.h"
+#include "tests/peers/driver_bench.h"
 #include "tests/support/temp_dir.h"
 #include "watch/watch_log.h"
 #include "watch/watch_poller.h"
@@ -115,7 +116,7 @@ TEST(WatchLog, OneColumnPerRowAndEmptyCellsForFailures) {
 }
 
 // Polls over the simulated unit on its pseudo-terminal.
-class WatchPollTest : public ::testing::Test {
+class WatchPollTest : public ::testing::Test, public test::DriverBench {
   protected:
     void SetUp() override {
         sim::SimulatorOptions options;
@@ -125,16 +126,11 @@ class WatchPollTest : public ::testing::Test {
         sim_ = std::make_unique<sim::Simulator>(options);
         std::string error;
         ASSERT_TRUE(sim_->Start(&error)) << error;
-        settings_.Timeout = 2;
-        settings_.Retry = 0;
+        settings.Timeout = 2;
+        devices = {sim_->PtyPath()};
     }
 
     std::unique_ptr<sim::Simulator> sim_;
-    CommSettings settings_;
-    LinkFlags links_;
-    ScriptedUserInterface ui_;
-    ModbusMaster master_{settings_, links_, ui_,
-                         [this](int) { return std::vector<std::string>{sim_->PtyPath()}; }};
 };
 
 TEST_F(WatchPollTest, ARefusedRowFailsAloneAndTheRestKeepTogether) {
@@ -145,7 +141,7 @@ TEST_F(WatchPollTest, ARefusedRowFailsAloneAndTheRestKeepTogether) {
 
     for (int poll = 0; poll < 2; ++poll) {
         SCOPED_TRACE(poll);
-        EXPECT_FALSE(poller.Poll(master_));
+        EXPECT_FALSE(poller.Poll(master));
         const std::vector<RowReading>& got = poller.Readings();
         EXPECT_TRUE(got[0].Ok && got[0].Value == 7);
         EXPECT_TRUE(got[1].Ok && got[1].Value == 8);
