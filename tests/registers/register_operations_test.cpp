@@ -16,6 +16,7 @@
 #include "platform/scripted_user_interface.h"
 #include "registers/register_operations.h"
 #include "sim/simulator.h"
+#include "tests/peers/driver_bench.h"
 
 // The register page's operations against the simulated unit over its
 // pseudo-terminal, as the window and the command line run them.
@@ -24,7 +25,7 @@ namespace {
 
 using sim::LoggedRequest;
 
-class RegisterBench : public ::testing::Test {
+class RegisterBench : public ::testing::Test, public test::DriverBench {
   protected:
     void SetUp() override {
         sim::SimulatorOptions options;
@@ -34,8 +35,8 @@ class RegisterBench : public ::testing::Test {
         ASSERT_TRUE(sim_->Start(&error)) << error;
         // Two seconds: a reply must never miss a time-out that runs to the
         // next whole second only. Tests of failures set 0 just before.
-        settings_.Timeout = 2;
-        settings_.Retry = 0;
+        settings.Timeout = 2;
+        devices = {sim_->PtyPath()};
     }
 
     void Fault(const std::string& text) {
@@ -76,19 +77,14 @@ class RegisterBench : public ::testing::Test {
     // "&Write" with the text as the page takes it.
     RegisterOutcome WriteText(int address, RegisterType type, std::string_view text,
                               FloatLayout layout = {}) {
-        return WriteValue(master_, address, type, ValueFromText(text, type).value(), layout);
+        return WriteValue(master, address, type, ValueFromText(text, type).value(), layout);
     }
 
     RegisterOutcome AutoRead(int address) {
-        return ReadValue(master_, address, TypeForAddress(Defaults(), address));
+        return ReadValue(master, address, TypeForAddress(Defaults(), address));
     }
 
     std::unique_ptr<sim::Simulator> sim_;
-    CommSettings settings_;
-    LinkFlags links_;
-    ScriptedUserInterface ui_;
-    ModbusMaster master_{settings_, links_, ui_,
-                         [this](int) { return std::vector<std::string>{sim_->PtyPath()}; }};
 };
 
 TEST_F(RegisterBench, AutoReadsEachAddressAsItsRangeSays) {
@@ -110,26 +106,26 @@ TEST_F(RegisterBench, AutoReadsEachAddressAsItsRangeSays) {
     EXPECT_EQ(reads[1].count, 2);
     EXPECT_EQ(reads[2].count, 2);
     EXPECT_EQ(reads[3].count, 1);
-    EXPECT_TRUE(ui_.messages.empty());
-    EXPECT_FALSE(master_.IsOpen());
-    EXPECT_EQ(links_.LinkState, kLinkDown);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(master.IsOpen());
+    EXPECT_EQ(links.LinkState, kLinkDown);
 }
 
 TEST_F(RegisterBench, AFailedReadGivesNoDataButTheNewTraffic) {
     sim_->SetRegister(100, 7);
-    const RegisterOutcome good = ReadValue(master_, 100, RegisterType::Int16);
+    const RegisterOutcome good = ReadValue(master, 100, RegisterType::Int16);
     EXPECT_EQ(good.TxText.substr(0, 18), " 01 03 00 64 00 01");
     EXPECT_FALSE(good.RxText.empty());
 
-    settings_.Timeout = 0;
+    settings.Timeout = 0;
     Fault("no-reply");
-    const RegisterOutcome failed = ReadValue(master_, 101, RegisterType::Int16);
+    const RegisterOutcome failed = ReadValue(master, 101, RegisterType::Int16);
     EXPECT_FALSE(failed.Success);
     EXPECT_FALSE(failed.Data.has_value());
     EXPECT_EQ(failed.TxText.substr(0, 18), " 01 03 00 65 00 01");
     EXPECT_TRUE(failed.RxText.empty());
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{modbus_messages::kUnableToConnect});
-    EXPECT_FALSE(master_.IsOpen());
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{modbus_messages::kUnableToConnect});
+    EXPECT_FALSE(master.IsOpen());
 }
 
 TEST_F(RegisterBench, WritesTakeTheTextAsTheirTypeReadsIt) {
@@ -141,14 +137,14 @@ TEST_F(RegisterBench, WritesTakeTheTextAsTheirTypeReadsIt) {
     EXPECT_EQ(sim_->Register(4300), 0xFFFFu);
     EXPECT_EQ(sim_->Register(4301), 0xFFFEu);
     EXPECT_EQ(sim_->Register(7001), std::bit_cast<uint32_t>(1000.0f));
-    EXPECT_EQ(ReadValue(master_, 4300, RegisterType::Int32).Data, "-2");
+    EXPECT_EQ(ReadValue(master, 4300, RegisterType::Int32).Data, "-2");
 }
 
 TEST_F(RegisterBench, BlockWritesSendTheFillerAtTheWindowsWidth) {
-    const RegisterOutcome narrow = WriteBlock(master_, 100, 3);
+    const RegisterOutcome narrow = WriteBlock(master, 100, 3);
     EXPECT_TRUE(narrow.Success);
     EXPECT_EQ(narrow.TxText.substr(0, 39), " 01 10 00 64 00 03 06 01 01 01 01 01 01");
-    const RegisterOutcome wide = WriteBlock(master_, 7000, 3);
+    const RegisterOutcome wide = WriteBlock(master, 7000, 3);
     EXPECT_TRUE(wide.Success);
     // A long frame shows its head only, up to the byte count.
     EXPECT_EQ(wide.TxText, " 01 10 1B 58 00 03 0C");
@@ -161,11 +157,11 @@ TEST_F(RegisterBench, BlockWritesSendTheFillerAtTheWindowsWidth) {
 
 TEST_F(RegisterBench, BlockReadsAskForTheWindowsWidth) {
     sim_->SetRegister(7000, 0x11223344);
-    const RegisterOutcome wide = ReadBlock(master_, 7000, 1);
+    const RegisterOutcome wide = ReadBlock(master, 7000, 1);
     EXPECT_TRUE(wide.Success);
     EXPECT_EQ(wide.RxText.substr(0, 21), " 01 03 04 11 22 33 44");
-    EXPECT_TRUE(ReadBlock(master_, 100, 1).Success);
-    EXPECT_TRUE(ReadBlock(master_, 100, 125).Success);
+    EXPECT_TRUE(ReadBlock(master, 100, 1).Success);
+    EXPECT_TRUE(ReadBlock(master, 100, 125).Success);
     const auto reads = Taken(3);
     ASSERT_EQ(reads.size(), 3u);
     EXPECT_EQ(reads[2].count, 125);
@@ -175,7 +171,7 @@ TEST_F(RegisterBench, BlockReadsAskForTheWindowsWidth) {
 // 2048-byte filler, send nothing; the page still shows the traffic texts
 // as they stood and the connection is still opened and closed.
 TEST_F(RegisterBench, RefusedBlocksSendNothingAndNeverReadPastTheFiller) {
-    const RegisterOutcome before = ReadBlock(master_, 100, 1);
+    const RegisterOutcome before = ReadBlock(master, 100, 1);
     ASSERT_TRUE(before.Success);
     sim_->ClearRequests();
     const struct {
@@ -185,17 +181,17 @@ TEST_F(RegisterBench, RefusedBlocksSendNothingAndNeverReadPastTheFiller) {
                    {7000, 64}, {7000, 513}, {7000, 100000}, {100, 2147483647}};
     for (const auto& block : refused) {
         SCOPED_TRACE(std::to_string(block.address) + " x " + std::to_string(block.count));
-        const RegisterOutcome read = ReadBlock(master_, block.address, block.count);
-        const RegisterOutcome write = WriteBlock(master_, block.address, block.count);
+        const RegisterOutcome read = ReadBlock(master, block.address, block.count);
+        const RegisterOutcome write = WriteBlock(master, block.address, block.count);
         EXPECT_FALSE(read.Success);
         EXPECT_FALSE(write.Success);
-        EXPECT_FALSE(master_.IsOpen());
+        EXPECT_FALSE(master.IsOpen());
     }
     // Writes above what one frame carries are refused by the driver too.
-    EXPECT_FALSE(WriteBlock(master_, 100, 125).Success);
-    EXPECT_FALSE(WriteBlock(master_, 7000, 63).Success);
+    EXPECT_FALSE(WriteBlock(master, 100, 125).Success);
+    EXPECT_FALSE(WriteBlock(master, 7000, 63).Success);
     EXPECT_TRUE(sim_->Requests().empty());
-    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 struct LayoutCase {
@@ -217,7 +213,7 @@ TEST_F(RegisterBench, FloatLayoutsPutTheirWordsOnTheWireAndReadBack) {
         SCOPED_TRACE(c.address);
         sim_->ClearRequests();
         EXPECT_TRUE(WriteText(c.address, RegisterType::Float, "1234.5", c.layout).Success);
-        const RegisterOutcome read = ReadValue(master_, c.address, RegisterType::Float, c.layout);
+        const RegisterOutcome read = ReadValue(master, c.address, RegisterType::Float, c.layout);
         EXPECT_EQ(read.Data, "1234.500000");
         const auto writes = Taken(16);
         const auto reads = Taken(3);
@@ -228,7 +224,7 @@ TEST_F(RegisterBench, FloatLayoutsPutTheirWordsOnTheWireAndReadBack) {
         EXPECT_EQ(writes[0].values, c.values);
     }
     // Read with the other word order, the same registers give another number.
-    EXPECT_NE(ReadValue(master_, 500, RegisterType::Float, {true, true}).Data, "1234.500000");
+    EXPECT_NE(ReadValue(master, 500, RegisterType::Float, {true, true}).Data, "1234.500000");
 }
 
 int SecondsOfDay(int clock) {
@@ -249,7 +245,7 @@ TEST_F(RegisterBench, ClockUpdatesMoveTheUnitBeforeEachBoundary) {
         sim_->ClearRequests();
         std::vector<ClockReading> shown;
         const ClockSettings clock{kDefaultClockRegister, kDefaultDateRegister, increase};
-        ASSERT_TRUE(UpdateClock(master_, clock,
+        ASSERT_TRUE(UpdateClock(master, clock,
                                 [&](const ClockReading& reading) { shown.push_back(reading); }));
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(FormatDate(shown[0].Date), TodayAsTheUnitKeepsIt());
@@ -262,17 +258,17 @@ TEST_F(RegisterBench, ClockUpdatesMoveTheUnitBeforeEachBoundary) {
         // The unit's clock runs on from where it was put.
         int now = 0;
         ASSERT_TRUE(WithRegisterConnection(
-            master_, [&] { return master_.ReadRegister32(kDefaultClockRegister, now) != 0; }));
+            master, [&] { return master.ReadRegister32(kDefaultClockRegister, now) != 0; }));
         const int ran = (SecondsOfDay(now) - SecondsOfDay(moved) + 86400) % 86400;
         EXPECT_LE(ran, 3) << FormatClock(now);
     }
 }
 
 TEST_F(RegisterBench, AFailedClockReadShowsAndWritesNothing) {
-    settings_.Timeout = 0;
+    settings.Timeout = 0;
     Fault("no-reply,fn=3,addr=4203");
     bool shown = false;
-    EXPECT_FALSE(UpdateClock(master_, {}, [&](const ClockReading&) { shown = true; }));
+    EXPECT_FALSE(UpdateClock(master, {}, [&](const ClockReading&) { shown = true; }));
     EXPECT_FALSE(shown);
     // With Timeout 0 the tool gives up after one 20 ms read; on a busy machine
     // the unit may log the unanswered request only after that.
@@ -280,8 +276,8 @@ TEST_F(RegisterBench, AFailedClockReadShowsAndWritesNothing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(Taken(16).empty());
     EXPECT_EQ(Taken(3).size(), 1u);  // the date is not read after the clock failed
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{modbus_messages::kUnableToConnect});
-    EXPECT_FALSE(master_.IsOpen());
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{modbus_messages::kUnableToConnect});
+    EXPECT_FALSE(master.IsOpen());
 }
 
 TEST_F(RegisterBench, WriteLoopTicksWriteTheSteppedValue) {
@@ -301,33 +297,33 @@ TEST_F(RegisterBench, WriteLoopTicksWriteTheSteppedValue) {
     EXPECT_EQ(RunLoop("9999.5", 1, 10000, 0, 1, RegisterType::Float, 7000),
               std::vector<std::string>{"0.000000"});
     EXPECT_EQ(sim_->Register(7000), std::bit_cast<uint32_t>(0.0f));
-    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(RegisterBench, LinkStateIsUpOnlyWhileAConnectionIsMade) {
     int inside = -1;
-    EXPECT_TRUE(WithRegisterConnection(master_, [&] {
-        inside = links_.LinkState;
+    EXPECT_TRUE(WithRegisterConnection(master, [&] {
+        inside = links.LinkState;
         return true;
     }));
     EXPECT_EQ(inside, kLinkUp);
-    EXPECT_EQ(links_.LinkState, kLinkDown);
+    EXPECT_EQ(links.LinkState, kLinkDown);
 }
 
 TEST_F(RegisterBench, AnUnusablePortStillRunsTheRequestAndEndsClosed) {
-    ModbusMaster nowhere{settings_, links_, ui_,
+    ModbusMaster nowhere{settings, links, ui,
                          [](int) { return std::vector<std::string>{"/nonexistent/tty"}; }};
     int inside = -1;
     const RegisterOutcome read = ReadValue(nowhere, 100, RegisterType::Int16);
     EXPECT_FALSE(read.Success);
     EXPECT_FALSE(WithRegisterConnection(nowhere, [&] {
-        inside = links_.LinkState;
+        inside = links.LinkState;
         return false;
     }));
     EXPECT_EQ(inside, kLinkDown);
     const std::string box = WithReason(connection_messages::kUnableToUseCommPort,
                                        PortFailureReason({"/nonexistent/tty", ENOENT}));
-    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{box, box}));
+    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{box, box}));
     EXPECT_FALSE(nowhere.IsOpen());
 }
 
