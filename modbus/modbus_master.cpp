@@ -34,7 +34,7 @@ constexpr std::chrono::milliseconds kPieceGap{32};
 constexpr std::chrono::milliseconds kMaxRepeatLag{100};
 // How long the line is listened to after the first reply on a port just
 // opened (the connect probe's, as a rule), to learn whether it repeats.
-constexpr std::chrono::milliseconds kFirstListen{50};
+constexpr std::chrono::milliseconds kFirstListen{20};
 // A line that never falls quiet still gets its request after this many
 // characters have been dropped in front of it.
 constexpr int kMaxDroppedChunks = 16;
