@@ -18,6 +18,8 @@ description:
     download recovers).
   - The arguments are checked before fcloader-cli runs. Whatever a unit leaves out comes from
     I(settings), then from the profile fcloader keeps for the user the task runs as.
+extends_documentation_fragment:
+  - fcloader.fleet.units
 options:
   image:
     description: The firmware image, a file on the managed host.
@@ -34,23 +36,12 @@ options:
         file name, C(COMn)).
     type: list
     elements: raw
-  targets_file:
-    description: A targets file on the managed host, instead of I(targets).
-    type: path
-  settings:
-    description: Options for every unit (the command line's), with the same keys as a unit.
-    type: dict
-    default: {}
   jobs:
     description: How many units are flashed (or asked, in check mode) at a time; all by default.
     type: int
   log_dir:
     description: Where fcloader-cli keeps each unit's trace, as C(NAME.log).
     type: path
-  executable:
-    description: The fcloader-cli program, by name or path.
-    type: str
-    default: fcloader-cli
 '''
 
 EXAMPLES = r'''

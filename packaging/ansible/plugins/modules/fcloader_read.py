@@ -15,6 +15,8 @@ description:
   - Fails the host when any unit could not be read, naming them. Changes nothing, so it runs
     in check mode as well.
   - The units are given as for M(fcloader.fleet.fcloader_download).
+extends_documentation_fragment:
+  - fcloader.fleet.units
 options:
   registers:
     description:
@@ -29,20 +31,9 @@ options:
     description: The units, as for M(fcloader.fleet.fcloader_download).
     type: list
     elements: raw
-  targets_file:
-    description: A targets file on the managed host, instead of I(targets).
-    type: path
-  settings:
-    description: Options for every unit (the command line's), with the same keys as a unit.
-    type: dict
-    default: {}
   jobs:
     description: How many units are read at a time; all by default.
     type: int
-  executable:
-    description: The fcloader-cli program, by name or path.
-    type: str
-    default: fcloader-cli
 '''
 
 EXAMPLES = r'''
