@@ -27,6 +27,7 @@
 #include "platform/user_interface_relay.h"
 #include "platform/wall_clock.h"
 #include "tests/download/download_sim_support.h"
+#include "tests/peers/driver_bench.h"
 #include "tests/support/temp_dir.h"
 #include "ui/main_dialog_template.h"
 
@@ -98,7 +99,8 @@ constexpr const char* kRunning = "-----+";
 constexpr const char* kCompleted = "----S-";
 constexpr const char* kFailed = "---DS-";
 
-class DownloadPageTest : public ::testing::Test {
+class DownloadPageTest : public ::testing::Test,
+                         public test::BasicDriverBench<UserInterfaceRelay> {
   protected:
     void SetUp() override { StartUnit(Options()); }
     virtual sim::SimulatorOptions Options() { return UnitOn(Route::ModbusTcp, 2); }
@@ -107,17 +109,17 @@ class DownloadPageTest : public ::testing::Test {
         sim_ = std::make_unique<sim::Simulator>(options);
         std::string error;
         ASSERT_TRUE(sim_->Start(&error)) << error;
-        settings_.UseIP = true;
-        settings_.IPAddress = "127.0.0.1";
-        settings_.IPPort = static_cast<uint16_t>(sim_->ModbusTcpPort());
-        settings_.UnitId = 5;
-        settings_.Timeout = kTimeout;
-        settings_.Retry = 2;
-        dialog_ = std::make_unique<MainDialog>(master_, profile_);
+        settings.UseIP = true;
+        settings.IPAddress = "127.0.0.1";
+        settings.IPPort = static_cast<uint16_t>(sim_->ModbusTcpPort());
+        settings.UnitId = 5;
+        settings.Timeout = kTimeout;
+        settings.Retry = 2;
+        dialog_ = std::make_unique<MainDialog>(master, profile_);
         DownloadHooks hooks;
         hooks.wait = [this](std::chrono::milliseconds) {
-            retry_while_running_ = settings_.Retry;
-            link_state_while_running_ = link_.LinkState;
+            retry_while_running_ = settings.Retry;
+            link_state_while_running_ = links.LinkState;
             state_while_running_ = State();
             ticks_while_running_ = ticks_;
         };
@@ -136,11 +138,11 @@ class DownloadPageTest : public ::testing::Test {
                 return choice_;
             },
             hooks));
-        relay_.SetTarget(&dialog_->Ui());
+        ui.SetTarget(&dialog_->Ui());
         dialog_->show();
     }
 
-    void TearDown() override { relay_.SetTarget(nullptr); }
+    void TearDown() override { ui.SetTarget(nullptr); }
 
     std::string State() const {
         std::string state;
@@ -171,11 +173,7 @@ class DownloadPageTest : public ::testing::Test {
 
     TempDir dir_;
     std::unique_ptr<sim::Simulator> sim_;
-    CommSettings settings_;
-    LinkFlags link_;
     Profile profile_ = Profile::AtPath(dir_.File("fcloader.conf"));
-    UserInterfaceRelay relay_;
-    ModbusMaster master_{settings_, link_, relay_, [](int) { return std::vector<std::string>{}; }};
     std::unique_ptr<MainDialog> dialog_;
     BoxAnswerer answerer_;
 
@@ -194,7 +192,7 @@ TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
     EXPECT_EQ(State(), kStart);
     Click(ids::kTestCommunication);
     EXPECT_EQ(State(), kLinkTested);
-    EXPECT_EQ(link_.LinkState, kLinkDown);  // the test disconnects again
+    EXPECT_EQ(links.LinkState, kLinkDown);  // the test disconnects again
 
     const std::string path = ChooseImage(3);
     Click(ids::kBrowse);
@@ -219,12 +217,12 @@ TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
     EXPECT_EQ(retry_while_running_, 10);
     EXPECT_EQ(link_state_while_running_, kLinkDownloading);
     EXPECT_EQ(State(), kCompleted);
-    EXPECT_EQ(settings_.Retry, 2);
-    EXPECT_EQ(link_.LinkState, kLinkDown);
+    EXPECT_EQ(settings.Retry, 2);
+    EXPECT_EQ(links.LinkState, kLinkDown);
     EXPECT_EQ(Text(ids::kStatusLine), "");
 
     // The user's own settings are live again, not the loader's.
-    EXPECT_EQ(settings_.UnitId, 5);
+    EXPECT_EQ(settings.UnitId, 5);
     // The unit answers again once its reset is over.
     for (int i = 0; i < 500 && sim_->Resetting(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -243,13 +241,13 @@ TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
 
 TEST_F(DownloadPageTest, AnsweringNoLeavesEverythingAlone) {
     ReachFileChosen(2);
-    link_.LinkState = kLinkUp;
+    links.LinkState = kLinkUp;
     answerer_.QueueYesNo(QMessageBox::No);
     Click(ids::kStartDownload);
     EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{m::kConfirmDownload});
     EXPECT_EQ(State(), kFileChosen);
-    EXPECT_EQ(settings_.Retry, 2);
-    EXPECT_EQ(link_.LinkState, kLinkUp);
+    EXPECT_EQ(settings.Retry, 2);
+    EXPECT_EQ(links.LinkState, kLinkUp);
     EXPECT_TRUE(sim_->Requests().empty());
     EXPECT_FALSE(sim_->InDownloadMode());
 }
@@ -269,9 +267,9 @@ TEST_F(DownloadPageTest, FailedRunLeavesTheUnitInItsLoaderAndTheNextRunRecoversI
     EXPECT_EQ(answerer_.boxes[2].caption, m::kErrorCaption);
     EXPECT_EQ(Text(ids::kStatusLine).toStdString(), m::kStatusFailedInDownloadMode);
     EXPECT_EQ(State(), kFailed);
-    EXPECT_EQ(settings_.Retry, 2);
-    EXPECT_EQ(settings_.UnitId, 5);
-    EXPECT_EQ(link_.LinkState, kLinkDown);
+    EXPECT_EQ(settings.Retry, 2);
+    EXPECT_EQ(settings.UnitId, 5);
+    EXPECT_EQ(links.LinkState, kLinkDown);
     EXPECT_TRUE(sim_->InDownloadMode());
 
     answerer_.boxes.clear();
@@ -287,7 +285,7 @@ TEST_F(DownloadPageTest, FailedRunLeavesTheUnitInItsLoaderAndTheNextRunRecoversI
     EXPECT_EQ(sim_->FlashImage(), image_);
     EXPECT_FALSE(sim_->InDownloadMode());
     EXPECT_EQ(State(), kCompleted);
-    EXPECT_EQ(settings_.UnitId, 5);
+    EXPECT_EQ(settings.UnitId, 5);
 }
 
 TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {
@@ -303,8 +301,8 @@ TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {
     EXPECT_EQ(std::count(texts.begin(), texts.end(), modbus_messages::kUnableToConnect), 1);
     EXPECT_EQ(texts.back(), m::kUnableToFinishDownload);
     EXPECT_EQ(State(), kFailed);
-    EXPECT_EQ(settings_.Retry, 2);
-    EXPECT_EQ(link_.LinkState, kLinkDown);
+    EXPECT_EQ(settings.Retry, 2);
+    EXPECT_EQ(links.LinkState, kLinkDown);
 }
 
 TEST_F(DownloadPageTest, FileThatCannotBeOpenedSendsNothing) {

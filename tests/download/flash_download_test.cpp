@@ -15,9 +15,9 @@
 #include "download/unit_contact.h"
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
-#include "platform/scripted_user_interface.h"
 #include "platform/stop_request.h"
 #include "tests/download/download_sim_support.h"
+#include "tests/peers/driver_bench.h"
 #include "tests/support/temp_dir.h"
 
 namespace fc {
@@ -59,39 +59,39 @@ struct StoppingUi : ScriptedUserInterface {
 
 // The driver, the unit and the image of one run; Start() opens the link as
 // the download page does before it hands over to the run.
-class DownloadRun : public ::testing::Test {
+class DownloadRun : public ::testing::Test, public test::BasicDriverBench<StoppingUi> {
   protected:
     void StartUnit(Route route, int loader_version) {
         sim_ = std::make_unique<sim::Simulator>(test::UnitOn(route, loader_version));
         std::string error;
         ASSERT_TRUE(sim_->Start(&error)) << error;
-        settings_.Timeout = test::kTimeout;
-        settings_.Retry = 0;
-        settings_.UnitId = 5;
-        settings_.BaudRate = 4;  // 19200
-        settings_.UseIP = route != Route::RtuPty;
-        settings_.IPAddress = "127.0.0.1";
-        settings_.IPPort = static_cast<uint16_t>(route == Route::ModbusTcp ? sim_->ModbusTcpPort()
+        resolve = [this](int) { return std::vector<std::string>{sim_->PtyPath()}; };
+        settings.Timeout = test::kTimeout;
+        settings.UnitId = 5;
+        settings.BaudRate = 4;  // 19200
+        settings.UseIP = route != Route::RtuPty;
+        settings.IPAddress = "127.0.0.1";
+        settings.IPPort = static_cast<uint16_t>(route == Route::ModbusTcp ? sim_->ModbusTcpPort()
                                                                            : sim_->RtuTcpPort());
-        settings_.IPProtocol = route == Route::RtuOverTcp ? 1 : 0;
+        settings.IPProtocol = route == Route::RtuOverTcp ? 1 : 0;
     }
 
     void OpenLink() {
-        ASSERT_TRUE(Connect(master_));
-        links_.LinkState = kLinkDownloading;
+        ASSERT_TRUE(Connect(master));
+        links.LinkState = kLinkDownloading;
         int value = -1;
-        ASSERT_TRUE(master_.ReadRegister16(kProbeRegister, value));
+        ASSERT_TRUE(master.ReadRegister16(kProbeRegister, value));
         sim_->ClearRequests();
     }
 
     bool Run(const std::string& path) { return Run(LoadImage(path).bytes); }
     bool Run(ImageBytes image) {
         hooks_.wait = [this](std::chrono::milliseconds ms) { waits_.push_back(ms.count()); };
-        FlashDownload download(master_, std::move(image), hooks_);
+        FlashDownload download(master, std::move(image), hooks_);
         const bool result = download.RunDownload();
         left_in_ = download.LeftUnitIn();
-        ClosePort(master_);
-        Disconnect(master_);
+        ClosePort(master);
+        Disconnect(master);
         return result;
     }
 
@@ -121,12 +121,6 @@ class DownloadRun : public ::testing::Test {
 
     test::TempDir dir_;
     std::unique_ptr<sim::Simulator> sim_;
-    CommSettings settings_;
-    LinkFlags links_;
-    StoppingUi ui_;
-    ModbusMaster master_{settings_, links_, ui_, [this](int) {
-                             return std::vector<std::string>{sim_ ? sim_->PtyPath() : ""};
-                         }};
     DownloadHooks hooks_;
     std::vector<long long> waits_;
     UnitMode left_in_ = UnitMode::Application;
@@ -156,17 +150,17 @@ TEST_P(EndToEnd, ImageArrivesInFlash) {
         return int64_t{0};
     };
     EXPECT_TRUE(Run(Image(image)));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kDownloadCompleted});
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{m::kDownloadCompleted});
     EXPECT_EQ(sim_->FlashImage(), image);
     EXPECT_FALSE(sim_->InDownloadMode());
     EXPECT_EQ(waits_, std::vector<long long>{5000});
     const char* found = param.loader_version == 2 ? m::kLoaderV2Found : m::kLoaderV1Found;
-    EXPECT_EQ(ui_.status_history,
+    EXPECT_EQ(ui.status_history,
               (std::vector<std::string>{m::kSettingDownloadMode, found, m::kBeingReset, ""}));
     // The loader's settings stay in force; only the unit id and framing of the
     // user's own are gone from memory.
-    EXPECT_EQ(settings_.UnitId, 1);
-    EXPECT_EQ(settings_.BaudRate, kLoaderSlowBaudIndex);
+    EXPECT_EQ(settings.UnitId, 1);
+    EXPECT_EQ(settings.BaudRate, kLoaderSlowBaudIndex);
     // Version 2 sends the sectors at 38400 and comes back to 9600 before it
     // leaves download mode.
     const int transfer_baud = param.loader_version == 2 ? 38400 : 9600;
@@ -241,13 +235,13 @@ TEST_F(DownloadRun, ProgressCountsTheSectorsBeforeTheOneWritten) {
     int64_t now = 100;
     hooks_.clock = [&] { return now += 3; };  // start 103, then 3 s per sector
     EXPECT_TRUE(Run(Image(test::TestImage(3))));
-    EXPECT_EQ(ui_.progress_lower, 0);
-    EXPECT_EQ(ui_.progress_upper, 3);
-    EXPECT_EQ(ui_.progress_position, 2);
-    EXPECT_EQ(ui_.progress_texts[kElapsedTimeText], "00:09");
-    EXPECT_EQ(ui_.progress_texts[kTransferRateText], "227 Bytes/Sec");
-    EXPECT_EQ(ui_.progress_texts[kBytesSentText], "2 of 3 KBytes (66%)");
-    EXPECT_EQ(ui_.progress_texts[kTimeLeftText], "00:04");  // 9 / 2 * 1, truncated
+    EXPECT_EQ(ui.progress_lower, 0);
+    EXPECT_EQ(ui.progress_upper, 3);
+    EXPECT_EQ(ui.progress_position, 2);
+    EXPECT_EQ(ui.progress_texts[kElapsedTimeText], "00:09");
+    EXPECT_EQ(ui.progress_texts[kTransferRateText], "227 Bytes/Sec");
+    EXPECT_EQ(ui.progress_texts[kBytesSentText], "2 of 3 KBytes (66%)");
+    EXPECT_EQ(ui.progress_texts[kTimeLeftText], "00:04");  // 9 / 2 * 1, truncated
 }
 
 TEST_F(DownloadRun, NoTextChangesWhileNoSecondHasPassed) {
@@ -255,7 +249,7 @@ TEST_F(DownloadRun, NoTextChangesWhileNoSecondHasPassed) {
     OpenLink();
     hooks_.clock = [] { return int64_t{7}; };
     EXPECT_TRUE(Run(Image(test::TestImage(2))));
-    EXPECT_TRUE(ui_.progress_texts.empty());
+    EXPECT_TRUE(ui.progress_texts.empty());
 }
 
 // Every image the transfer would refuse is refused on the bytes read (a file
@@ -303,7 +297,7 @@ TEST_F(DownloadRun, SharedBytesOfAnImageBeyondTheSectorNumberAreRefusedAlike) {
     StartUnit(Route::RtuPty, 1);
     OpenLink();
     EXPECT_FALSE(Run(std::make_shared<const std::vector<uint8_t>>(kMaxImageLength + kSectorSize)));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kImageTooLarge});
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{m::kImageTooLarge});
     EXPECT_TRUE(sim_->Requests().empty());
 }
 
@@ -311,7 +305,7 @@ TEST_F(DownloadRun, LoaderAnsweringVersion0StopsTheRun) {
     StartUnit(Route::RtuPty, 0);
     OpenLink();
     EXPECT_FALSE(Run(Image(test::TestImage(1))));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kUnableToPlaceInDownloadMode});
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{m::kUnableToPlaceInDownloadMode});
     EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 0);
 }
 
@@ -320,7 +314,7 @@ TEST_F(DownloadRun, LoaderThatNeverAnswersCannotBePlaced) {
     OpenLink();
     Fault("no-reply,fn=3,addr=2649,once=2");
     EXPECT_FALSE(Run(Image(test::TestImage(1))));
-    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
                                                             m::kUnableToPlaceInDownloadMode}));
 }
 
@@ -342,7 +336,7 @@ TEST_P(FlashFault, StopsTheRunWithItsMessage) {
     OpenLink();
     Fault(std::string(GetParam().fault) + ",once=2");  // the second sector's flash write
     EXPECT_FALSE(Run(Image(test::TestImage(3))));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{GetParam().message});
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{GetParam().message});
     EXPECT_TRUE(sim_->InDownloadMode());
     const auto seen = SeenRequests();
     ASSERT_FALSE(seen.empty());
@@ -364,7 +358,7 @@ TEST_F(DownloadRun, BusyStatusIsReadExactlyFiveTimes) {
     OpenLink();
     Fault("flash-stuck,once=1");
     EXPECT_FALSE(Run(Image(test::TestImage(2))));
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{m::kFlashWriteTimedOut});
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{m::kFlashWriteTimedOut});
     EXPECT_EQ(CountRequests(3, kFlashCommandRegister), 5);
 }
 
@@ -374,13 +368,13 @@ TEST_F(DownloadRun, SlowFlashWriteWithinFivePollsSucceeds) {
     sim_ = std::make_unique<sim::Simulator>(options);
     std::string error;
     ASSERT_TRUE(sim_->Start(&error)) << error;
-    settings_ = {};
-    settings_.UseIP = true;
-    settings_.IPAddress = "127.0.0.1";
-    settings_.IPPort = static_cast<uint16_t>(sim_->ModbusTcpPort());
-    settings_.UnitId = 5;
-    settings_.Timeout = test::kTimeout;
-    settings_.Retry = 0;
+    settings = {};
+    settings.UseIP = true;
+    settings.IPAddress = "127.0.0.1";
+    settings.IPPort = static_cast<uint16_t>(sim_->ModbusTcpPort());
+    settings.UnitId = 5;
+    settings.Timeout = test::kTimeout;
+    settings.Retry = 0;
     OpenLink();
     const auto image = test::TestImage(2);
     EXPECT_TRUE(Run(Image(image)));
@@ -394,14 +388,14 @@ TEST_F(DownloadRun, FailedBlockWriteEndsAVersion2SectorAtOnce) {
     // The third block of the second sector is refused.
     Fault("exception=4,fn=16,addr=20224,once=2");
     EXPECT_FALSE(Run(Image(test::TestImage(3))));
-    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
                                                             m::kErrorWritingSectorData}));
     const auto seen = SeenRequests();
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back().address, 20224);
     EXPECT_EQ(CountRequests(16, kFlashCommandRegister), 2);  // start of image, sector 0
     EXPECT_TRUE(sim_->InDownloadMode());
-    EXPECT_EQ(settings_.BaudRate, kLoaderFastBaudIndex);
+    EXPECT_EQ(settings.BaudRate, kLoaderFastBaudIndex);
 }
 
 TEST_F(DownloadRun, ExitRefusedIsReported) {
@@ -409,7 +403,7 @@ TEST_F(DownloadRun, ExitRefusedIsReported) {
     OpenLink();
     Fault("exception=4,fn=16,addr=2649,once=2");
     EXPECT_FALSE(Run(Image(test::TestImage(1))));
-    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
                                                             m::kUnableToExitDownloadMode}));
     EXPECT_EQ(left_in_, UnitMode::InLoader);  // it answered: it is there
     EXPECT_TRUE(waits_.empty());
@@ -420,15 +414,15 @@ TEST_F(DownloadRun, PtyClosedMidDownloadGivesAMessageAndTheLinkComesBack) {
     OpenLink();
     Fault("close-pty,fn=16,addr=20128,once=2");
     EXPECT_FALSE(Run(Image(test::TestImage(3))));
-    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
                                                             m::kErrorWritingSectorData}));
     // The unit is back on a new line; the next operation reaches its loader.
-    ui_.messages.clear();
-    EXPECT_TRUE(Connect(master_));
+    ui.messages.clear();
+    EXPECT_TRUE(Connect(master));
     int version = 0;
-    EXPECT_TRUE(master_.ReadRegister16(kLoaderVersionRegister, version));
+    EXPECT_TRUE(master.ReadRegister16(kLoaderVersionRegister, version));
     EXPECT_EQ(version, 1);
-    Disconnect(master_);
+    Disconnect(master);
 }
 
 TEST_F(DownloadRun, TcpDroppedMidDownloadGivesAMessageAndTheLinkComesBack) {
@@ -436,12 +430,12 @@ TEST_F(DownloadRun, TcpDroppedMidDownloadGivesAMessageAndTheLinkComesBack) {
     OpenLink();
     Fault("drop-connection,fn=16,addr=20000,once=2");
     EXPECT_FALSE(Run(Image(test::TestImage(3))));
-    EXPECT_EQ(ui_.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
+    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{modbus_messages::kUnableToConnect,
                                                             m::kErrorWritingSectorData}));
-    ui_.messages.clear();
-    EXPECT_TRUE(Connect(master_));
-    EXPECT_TRUE(ui_.messages.empty());
-    Disconnect(master_);
+    ui.messages.clear();
+    EXPECT_TRUE(Connect(master));
+    EXPECT_TRUE(ui.messages.empty());
+    Disconnect(master);
 }
 
 // A run stopped after its first sector leaves the unit in its loader without
@@ -465,7 +459,7 @@ class Contact : public DownloadRun, public ::testing::WithParamInterface<Contact
 TEST_P(Contact, FindsTheUnitOrTheLoaderAnInterruptedRunLeft) {
     const ContactCase& c = GetParam();
     StartUnit(c.route, std::max(c.loader_version, 1));
-    const CommSettings user = settings_;
+    const CommSettings user = settings;
     if (c.loader_version != 0) {
         OpenLink();
         StopRequest stop;
@@ -476,25 +470,25 @@ TEST_P(Contact, FindsTheUnitOrTheLoaderAnInterruptedRunLeft) {
                 stop.Raise(SIGINT);
             return int64_t{0};
         };
-        FlashDownload download(master_, LoadImage(Image(test::TestImage(3))).bytes, hooks_);
+        FlashDownload download(master, LoadImage(Image(test::TestImage(3))).bytes, hooks_);
         EXPECT_FALSE(download.RunDownload());
         EXPECT_TRUE(download.Stopped());
         EXPECT_EQ(download.LeftUnitIn(), UnitMode::InLoader);
-        EXPECT_TRUE(ui_.messages.empty());
+        EXPECT_TRUE(ui.messages.empty());
         EXPECT_EQ(CountRequests(3, kFlashCommandRegister), 1);  // sector 0's status only
-        Disconnect(master_);
-        settings_ = user;
+        Disconnect(master);
+        settings = user;
     }
     // Only the link, as a download opens it: the contact asks the unit.
-    ASSERT_TRUE(Connect(master_, [](ModbusMaster&) { return true; }));
-    links_.LinkState = kLinkDownloading;
-    const UnitContact contact = ContactUnit(master_);
+    ASSERT_TRUE(Connect(master, [](ModbusMaster&) { return true; }));
+    links.LinkState = kLinkDownloading;
+    const UnitContact contact = ContactUnit(master);
     EXPECT_EQ(contact.found, c.found);
     EXPECT_EQ(contact.loader_version, c.found == UnitFound::Loader ? c.loader_version : 0);
-    EXPECT_EQ(settings_.UnitId, c.unit);
-    EXPECT_EQ(settings_.BaudRate, c.baud_index);
-    EXPECT_TRUE(ui_.messages.empty());
-    Disconnect(master_);
+    EXPECT_EQ(settings.UnitId, c.unit);
+    EXPECT_EQ(settings.BaudRate, c.baud_index);
+    EXPECT_TRUE(ui.messages.empty());
+    Disconnect(master);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -525,29 +519,29 @@ TEST_F(DownloadRun, AStopEndsTheRunWithWhatItKnowsOfTheUnit) {
         SCOPED_TRACE(c.fault + c.status);
         StartUnit(Route::RtuPty, 1);
         if (c.left_in_loader) {
-            ASSERT_TRUE(Connect(master_));
-            master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
-            Disconnect(master_);
+            ASSERT_TRUE(Connect(master));
+            master.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
+            Disconnect(master);
         }
         if (!c.fault.empty())
             Fault(c.fault);
-        ui_.messages.clear();
-        ui_.status_history.clear();
-        ui_.stop.Clear();
-        ui_.stop_when = [&] {
+        ui.messages.clear();
+        ui.status_history.clear();
+        ui.stop.Clear();
+        ui.stop_when = [&] {
             const auto seen = sim_->Requests();
-            return c.fault.empty() ? c.status.empty() || (!ui_.status_history.empty() &&
-                                                          ui_.status_history.back() == c.status)
+            return c.fault.empty() ? c.status.empty() || (!ui.status_history.empty() &&
+                                                          ui.status_history.back() == c.status)
                                    : std::any_of(seen.begin(), seen.end(),
                                                  [](auto& r) { return !r.faults.empty(); });
         };
-        hooks_.stop = &ui_.stop;
+        hooks_.stop = &ui.stop;
         const DownloadOutcome outcome =
-            RunDownloadSession(master_, LoadImage(Image(test::TestImage(2))).bytes, hooks_);
+            RunDownloadSession(master, LoadImage(Image(test::TestImage(2))).bytes, hooks_);
         EXPECT_EQ(outcome.result, DownloadResult::Interrupted);
         EXPECT_EQ(outcome.signal, SIGINT);
         EXPECT_EQ(outcome.unit, c.told);
-        EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>{});
+        EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>{});
         EXPECT_EQ(sim_->InDownloadMode(), c.in_download_mode);
     }
 }
@@ -556,14 +550,14 @@ TEST_F(DownloadRun, AStopEndsTheRunWithWhatItKnowsOfTheUnit) {
 // contact, and Retry runs the whole contact again.
 TEST_F(DownloadRun, ContactWithNoAnswerAsksOnceAndRetryAsksAgain) {
     StartUnit(Route::ModbusTcp, 1);
-    settings_.UnitId = 9;
-    ASSERT_TRUE(Connect(master_, [](ModbusMaster&) { return true; }));
-    links_.LinkState = kLinkDownloading;
-    ui_.QueueAnswer(MessageAnswer::Retry);
-    EXPECT_EQ(ContactUnit(master_).found, UnitFound::Nothing);
-    EXPECT_EQ(ui_.MessageTexts(), std::vector<std::string>(2, modbus_messages::kUnableToConnect));
-    EXPECT_EQ(settings_.UnitId, 9);
-    Disconnect(master_);
+    settings.UnitId = 9;
+    ASSERT_TRUE(Connect(master, [](ModbusMaster&) { return true; }));
+    links.LinkState = kLinkDownloading;
+    ui.QueueAnswer(MessageAnswer::Retry);
+    EXPECT_EQ(ContactUnit(master).found, UnitFound::Nothing);
+    EXPECT_EQ(ui.MessageTexts(), std::vector<std::string>(2, modbus_messages::kUnableToConnect));
+    EXPECT_EQ(settings.UnitId, 9);
+    Disconnect(master);
 }
 
 TEST(LoaderSettings, SetTheLoaderLineAndKeepPortTimingAndIp) {

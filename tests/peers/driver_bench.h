@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,17 +14,19 @@
 namespace fc::test {
 
 // One driver as the tests build it: the settings of a fast test (one-second
-// time-outs, no retries), the link flags, a scripted user and the
-// ModbusMaster, reached over a pty (COM 1 names `devices`), loopback TCP or
-// a line in memory. Each Open gates the link open as connection management
-// would; the cases set the rest.
-struct DriverBench {
-    DriverBench() {
+// time-outs, no retries), the link flags, a user (scripted unless a case
+// needs another, such as the window's relay) and the ModbusMaster, reached
+// over a pty (COM 1 names `devices`), loopback TCP or a line in memory. Each
+// Open gates the link open as connection management would; the cases set the
+// rest.
+template <typename Ui = ScriptedUserInterface>
+struct BasicDriverBench {
+    BasicDriverBench() {
         settings.Timeout = 1;
         settings.Retry = 0;
     }
-    DriverBench(const DriverBench&) = delete;
-    DriverBench& operator=(const DriverBench&) = delete;
+    BasicDriverBench(const BasicDriverBench&) = delete;
+    BasicDriverBench& operator=(const BasicDriverBench&) = delete;
 
     // Opens COM 1 at `baud`, 8N1, with the 20 ms read time-outs.
     bool OpenSerial(int baud = 9600) {
@@ -53,10 +56,15 @@ struct DriverBench {
     }
 
     std::vector<std::string> devices;
+    // What a port number names: `devices`, unless a case follows a unit
+    // whose line moves to a new path.
+    std::function<std::vector<std::string>(int)> resolve = [this](int) { return devices; };
     CommSettings settings;
     LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui, [this](int) { return devices; }};
+    Ui ui;
+    ModbusMaster master{settings, links, ui, [this](int port) { return resolve(port); }};
 };
+
+using DriverBench = BasicDriverBench<>;
 
 }  // namespace fc::test

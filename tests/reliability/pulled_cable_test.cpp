@@ -15,8 +15,8 @@
 #include "connection/connection.h"
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
-#include "platform/scripted_user_interface.h"
 #include "sim/simulator.h"
+#include "tests/peers/driver_bench.h"
 
 namespace fc {
 namespace {
@@ -44,7 +44,7 @@ int OpenDescriptors() {
     return count;
 }
 
-class PulledCable : public ::testing::TestWithParam<Case> {
+class PulledCable : public ::testing::TestWithParam<Case>, public test::DriverBench {
   protected:
     void SetUp() override {
         const Route route = GetParam().route;
@@ -58,34 +58,29 @@ class PulledCable : public ::testing::TestWithParam<Case> {
         sim_ = std::make_unique<sim::Simulator>(options);
         std::string error;
         ASSERT_TRUE(sim_->Start(&error)) << error;
-        settings_.Timeout = 1;
-        settings_.Retry = 1;
-        settings_.UnitId = 1;
-        settings_.BaudRate = 3;
-        settings_.UseIP = route != Route::RtuPty;
-        settings_.IPAddress = "127.0.0.1";
-        settings_.IPPort = static_cast<uint16_t>(route == Route::ModbusTcp ? sim_->ModbusTcpPort()
+        resolve = [this](int) { return std::vector<std::string>{sim_->PtyPath()}; };
+        settings.Retry = 1;
+        settings.UnitId = 1;
+        settings.BaudRate = 3;
+        settings.UseIP = route != Route::RtuPty;
+        settings.IPAddress = "127.0.0.1";
+        settings.IPPort = static_cast<uint16_t>(route == Route::ModbusTcp ? sim_->ModbusTcpPort()
                                                                            : sim_->RtuTcpPort());
-        settings_.IPProtocol = route == Route::RtuOverTcp ? 1 : 0;
+        settings.IPProtocol = route == Route::RtuOverTcp ? 1 : 0;
     }
 
     bool RunOperation() {
         int value = 0;
-        return GetParam().operation == Operation::Read ? master_.ReadRegister16(100, value) != 0
-                                                       : master_.WriteRegister16(100, 7) != 0;
+        return GetParam().operation == Operation::Read ? master.ReadRegister16(100, value) != 0
+                                                       : master.WriteRegister16(100, 7) != 0;
     }
 
     std::unique_ptr<sim::Simulator> sim_;
-    CommSettings settings_;
-    LinkFlags links_;
-    ScriptedUserInterface ui_;
-    ModbusMaster master_{settings_, links_, ui_,
-                         [this](int) { return std::vector<std::string>{sim_->PtyPath()}; }};
 };
 
 TEST_P(PulledCable, BoxWithinTheTimeOutsNothingLeftOpenAndTheNextOperationWorks) {
-    ASSERT_TRUE(Connect(master_));
-    links_.LinkState = kLinkUp;
+    ASSERT_TRUE(Connect(master));
+    links.LinkState = kLinkUp;
     ASSERT_TRUE(RunOperation());  // the link is up and in use
     const int descriptors = OpenDescriptors();
 
@@ -103,32 +98,32 @@ TEST_P(PulledCable, BoxWithinTheTimeOutsNothingLeftOpenAndTheNextOperationWorks)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Every attempt ends by its own time-out at the latest: (Retry + 1) x
     // Timeout, plus the reconnects and a second's granularity of the clock.
-    EXPECT_LT(seconds, (settings_.Retry + 1) * settings_.Timeout + 2.0);
+    EXPECT_LT(seconds, (settings.Retry + 1) * settings.Timeout + 2.0);
     // A vanished device is named with the reason under the box's text.
-    ASSERT_EQ(ui_.MessageTexts().size(), 1u);
-    EXPECT_EQ(ui_.MessageTexts()[0].rfind(modbus_messages::kUnableToConnect, 0), 0u) << ui_.MessageTexts()[0];
+    ASSERT_EQ(ui.MessageTexts().size(), 1u);
+    EXPECT_EQ(ui.MessageTexts()[0].rfind(modbus_messages::kUnableToConnect, 0), 0u) << ui.MessageTexts()[0];
 
     // The unit is back: the next operation reaches it, over the same driver,
     // after the link is set up again as the window does.
     sim_->ClearFaults();
-    ui_.messages.clear();
-    Disconnect(master_);
+    ui.messages.clear();
+    Disconnect(master);
     // The simulated unit's new line takes a moment to appear after the old
     // one was pulled; the user would press Connect again.
     bool connected = false;
     for (int i = 0; i < 20 && !connected; ++i) {
-        connected = Connect(master_);
+        connected = Connect(master);
         if (!connected)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_TRUE(connected);
-    ui_.messages.clear();
-    links_.LinkState = kLinkUp;
+    ui.messages.clear();
+    links.LinkState = kLinkUp;
     EXPECT_TRUE(RunOperation());
-    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_TRUE(ui.messages.empty());
     // Whatever the dead link held was closed, not leaked.
     EXPECT_LE(OpenDescriptors(), descriptors);
-    Disconnect(master_);
+    Disconnect(master);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -324,32 +324,28 @@ TEST(VanishedPort, EveryAttemptWaitsWithoutSpinningAndTheReturnedDeviceIsUsed) {
     auto adapter = std::make_unique<test::PtyPair>();
     ::unlink(link.c_str());
     ASSERT_EQ(::symlink(adapter->path.c_str(), link.c_str()), 0);
-    CommSettings settings;
-    settings.Timeout = 1;
-    settings.Retry = 2;
-    LinkFlags links;
-    ScriptedUserInterface ui;
-    ModbusMaster master{settings, links, ui, [&](int) { return std::vector<std::string>{link}; }};
-    ASSERT_TRUE(master.Open(1, 9600, 8, 0, 0));
-    links.LinkOpen = 1;
+    test::DriverBench bench;
+    bench.devices = {link};
+    bench.settings.Retry = 2;
+    ASSERT_TRUE(bench.OpenSerial());
 
     adapter.reset();  // unplugged: the device and its link are gone
     ::unlink(link.c_str());
     const auto start = std::chrono::steady_clock::now();
     const double cpu_start = ProcessCpuSeconds();
     int value = 0;
-    EXPECT_EQ(master.ReadRegister16(2649, value), 0);
+    EXPECT_EQ(bench.master.ReadRegister16(2649, value), 0);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(wall, 2.9);  // three attempts of a second each
     EXPECT_LT(ProcessCpuSeconds() - cpu_start, 0.02 * wall);
-    EXPECT_EQ(ui.MessageTexts(),
+    EXPECT_EQ(bench.ui.MessageTexts(),
               std::vector<std::string>{WithReason(modbus_messages::kUnableToConnect,
                                                   link + ": No such file or directory.")});
 
     test::PtyPair back;  // plugged in again
     ASSERT_EQ(::symlink(back.path.c_str(), link.c_str()), 0);
     FramePeer unit(back.master, FramePeer::Framing::Rtu, Reply({{kReplyOne}}));
-    EXPECT_EQ(master.ReadRegister16(2649, value), 1);
+    EXPECT_EQ(bench.master.ReadRegister16(2649, value), 1);
     EXPECT_EQ(value, 1);
     unit.Stop();
     ::unlink(link.c_str());
