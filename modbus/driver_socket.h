@@ -48,6 +48,7 @@ class DriverSocket : public ByteLink {
     bool ConnectTo(const void* address, unsigned length, int family, LinkInstant deadline);
     // Called when the socket reads as readable: an end of stream or an error
     // where no byte waits means the unit closed the connection.
+    void AcknowledgeAtOnce();
     void NoteClosedIfNothingCame();
 
     int fd_ = -1;

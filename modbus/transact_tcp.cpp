@@ -9,6 +9,9 @@ namespace fc {
 
 namespace {
 // A pause before each attempt, which units behind serial gateways expect.
+// It is also what a peer that sends a reply twice is given: the drain that
+// follows drops the repeat. With the transaction id at 0 nothing else tells
+// a repeat that comes later from the answer to a request of the same shape.
 constexpr auto kAttemptPause = std::chrono::milliseconds(25);
 // A connect to an address that does not answer gives up after Timeout
 // seconds, but never sooner than this: a unit across a slow network must

@@ -78,6 +78,26 @@ TEST_P(RealTcp, AnExceptionIsNamedAtOnce) {
     EXPECT_EQ(bench.ui.messages.size(), 1u);
 }
 
+// Every reply sent again 10 ms later, from a stack that holds a small second
+// send back until the first is acknowledged: each read still gets its own
+// register's value, never the repeat of the read before.
+TEST_P(RealTcp, ARepeatedReplyAnswersNoLaterRequest) {
+    test::RegisterBank bank;
+    const test::Responder once = GetParam().protocol == 0 ? test::MbapBank(bank) : test::RtuBank(bank);
+    test::TcpUnit unit(GetParam().framing, [once](const Bytes& request) {
+        auto chunks = once(request);
+        chunks.push_back({chunks.front().bytes, 10});
+        return chunks;
+    });
+    test::DriverBench bench;
+    ASSERT_TRUE(bench.OpenTcp(unit.Port(), GetParam().protocol));
+    for (const int address : {100, 200, 300, 400}) {
+        int value = 0;
+        EXPECT_EQ(bench.master.ReadRegister16(address, value), 1);
+        EXPECT_EQ(value, address);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Loopback, RealTcp,
     ::testing::Values(TcpCase{0, FramePeer::Framing::Mbap, {0, 0, 0, 0, 0, 3, 0x01, 0x83, 0x02}},
