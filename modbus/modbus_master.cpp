@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "modbus/frame_trace.h"
 #include "modbus/link_failure.h"
@@ -75,7 +76,13 @@ bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, ui
         heardPort_ = port;
         heardBaud_ = baud;
     }
-    return SerialPort::Open(port, baud, dataBits, parity, stopBits);
+    const bool opened = SerialPort::Open(port, baud, dataBits, parity, stopBits);
+    // The repetition of a reply taken just before the open (by an earlier run
+    // of the command line, say) comes after the flush that opening does; on
+    // a line not known to be clean the first request waits for it.
+    const bool mayRepeat = !lineHeard_ || repeatLag_ > std::chrono::microseconds::zero();
+    openedAt_ = opened && mayRepeat ? SerialLink().Now() : LinkInstant{};
+    return opened;
 }
 
 void ModbusMaster::Close() {
@@ -277,16 +284,22 @@ void ModbusMaster::WaitForLink(ByteLink& link, LinkInstant deadline) {
 // while the unit's previous reply, or a repetition of it, is still coming
 // would have that taken for its answer. A line seen repeating a reply is
 // given the time it took, twice over, from then on; to see it, the line is
-// listened to a little longer once, after the first reply on the port.
+// listened to a little longer once, after the first reply on the port, and
+// after the open of a port whose line is not known to be clean.
 void ModbusMaster::AwaitQuietLine(ByteLink& link) {
     const std::chrono::microseconds listen = lineHeard_ ? repeatLag_ : kFirstListen;
     const auto quiet = std::max<std::chrono::microseconds>(FrameTime(link, 0), listen);
-    lineHeard_ = lineHeard_ || lastReply_ != LinkInstant{};
+    const bool replied = lastReply_ != LinkInstant{};
+    lineHeard_ = lineHeard_ || replied;
     const LinkInstant limit = DeadlineFrom(link);
-    LinkInstant quietSince = lastReply_;
+    LinkInstant quietSince = replied ? lastReply_ : std::exchange(openedAt_, LinkInstant{});
     while (link.Now() < limit && AwaitInput(link, std::min(quietSince + quiet, limit))) {
-        const auto lag = std::chrono::duration_cast<std::chrono::microseconds>(link.Now() - lastReply_);
-        repeatLag_ = std::clamp<std::chrono::microseconds>(2 * lag, repeatLag_, kMaxRepeatLag);
+        // What comes before this port's first reply tells no lag.
+        if (replied) {
+            const auto lag =
+                std::chrono::duration_cast<std::chrono::microseconds>(link.Now() - lastReply_);
+            repeatLag_ = std::clamp<std::chrono::microseconds>(2 * lag, repeatLag_, kMaxRepeatLag);
+        }
         DropWaiting(link);
         quietSince = link.Now();
     }

@@ -243,6 +243,9 @@ class ModbusMaster : public SerialPort {
     // its repetition has been seen to come.
     LinkInstant lastReply_{};
     std::chrono::microseconds repeatLag_{};
+    // Serial: when a port whose line may repeat its replies was opened; its
+    // first request waits for the line to be quiet from then.
+    LinkInstant openedAt_{};
     bool lineHeard_ = false;
     int heardPort_ = 0;
     int heardBaud_ = 0;

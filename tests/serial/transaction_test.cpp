@@ -234,6 +234,24 @@ TEST_F(Rtu, ByteLongAfterAWholeReplyIsLeftToTheNextRequestsDrain) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+// A run that ends right after its reply leaves that reply's repetition on its
+// way; the next run, a driver of its own on the same port, does not take it
+// for its answer.
+TEST_F(Rtu, ARepeatOfTheLastRunsReplyAnswersNoRequestOfTheNextRun) {
+    StartPeer(FramePeer::Framing::Rtu, [](const Bytes& request) {
+        const Bytes reply = WithCrc({0x01, 0x03, 0x02, 0x00, request[3]});
+        return std::vector<ReplyChunk>{{reply}, {reply, 10}};
+    });
+    int value = -1;
+    EXPECT_EQ(master.ReadRegister16(2649, value), 1);
+    ClosePort(master);
+    test::DriverBench next;
+    next.devices = devices;
+    ASSERT_TRUE(next.OpenSerial());
+    EXPECT_EQ(next.master.ReadRegister16(2650, value), 1);
+    EXPECT_EQ(value, 0x5A);
+}
+
 class Ascii : public ::testing::Test, public test::SerialBench {
   protected:
     void SetUp() override {
