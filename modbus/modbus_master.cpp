@@ -169,6 +169,7 @@ int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
         }
         if (succeeded) {
             ExceptionCode = 0;
+            EndedByException = false;
             return 1;
         }
         EndedByException = exceptionSeen_;

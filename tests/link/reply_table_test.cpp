@@ -308,9 +308,10 @@ TEST_P(Talks, EachReadGetsItsOwnValueOrFails) {
         EXPECT_EQ(bench.line.Connections(), 1);
         EXPECT_LT(bench.line.Now() - LinkInstant{}, 1s);  // no Timeout waited
     }
+    // Only an exception that ended the request is the request's outcome.
+    EXPECT_EQ(bench.master.EndedByException, c.far == Far::Busy);
     if (c.far == Far::Busy) {
         EXPECT_EQ(requests, 2 * (c.retry + 1));
-        EXPECT_TRUE(bench.master.EndedByException);
         EXPECT_EQ(bench.master.ExceptionCode, 6);
     }
     if (c.far == Far::WrongEcho || (c.removeEcho && c.far == Far::Glitch)) {
