@@ -46,9 +46,9 @@ class DriverSocket : public ByteLink {
 
   private:
     bool ConnectTo(const void* address, unsigned length, int family, LinkInstant deadline);
+    void AcknowledgeAtOnce();
     // Called when the socket reads as readable: an end of stream or an error
     // where no byte waits means the unit closed the connection.
-    void AcknowledgeAtOnce();
     void NoteClosedIfNothingCame();
 
     int fd_ = -1;
