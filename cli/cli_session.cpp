@@ -371,6 +371,8 @@ int CliSession::Poll(const std::function<PollResult()>& read) {
         const size_t seen = ui_.Messages().size();
         const auto time = std::chrono::system_clock::now();
         const PollResult result = read();
+        if (!result.ok && master_.StoppedByRequest())
+            return false;
         const std::vector<std::string> messages(ui_.Messages().begin() + seen,
                                                 ui_.Messages().end());
         PrintPollLine(time, result, messages);
@@ -385,6 +387,8 @@ int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
     // under way finishes and prints its line.
     ProcessStopRequest().Clear();
     const StopSignals signals;
+    // Ctrl-C ends even a poll that waits on a silent unit.
+    const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
     ui_.StopAsking();
     bool any_failed = false;
     auto next = steady_clock::now();
@@ -392,7 +396,10 @@ int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
         if (n > 0 && !SleepUnlessStopped(&ProcessStopRequest(),
                                          ceil<milliseconds>(next - steady_clock::now())))
             break;
-        any_failed = !poll() || any_failed;
+        const bool ok = poll();
+        if (!ok && master_.StoppedByRequest())
+            break;  // cut short, it says nothing of the unit
+        any_failed = !ok || any_failed;
         next = std::max(next + period, steady_clock::now());
         if (ProcessStopRequest().Raised())
             break;

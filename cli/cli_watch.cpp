@@ -115,15 +115,12 @@ int CliSession::WatchCommand() {
         ui_.KeepMessagesQuiet();
     InPlaceLines table;
     long long polls = 0;
-    // Ctrl-C ends even a poll that waits on a silent unit.
-    const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
     const int status = RepeatPolls(*options_.interval_seconds, [&] {
         const size_t seen = ui_.Messages().size();
         const auto time = std::chrono::system_clock::now();
         const bool ok = poller.Poll(master_);
-        // A poll cut short by Ctrl-C says nothing of the unit.
-        if (!ok && ProcessStopRequest().Raised())
-            return true;
+        if (!ok && master_.StoppedByRequest())
+            return false;
         const std::vector<std::string> messages(ui_.Messages().begin() + seen,
                                                 ui_.Messages().end());
         for (size_t i = 0; i < statistics.size(); ++i)

@@ -57,9 +57,10 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
 }
 
 // A reply still owed when the driver goes would reach whoever opens the port
-// next: the next run of the command line, say.
+// next: the next run of the command line, say. A run the user stopped ends
+// when asked instead; the next run's open drops whatever has come by then.
 ModbusMaster::~ModbusMaster() {
-    if (attached_ == nullptr && !settings_.UseIP)
+    if (attached_ == nullptr && !settings_.UseIP && !endedOnStop_)
         std::this_thread::sleep_until(owedUntil_);
 }
 
@@ -231,7 +232,9 @@ std::vector<uint8_t> ModbusMaster::RequestFrame() const {
 }
 
 void ModbusMaster::SettleOwedReplies(ByteLink& link) {
-    while (!settings_.UseIP && !StopRaised() && link.Now() < owedUntil_) {
+    // A use that ended on the user's stop ends when asked; the next request
+    // waits out what is still owed then.
+    while (!settings_.UseIP && !StopRaised() && !endedOnStop_ && link.Now() < owedUntil_) {
         // A closed port has nothing to drop; it is not opened again for this.
         if (link.Gone()) {
             GiveWindowTurn(link);
@@ -313,6 +316,7 @@ void ModbusMaster::BeginTransaction() {
     EndedByException = false;
     exceptionSeen_ = false;
     stopped_ = false;
+    endedOnStop_ = false;
 }
 
 bool ModbusMaster::RefuseBroadcastRead() {

@@ -148,7 +148,10 @@ class ModbusMaster : public SerialPort {
             : master_(master), kept_(master.stop_) {
             master_.stop_ = stop;
         }
-        ~StopScope() { master_.stop_ = kept_; }
+        ~StopScope() {
+            master_.endedOnStop_ = master_.endedOnStop_ || master_.StopRaised();
+            master_.stop_ = kept_;
+        }
         StopScope(const StopScope&) = delete;
         StopScope& operator=(const StopScope&) = delete;
 
@@ -233,6 +236,9 @@ class ModbusMaster : public SerialPort {
     LinkInstant lastWindowTurn_{};
     const StopRequest* stop_ = nullptr;
     bool stopped_ = false;
+    // Whether the driver's last use ended on a stop the user asked for; no
+    // transaction has begun since.
+    bool endedOnStop_ = false;
     bool exceptionSeen_ = false;
     // When the request of the last attempt went out.
     LinkInstant sentAt_{};

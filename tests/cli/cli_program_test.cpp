@@ -256,6 +256,7 @@ TEST_P(InterruptedDownload, TheSameCommandRecoversTheUnit) {
     const auto command =
         With(settings, {"--save", "--yes", "download", WriteFile(dir_.File("i.img"), image)});
 
+    std::chrono::steady_clock::time_point signalled;
     CliRun run = Run(command, [&](pid_t pid) {
         const auto sector_numbers_sent = [&] {
             int sent = 0;
@@ -268,7 +269,10 @@ TEST_P(InterruptedDownload, TheSameCommandRecoversTheUnit) {
         while (sector_numbers_sent() < 3 && std::chrono::steady_clock::now() < give_up)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         kill(pid, c.signal);
+        signalled = std::chrono::steady_clock::now();
     });
+    // Within the wait under way, not after the reply it no longer waits for.
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(kTimeout));
     EXPECT_EQ(run.exit_code, 128 + c.signal) << run.err;
     EXPECT_NE(run.err.find(std::string(download_messages::kDownloadInterrupted) + " " +
                            download_messages::kLeftInDownloadMode),
@@ -398,6 +402,7 @@ TEST_F(CliProgramTest, FleetStoppedBySigintSaysWhereEachUnitIsAndRecoversThemAft
         "--jobs", "2",         "download",          WriteFile(dir_.File("i.img"), image),
         "--yes",  "--targets", dir_.File("targets")};
 
+    std::chrono::steady_clock::time_point signalled;
     CliRun run = Run(command, [&](pid_t pid) {
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!(units[0]->InDownloadMode() && units[1]->InDownloadMode()) &&

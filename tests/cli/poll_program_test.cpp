@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <regex>
@@ -90,13 +92,24 @@ TEST_F(PollProgramTest, AFailedPollIsToldAndPollingGoesOn) {
     EXPECT_EQ(lines[2].substr(lines[2].size() - 2), " 7");
 }
 
-// Ctrl-C is how an endless poll ends: the poll under way finishes its line
-// and the exit status says how the polls went.
+// Ctrl-C is how an endless poll ends: the polls done have told their lines,
+// one that waits on a unit gone silent is cut short at once and says
+// nothing, and the exit status says how the polls went.
 TEST_F(PollProgramTest, CtrlCEndsPollingWithTheOutcomeOfThePolls) {
-    const pid_t cli = Start(Poll({"read", "100", "--type", "int16", "--poll", "0.05"}));
+    const pid_t cli = Start(With(With(Tcp(*unit_), {"--timeout", "3"}),
+                                 {"read", "100", "--type", "int16", "--poll", "0.05"}));
     EXPECT_TRUE(AwaitOutputLines(2));
+    ASSERT_TRUE(unit_->AddFault("no-reply,every=1", nullptr));
+    const auto unanswered = [&] {
+        const auto seen = unit_->Requests();
+        return std::any_of(seen.begin(), seen.end(), [](auto& r) { return !r.faults.empty(); });
+    };
+    while (!unanswered())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     kill(cli, SIGINT);
+    const auto signalled = std::chrono::steady_clock::now();
     const CliRun run = Wait(cli);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(2));
     EXPECT_EQ(run.exit_code, 0) << run.err;
     const auto lines = Lines(run.out);
     EXPECT_GE(lines.size(), 2u) << run.out;
