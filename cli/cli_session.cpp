@@ -383,11 +383,11 @@ int CliSession::Poll(const std::function<PollResult()>& read) {
 int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
     using namespace std::chrono;
     const auto period = duration_cast<steady_clock::duration>(duration<double>(seconds));
-    // Ctrl-C (or SIGTERM, SIGHUP) ends polling between two polls: the poll
-    // under way finishes and prints its line.
+    // Ctrl-C (or SIGTERM, SIGHUP) ends polling at once: a poll that has its
+    // answers prints its line, one still waiting on a silent unit is cut
+    // short and says nothing of it.
     ProcessStopRequest().Clear();
     const StopSignals signals;
-    // Ctrl-C ends even a poll that waits on a silent unit.
     const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
     ui_.StopAsking();
     bool any_failed = false;
