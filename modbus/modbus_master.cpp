@@ -186,6 +186,8 @@ int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
             }
         }
         const int k = index++;
+        if (unanswered && k < retry && OnAttemptFailed)
+            OnAttemptFailed(k + 1, retry + 1);
         // With Retry 0 a new series would be empty and the button would do
         // nothing; it gives one more attempt instead, then asks again.
         if (retry_chosen && retry == 0) {

@@ -165,6 +165,10 @@ class ModbusMaster : public SerialPort {
     // as it was taken, whole and on the wire's framing: the trace, captures
     // and the traffic window watch here.
     TrafficObservers OnTraffic;
+    // Told after an attempt that went unanswered when another follows: the
+    // number of the attempt that failed (from 1) and how many the series
+    // holds, so a long operation can say that its unit has gone quiet.
+    std::function<void(int failed, int attempts)> OnAttemptFailed;
     // Hands bytes to OnTraffic; also for exchanges run beside the
     // transactions (the auto-detect probe), so a trace misses none.
     void Observe(TrafficDirection direction, const void* bytes, int count) const;
