@@ -181,6 +181,9 @@ bool AutoDetect(ModbusMaster& master) {
     ScanProgress progress(master.Ui());
     int number = 0;
     for (const ScanStep& step : kScanSequence) {
+        // A stop ends the scan between steps as a scan that found nothing.
+        if (master.StopRaised())
+            return false;
         progress.Show(step, ++number);
         ApplyStep(settings, step);
         if (!OpenConfiguredPort(master)) {

@@ -32,7 +32,8 @@ extern const std::array<ScanStep, kScanSteps> kScanSequence;
 // until a unit answers the probe. True when one did: the live settings then
 // hold its framing, speed and address. False leaves them as they were before
 // the scan. Nothing is saved; only the Comm Settings dialog's OK does that.
-// Called with the port closed.
+// Called with the port closed. A stop raised on the master (a StopScope)
+// ends the scan at once, as one that found nothing.
 bool AutoDetect(ModbusMaster& master);
 
 // One probe each on the port as opened. On success the first byte of the
