@@ -46,6 +46,11 @@ int RequestFrameLength(const PendingRequest& request) {
             if (request.ByteCount > 0 && request.Data == nullptr)
                 return -1;
             return request.ByteCount + 7;
+        case kDiagnostics:
+            if (request.ByteCount < 0 || request.ByteCount > kMaxWriteByteCount ||
+                (request.ByteCount > 0 && request.Data == nullptr))
+                return -1;
+            return request.ByteCount + 2;
         default:
             return 0;
     }
@@ -59,6 +64,11 @@ int BuildRequest(const PendingRequest& request, uint8_t unit, std::span<uint8_t>
         return -1;
     tx[0] = unit;
     tx[1] = static_cast<uint8_t>(request.FunctionCode);
+    if (request.FunctionCode == kDiagnostics) {
+        if (request.ByteCount > 0)
+            std::memcpy(&tx[2], request.Data, request.ByteCount);
+        return n;
+    }
     tx[2] = static_cast<uint8_t>(request.StartAddress >> 8);
     tx[3] = static_cast<uint8_t>(request.StartAddress);
     tx[4] = static_cast<uint8_t>(request.RegisterCount >> 8);
@@ -71,14 +81,16 @@ int BuildRequest(const PendingRequest& request, uint8_t unit, std::span<uint8_t>
     return n;
 }
 
-int BuildMbapRequest(const PendingRequest& request, uint8_t unit, std::span<uint8_t> tx) {
+int BuildMbapRequest(const PendingRequest& request, uint8_t unit, std::span<uint8_t> tx,
+                     uint16_t transaction) {
     constexpr size_t kHeader = 6;
     if (tx.size() < kHeader)
         return -1;
     const int n = BuildRequest(request, unit, tx.subspan(kHeader));
     if (n <= 0)
         return n;
-    tx[0] = tx[1] = 0;  // transaction identifier, never incremented
+    tx[0] = static_cast<uint8_t>(transaction >> 8);
+    tx[1] = static_cast<uint8_t>(transaction);
     tx[2] = tx[3] = 0;  // protocol identifier
     tx[4] = 0;
     tx[5] = static_cast<uint8_t>(n);
@@ -180,6 +192,10 @@ int WordAt(std::span<const uint8_t> bytes, size_t at) {
 }  // namespace
 
 ReplyCheck CheckReply(const PendingRequest& request, uint8_t unit, std::span<const uint8_t> reply) {
+    // The probe goes to every unit; any unit's answer is one, our own
+    // request coming back from address 0 is not.
+    if (request.FunctionCode == kDiagnostics)
+        return {!reply.empty() && reply[0] != 0 ? ReplyVerdict::Valid : ReplyVerdict::Mismatch, 0};
     if (reply.size() < 3 || (unit != 0 && reply[0] != unit))
         return {};
     if (reply[1] == (request.FunctionCode | kExceptionBit) && reply.size() == 3)

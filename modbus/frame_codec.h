@@ -15,6 +15,8 @@ inline constexpr size_t kAsciiTxBufferSize = 517;
 
 inline constexpr int kReadHoldingRegisters = 3;
 inline constexpr int kWriteMultipleRegisters = 16;
+// Diagnostics, the auto-detect probe: unit, 8, then ByteCount data bytes.
+inline constexpr int kDiagnostics = 8;
 
 // The frame's one-byte byte count and the MBAP header's one-byte length both
 // describe at most 255 bytes, so the request frame (unit address to last data
@@ -49,7 +51,8 @@ uint8_t Lrc(std::span<const uint8_t> bytes);
 uint8_t ByteSum(std::span<const uint8_t> bytes);
 
 // Length n of the request frame (before check bytes) that BuildRequest makes:
-// ByteCount + 7 for function 16, 6 for function 3, 0 for any other function.
+// ByteCount + 7 for function 16, 6 for function 3, ByteCount + 2 for the
+// diagnostics probe, 0 for any other function.
 // -1 when a function 16 request cannot be built: a byte count below 0 or
 // above kMaxWriteByteCount, or data bytes missing.
 int RequestFrameLength(const PendingRequest& request);
@@ -59,9 +62,11 @@ int RequestFrameLength(const PendingRequest& request);
 // RequestFrameLength) or tx is too small; nothing is written past tx.
 int BuildRequest(const PendingRequest& request, uint8_t unit, std::span<uint8_t> tx);
 
-// The Modbus TCP form: the 6-byte MBAP header (transaction 0, protocol 0,
-// length n) and the request frame. Returns n + 6, or what BuildRequest refused.
-int BuildMbapRequest(const PendingRequest& request, uint8_t unit, std::span<uint8_t> tx);
+// The Modbus TCP form: the 6-byte MBAP header (the transaction id, protocol
+// 0, length n) and the request frame. Returns n + 6, or what BuildRequest
+// refused.
+int BuildMbapRequest(const PendingRequest& request, uint8_t unit, std::span<uint8_t> tx,
+                     uint16_t transaction = 0);
 
 // Writes the hex text of bytes behind the colon at ascii[0] (which the caller
 // keeps there), then CR LF. Returns the characters in the text, colon
