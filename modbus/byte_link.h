@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 namespace fc {
@@ -34,12 +35,22 @@ class ByteLink {
     // with the old one; a serial port opens its device again by its path.
     // True when the link is there again.
     virtual bool Reconnect() { return true; }
+    // The same, given up when `deadline` comes: a reconnect inside an
+    // attempt takes no more than the attempt's own time.
+    virtual bool ReconnectBy(LinkInstant) { return Reconnect(); }
     // The far end went away (a peer that closed the connection, a serial
     // device that vanished or now names another device): nothing more will
     // come until Reconnect makes the link again.
     virtual bool Gone() { return false; }
     // How long one character takes on the line; 0 where nothing is framed.
     virtual std::chrono::microseconds CharacterTime() const { return {}; }
+
+    // What a line may still carry for whoever opens it next (replies owed,
+    // replies that may be repeated), kept beside the line: in a file per
+    // device for a port, in the line itself in memory. Empty where nothing
+    // outlives the connection (a new TCP connection carries nothing old).
+    virtual std::string LoadLineRecord() { return {}; }
+    virtual void SaveLineRecord(const std::string&) {}
 
     virtual LinkInstant Now() const { return LinkClock::now(); }
     virtual void Pause(std::chrono::microseconds wait) { std::this_thread::sleep_for(wait); }

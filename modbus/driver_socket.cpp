@@ -36,11 +36,14 @@ DriverSocket::~DriverSocket() {
 }
 
 bool DriverSocket::Connect(const std::string& host, uint16_t port, int boundSeconds) {
+    boundSeconds_ = boundSeconds;
+    return ConnectBy(host, port, LinkClock::now() + std::chrono::seconds(boundSeconds));
+}
+
+bool DriverSocket::ConnectBy(const std::string& host, uint16_t port, LinkInstant deadline) {
     Close();
     host_ = host;
     port_ = port;
-    boundSeconds_ = boundSeconds;
-    const auto deadline = LinkClock::now() + std::chrono::seconds(boundSeconds);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -133,8 +136,10 @@ int DriverSocket::Read(int count, uint8_t* buffer) {
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         lastError_ = errno;
-    if (n > 0)
+    if (n > 0) {
         AcknowledgeAtOnce();
+        closedByPeer_ = false;
+    }
     // End of stream, or a reset: the unit closed its side.
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
         peerClosed_ = true;
@@ -193,8 +198,12 @@ bool DriverSocket::Drain(uint8_t* buffer, int maximum) {
 }
 
 bool DriverSocket::Reconnect() {
-    Close();
     return Connect(host_, port_, boundSeconds_);
+}
+
+bool DriverSocket::ReconnectBy(LinkInstant deadline) {
+    const LinkInstant bound = LinkClock::now() + std::chrono::seconds(boundSeconds_);
+    return ConnectBy(host_, port_, std::min(deadline, bound));
 }
 
 bool DriverSocket::Gone() {
@@ -215,6 +224,8 @@ void DriverSocket::NoteClosedIfNothingCame() {
 }
 
 void DriverSocket::Close() {
+    if (fd_ >= 0)
+        closedByPeer_ = peerClosed_;
     peerClosed_ = false;
     if (fd_ < 0)
         return;

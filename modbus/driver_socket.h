@@ -32,10 +32,13 @@ class DriverSocket : public ByteLink {
     bool Drain(uint8_t* buffer = nullptr, int maximum = 255) override;
     // Connects again to where the last Connect went.
     bool Reconnect() override;
+    bool ReconnectBy(LinkInstant deadline) override;
     bool Gone() override;
 
     bool IsOpen() const { return fd_ >= 0; }
     int LastError() const { return lastError_; }
+    // Whether the last connection ended because the unit closed it.
+    bool ClosedByPeer() const { return peerClosed_ || closedByPeer_; }
     // The resolver's code (EAI_*) when the last Connect found no address for
     // the name; 0 otherwise.
     int ResolveError() const { return resolveError_; }
@@ -45,6 +48,7 @@ class DriverSocket : public ByteLink {
     std::function<void()> OnWaiting;
 
   private:
+    bool ConnectBy(const std::string& host, uint16_t port, LinkInstant deadline);
     bool ConnectTo(const void* address, unsigned length, int family, LinkInstant deadline);
     void AcknowledgeAtOnce();
     // Called when the socket reads as readable: an end of stream or an error
@@ -59,6 +63,8 @@ class DriverSocket : public ByteLink {
     int resolveError_ = 0;
     // Set when a read or write finds the connection closed by the unit.
     bool peerClosed_ = false;
+    // The connection before this one ended so, and nothing has come since.
+    bool closedByPeer_ = false;
 };
 
 // A connect that the platform reports as still under way.

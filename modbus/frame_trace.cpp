@@ -237,9 +237,10 @@ const char* TraceArrow(TrafficDirection direction) {
 }
 
 std::string TraceLine(const TrafficFrame& frame) {
+    const std::string why = frame.reason != nullptr ? std::string(": ") + frame.reason : "";
     return TraceTime(frame.time) + " " + TraceArrow(frame.direction) +
            TraceBytes(frame.framing, frame.wire) + "  [" +
-           DescribeFrame(frame.framing, frame.direction, frame.wire) + "]";
+           DescribeFrame(frame.framing, frame.direction, frame.wire) + why + "]";
 }
 
 std::string TraceLine(Framing framing, TrafficDirection direction, std::span<const uint8_t> wire) {

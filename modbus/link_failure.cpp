@@ -56,6 +56,8 @@ std::string SocketFailureReason(const std::string& host, int port, const DriverS
     const std::string where = host + ":" + std::to_string(port);
     if (socket.ResolveError() != 0)
         return Sentence(where, ::gai_strerror(socket.ResolveError()));
+    if (socket.ClosedByPeer())
+        return Sentence(where, "the unit closed the connection before it answered");
     if (socket.LastError() == 0)
         return "";
     return Sentence(where, ErrorText(socket.LastError()));

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "modbus/byte_link.h"
@@ -38,6 +39,8 @@ class MemoryLink : public ByteLink {
     bool Reconnect() override;
     bool Gone() override;
     std::chrono::microseconds CharacterTime() const override { return Character; }
+    std::string LoadLineRecord() override { return record_; }
+    void SaveLineRecord(const std::string& record) override { record_ = record; }
     LinkInstant Now() const override { return now_; }
     void Pause(std::chrono::microseconds wait) override { now_ += wait; }
 
@@ -72,6 +75,7 @@ class MemoryLink : public ByteLink {
     std::vector<uint8_t> written_;
     int writes_ = 0;
     int connections_ = 0;
+    std::string record_;
 };
 
 }  // namespace fc

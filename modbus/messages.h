@@ -16,6 +16,10 @@ inline constexpr const char* kBroadcastReadRefused =
 inline constexpr const char* kEchoMismatch =
     "The echo of the request did not come back as it was sent: check \"Remove echo\" in the "
     "Comm Settings.";
+// The same from the command line, where the setting is a flag.
+inline constexpr const char* kEchoMismatchCommandLine =
+    "The echo of the request did not come back as it was sent: check --echo on the command "
+    "line.";
 
 // Under the box of a port or connection that failed, after the device and
 // the system's reason: what the user can do about it.

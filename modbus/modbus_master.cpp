@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include "modbus/frame_trace.h"
+#include "modbus/framing.h"
 #include "modbus/link_failure.h"
 #include "modbus/messages.h"
 #include "platform/stop_request.h"
@@ -16,36 +15,55 @@
 namespace fc {
 
 namespace {
-// A reply is collected a piece at a time; surplus bytes are read this many
-// at a time so they can be shown.
-constexpr int kRtuChunk = 256;
+using std::chrono::microseconds;
+
 // The window must hear from us at least every 100 ms; waits are cut this short.
 constexpr std::chrono::milliseconds kWindowTurn{50};
-// Modbus fixes the end-of-frame silence at 1.75 ms above 19200 baud.
-constexpr std::chrono::microseconds kMinimumFrameGap{1750};
-// Bytes that reach a pseudo-terminal in one write, or a USB adapter in one
-// packet, are handed over together; the margin covers the wake-up jitter of
-// the writer and of this thread on top of the gap.
-constexpr std::chrono::microseconds kDeliveryMargin{250};
-// USB serial adapters hand over what they received every 16 ms or so; a
-// reply that has begun may go on arriving in pieces up to twice that apart.
+// Modbus fixes the end-of-frame silence at 1.75 ms above 19200 baud; a
+// gateway's line behind a socket has at least that between two frames.
+constexpr microseconds kMinimumFrameGap{1750};
+// The wake-up jitter of the writer and of this thread on top of a gap.
+constexpr microseconds kDeliveryMargin{100};
+// USB serial adapters hand over what they received every 16 ms or so: a
+// reply that has begun by the deadline may go on while its pieces come that
+// far apart, for its time at the line rate and two such periods at most.
 constexpr std::chrono::milliseconds kPieceGap{32};
-// The longest a line that repeats its replies is given to finish one before
-// the next request goes out.
-constexpr std::chrono::milliseconds kMaxRepeatLag{100};
-// How long the line is listened to after the first reply on a port just
-// opened (the connect probe's, as a rule), to learn whether it repeats.
-constexpr std::chrono::milliseconds kFirstListen{20};
 // A line that never falls quiet still gets its request after this many
-// characters have been dropped in front of it.
+// pieces have been dropped in front of it.
 constexpr int kMaxDroppedChunks = 16;
-// While the port's device is away it is looked for this often.
+// While the link's far end is away it is looked for this often.
 constexpr std::chrono::milliseconds kLinkLookup{100};
+// After a failed attempt over TCP, before the new connection: a gateway
+// that has just given up on its unit is given a moment.
+constexpr std::chrono::milliseconds kReconnectBackOff{25};
+// The most one read takes off the link.
+constexpr int kChunk = 256;
+
+// Why bytes were dropped, as the trace tells it.
+constexpr const char* kNoFrame = "no frame";
+constexpr const char* kCorrupt = "check bytes do not hold";
+constexpr const char* kOtherRequest = "answers another request";
+constexpr const char* kRepeat = "a repeat of an earlier reply";
+constexpr const char* kAmbiguous = "ambiguous: two different frames back to back";
+constexpr const char* kOtherTransaction = "another transaction id";
+constexpr const char* kOwed = "owed to an earlier attempt";
+constexpr const char* kBeforeRequest = "came before the request";
+constexpr const char* kEcho = "the adapter's echo";
+constexpr const char* kUnfinished = "an unfinished frame";
 
 // Busy, acknowledge (the unit is still at it) and the gateway's two: the next
 // attempt may well be answered.
 bool IsTransientException(int code) {
     return code == 5 || code == 6 || code == 10 || code == 11;
+}
+
+// A gateway that gave up on its unit may still pass the unit's answer on.
+bool LeavesReplyOwed(int code) {
+    return code == 10 || code == 11;
+}
+
+bool IsTcp(Framing framing) {
+    return framing == Framing::ModbusTcp || framing == Framing::Encapsulated;
 }
 }  // namespace
 
@@ -56,38 +74,47 @@ ModbusMaster::ModbusMaster(CommSettings& settings, LinkFlags& links, UserInterfa
     Socket.OnWaiting = [this] { ui_.PumpPaintMessages(); };
 }
 
-// A reply still owed when the driver goes would reach whoever opens the port
-// next: the next run of the command line, say. A run the user stopped ends
-// when asked instead; the next run's open drops whatever has come by then.
+// Whatever the line may still carry when the driver goes (a reply owed to
+// a run the user stopped, replies that may come again) is left beside it for
+// the next run that opens the device, which waits it out; this one ends now.
 ModbusMaster::~ModbusMaster() {
-    if (attached_ == nullptr && !settings_.UseIP && !endedOnStop_)
-        std::this_thread::sleep_until(owedUntil_);
+    if (attached_ == nullptr && IsOpen())
+        KeepLineRecord();
 }
 
-// Whether a line repeats its replies is a matter of the unit and the adapter:
-// it is learned again only on another port or at another speed, not each
-// time the same port opens (the watch opens it for every poll).
+// At another speed a late reply is no frame: the line's evidence is learned
+// again on another port or at another speed, not each time the same port
+// opens (the watch opens it for every poll).
 bool ModbusMaster::Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
-    lastReply_ = {};
-    // At another speed a late reply is no frame: clearing the line drops it.
-    if (port != heardPort_ || baud != heardBaud_) {
-        owedUntil_ = {};
-        lineHeard_ = false;
-        repeatLag_ = {};
-        heardPort_ = port;
-        heardBaud_ = baud;
-    }
     const bool opened = SerialPort::Open(port, baud, dataBits, parity, stopBits);
-    // The repetition of a reply taken just before the open (by an earlier run
-    // of the command line, say) comes after the flush that opening does; on
-    // a line not known to be clean the first request waits for it.
-    const bool mayRepeat = !lineHeard_ || repeatLag_ > std::chrono::microseconds::zero();
-    openedAt_ = opened && mayRepeat ? SerialLink().Now() : LinkInstant{};
+    if (opened && attached_ == nullptr)
+        guard_.Restore(LoadLineRecord(), Now(), LineSpeed());
     return opened;
 }
 
 void ModbusMaster::Close() {
+    if (attached_ != nullptr || IsOpen())
+        KeepLineRecord();
     SerialPort::Close();
+}
+
+void ModbusMaster::AttachLink(ByteLink* link) {
+    attached_ = link;
+    if (link != nullptr)
+        guard_.Restore(link->LoadLineRecord(), link->Now(), LineSpeed());
+}
+
+int ModbusMaster::LineSpeed() const {
+    const ByteLink& link =
+        attached_ ? *attached_ : static_cast<const ByteLink&>(static_cast<const SerialPort&>(*this));
+    return static_cast<int>(link.CharacterTime().count());
+}
+
+void ModbusMaster::KeepLineRecord() {
+    if (settings_.UseIP)
+        return;
+    ByteLink& link = SerialLink();
+    link.SaveLineRecord(guard_.Record(link.Now(), LineSpeed()));
 }
 
 void ModbusMaster::Observe(TrafficDirection direction, const void* bytes, int count) const {
@@ -97,12 +124,32 @@ void ModbusMaster::Observe(TrafficDirection direction, const void* bytes, int co
     OnTraffic.Notify(ObservedFrame(settings_, Socket.Handle(), direction, wire));
 }
 
+void ModbusMaster::Drop(std::span<const uint8_t> bytes, const char* reason) const {
+    if (OnTraffic.Empty() || bytes.empty())
+        return;
+    TrafficFrame frame = ObservedFrame(settings_, Socket.Handle(), TrafficDirection::Dropped, bytes);
+    frame.reason = reason;
+    OnTraffic.Notify(frame);
+}
+
 PendingRequest ModbusMaster::Pending() const {
     return {FunctionCode, StartAddress, RegisterCount, ByteCount, Data};
 }
 
+uint8_t ModbusMaster::Unit() const {
+    return FunctionCode == kDiagnostics ? 0 : static_cast<uint8_t>(settings_.UnitId);
+}
+
 int ModbusMaster::Transact() {
     return settings_.UseIP ? TransactTcp() : TransactRtu();
+}
+
+int ModbusMaster::TransactRtu() {
+    return RunTransaction(Framing::Rtu);
+}
+
+int ModbusMaster::TransactAscii() {
+    return RunTransaction(Framing::Ascii);
 }
 
 LinkInstant ModbusMaster::DeadlineFrom(ByteLink& link) const {
@@ -121,6 +168,10 @@ bool ModbusMaster::StopRaised() const {
     return stop_ != nullptr && stop_->Raised();
 }
 
+// A far end that has gone (a unit that closed its connection, a serial
+// device unplugged) is made again while the wait lasts: the attempt takes
+// its time, as the settings promise, and a request sent before is not
+// answered on the new link.
 bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
     for (;;) {
         GiveWindowTurn(link);
@@ -129,16 +180,23 @@ bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
         const LinkInstant now = link.Now();
         if (now >= deadline || StopRaised())
             return false;
-        // A unit that closed its connection is reached again at once; a
-        // serial device that vanished is waited for until the deadline.
         if (link.Gone()) {
-            if (!settings_.UseIP)
-                WaitForLink(link, deadline);
-            return false;
+            WaitForLink(link, deadline);
+            continue;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
-        link.WaitReadable(std::min<std::chrono::microseconds>(left, kWindowTurn));
+        const auto left = std::chrono::duration_cast<microseconds>(deadline - now);
+        link.WaitReadable(std::min<microseconds>(left, kWindowTurn));
     }
+}
+
+int ModbusMaster::ReadWaiting(ByteLink& link, std::vector<uint8_t>& stream) {
+    uint8_t chunk[kChunk];
+    const int got = link.Read(std::clamp(link.BytesWaiting(), 1, kChunk), chunk);
+    if (got > 0) {
+        stream.insert(stream.end(), chunk, chunk + got);
+        lastHeard_ = link.Now();
+    }
+    return got;
 }
 
 // Attempt index k runs from 0; after a failure at k == Retry the user is asked.
@@ -151,24 +209,23 @@ bool ModbusMaster::AwaitInput(ByteLink& link, LinkInstant deadline) {
 // A Retry beyond what the Comm Settings dialog accepts (a profile edited by
 // hand, say 30000) counts as the dialog's largest, 100: otherwise a silent
 // unit would keep the user from the box, and from Cancel, for hours.
-int ModbusMaster::RunAttempts(const std::function<Attempt()>& attempt) {
+int ModbusMaster::RunAttempts() {
     const int retry = std::min<int>(settings_.Retry, kMaxRetry);
-    if (owedUntil_ != LinkInstant{} && RequestFrame() != owedFrame_)
+    if (guard_.OwedUntil(RequestFrame()) != LinkInstant{})
         SettleOwedReplies(TransactionLink());
+    failedBefore_ = false;
+    seriesIds_.clear();
     int index = 0;
-    bool failedBefore = false;
     for (;;) {
-        const Attempt result = StopRaised() ? Attempt::Failed : attempt();
-        const bool succeeded = result == Attempt::Answered;
-        // An exception is the unit's reply: an attempt that got one owes none.
-        const bool unanswered = result == Attempt::Failed;
-        NoteOwedReply(unanswered || failedBefore);
-        failedBefore = failedBefore || unanswered;
+        const Attempt result = StopRaised() ? Attempt::Failed : RunAttempt();
+        NoteOwedReply(result);
+        const bool unanswered = result == Attempt::Failed || result == Attempt::Ambiguous;
+        failedBefore_ = failedBefore_ || unanswered || result == Attempt::Busy;
         if (StopRaised()) {
             stopped_ = true;
             return 0;
         }
-        if (succeeded) {
+        if (result == Attempt::Answered) {
             ExceptionCode = 0;
             EndedByException = false;
             return 1;
@@ -211,18 +268,19 @@ std::string ModbusMaster::UnableToConnectText() {
     return WithReason(modbus_messages::kUnableToConnect, reason);
 }
 
-// A reply owed to an attempt that failed may come as late as one more
-// Timeout after that attempt's own, as libmodbus also assumes when it waits
-// a response time-out after an error before flushing the line. A later
-// reply to the same request may answer the attempt after it, which asked
-// the same; a new request waits until nothing is owed. Over TCP a failed
-// attempt takes its connection with it, so nothing is owed there.
-void ModbusMaster::NoteOwedReply(bool owed) {
-    if (!owed || settings_.UseIP || Unit() == 0)
+// An attempt that went unanswered (or whose gateway gave up on the unit)
+// may still get its reply; a different request waits for it first. Over
+// TCP a failed attempt takes its connection with it; a broadcast is owed
+// nothing. In ASCII unit 0 is asked like any other, and answers.
+void ModbusMaster::NoteOwedReply(Attempt result) {
+    const bool owed = result == Attempt::Failed || result == Attempt::Ambiguous ||
+                      (result == Attempt::Busy && LeavesReplyOwed(ExceptionCode));
+    const bool identified = framing_ == Framing::ModbusTcp && !idsIgnored_;
+    if (!owed || IsBroadcast(framing_) || identified ||
+        (IsTcp(framing_) && result != Attempt::Busy))
         return;
-    const auto twice = std::chrono::seconds(2 * std::max<int>(settings_.Timeout, 0));
-    owedUntil_ = std::max(owedUntil_, sentAt_ + twice);
-    owedFrame_ = RequestFrame();
+    guard_.NoteOwed(RequestFrame(), sentAt_, std::chrono::seconds(std::max<int>(settings_.Timeout, 0)),
+                    result == Attempt::Busy);
 }
 
 // The request as the unit reads it, without check bytes: a late reply to the
@@ -233,81 +291,124 @@ std::vector<uint8_t> ModbusMaster::RequestFrame() const {
     return frame;
 }
 
+// Each burst that comes and falls quiet is taken for one of the replies
+// owed; once all have come, or the time they could take is over, the line
+// is clear. A use that ended on the user's stop ends when asked; the next
+// request (or the next run, through the line's record) waits then.
 void ModbusMaster::SettleOwedReplies(ByteLink& link) {
-    // A use that ended on the user's stop ends when asked; the next request
-    // waits out what is still owed then.
-    while (!settings_.UseIP && !StopRaised() && !endedOnStop_ && link.Now() < owedUntil_) {
+    while (!StopRaised() && !endedOnStop_ && guard_.Owes() &&
+           link.Now() < guard_.OwedUntil({})) {
+        const LinkInstant until = guard_.OwedUntil({});
         // A closed port has nothing to drop; it is not opened again for this.
         if (link.Gone()) {
             GiveWindowTurn(link);
-            link.Pause(std::min<std::chrono::microseconds>(
-                std::chrono::duration_cast<std::chrono::microseconds>(owedUntil_ - link.Now()),
-                kWindowTurn));
-        } else if (AwaitInput(link, owedUntil_)) {
-            DropWaiting(link);
+            link.Pause(std::min<microseconds>(
+                std::chrono::duration_cast<microseconds>(until - link.Now()), kWindowTurn));
+            continue;
+        }
+        if (!AwaitInput(link, until))
+            continue;
+        std::vector<uint8_t> burst;
+        do {
+            ReadWaiting(link, burst);
+        } while (burst.size() < kRxBufferSize &&
+                 AwaitInput(link, std::min(until, lastHeard_ + Guard(link))));
+        const int owedReplies = RememberOwedReplies(burst);
+        Drop(burst, kOwed);
+        for (int i = 0; i < owedReplies && guard_.Owes(); ++i)
+            guard_.NoteOwedReplyCame();
+    }
+    if (guard_.Owes() && link.Now() >= guard_.OwedUntil({}))
+        guard_.ClearOwed();
+}
+
+// The frames of a burst that are replies to the request owed, and not the
+// repeat of a reply that answered another: each is one reply owed that has
+// come. It may come again (a line that repeats its replies), so it is
+// remembered as the answer it was, and its repeat is known for one.
+int ModbusMaster::RememberOwedReplies(std::span<const uint8_t> burst) {
+    const std::vector<uint8_t> request = guard_.OwedRequest();
+    int found = 0;
+    if (request.size() < 2)
+        return found;
+    const FramingRow& row = FramingRowOf(FramingOf(settings_));
+    const PendingRequest shape{request[1], 0, 0, 0, nullptr};
+    std::vector<uint8_t> rest(burst.begin(), burst.end());
+    for (int i = 0; i < kMaxDroppedChunks && !rest.empty(); ++i) {
+        const FrameScan scan = row.scan(rest, shape, request[0]);
+        if (scan.kind == FrameScan::Kind::More)
+            break;
+        std::vector<uint8_t> reply;
+        const LinkInstant now = SerialLink().Now();
+        if (scan.kind == FrameScan::Kind::Frame &&
+            row.unwrap(std::span(rest).first(scan.length), reply) &&
+            !guard_.LooksRepeated(request, reply, now)) {
+            guard_.NoteAnswer(request, reply, now, {});
+            ++found;
+        }
+        rest.erase(rest.begin(), rest.begin() + scan.length);
+    }
+    return found;
+}
+
+void ModbusMaster::DropWaiting(ByteLink& link, const char* reason) {
+    std::vector<uint8_t> dropped;
+    for (int i = 0; i < kMaxDroppedChunks && link.BytesWaiting() > 0; ++i) {
+        dropped.clear();
+        if (ReadWaiting(link, dropped) <= 0)
+            break;
+        Drop(dropped, reason);
+    }
+}
+
+bool ModbusMaster::Remake(ByteLink& link, LinkInstant deadline) {
+    const bool made = link.ReconnectBy(deadline);
+    if (settings_.UseIP) {
+        idsIgnored_ = false;
+        guard_.Forget();
+    }
+    return made;
+}
+
+bool ModbusMaster::PrepareLink(ByteLink& link, LinkInstant deadline) {
+    if (settings_.UseIP && std::exchange(reconnectDue_, false)) {
+        GiveWindowTurn(link);
+        link.Pause(std::min<microseconds>(
+            kReconnectBackOff,
+            std::max(std::chrono::duration_cast<microseconds>(deadline - link.Now()), microseconds{})));
+        if (!Remake(link, deadline)) {
+            WaitForLink(link, deadline);
+            return false;
         }
     }
-    if (link.Now() >= owedUntil_) {
-        owedUntil_ = {};
-        owedFrame_.clear();
-    }
-}
-
-void ModbusMaster::DropWaiting(ByteLink& link) {
-    uint8_t dropped[kRtuChunk];
-    for (int i = 0; i < kMaxDroppedChunks && link.BytesWaiting() > 0; ++i) {
-        const int got = link.Read(std::min(link.BytesWaiting(), kRtuChunk), dropped);
-        if (got <= 0)
-            break;
-        Observe(TrafficDirection::Dropped, dropped, got);
-    }
-}
-
-bool ModbusMaster::PrepareLink(ByteLink& link) {
-    const LinkInstant deadline = DeadlineFrom(link);
-    DropWaiting(link);
-    if (link.Gone() && !link.Reconnect()) {
+    DropWaiting(link, kBeforeRequest);
+    if (link.Gone() && !Remake(link, deadline)) {
         WaitForLink(link, deadline);
         return false;
     }
     if (!settings_.UseIP)
-        AwaitQuietLine(link);
+        AwaitQuietLine(link, deadline);
     return true;
 }
 
 void ModbusMaster::WaitForLink(ByteLink& link, LinkInstant deadline) {
     while (!StopRaised() && link.Now() < deadline) {
         GiveWindowTurn(link);
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - link.Now());
-        link.Pause(std::min<std::chrono::microseconds>(left, kLinkLookup));
-        // A connect is slow to fail; the serial device is simply looked for.
-        if (!settings_.UseIP && link.Reconnect())
+        const auto left = std::chrono::duration_cast<microseconds>(deadline - link.Now());
+        link.Pause(std::min<microseconds>(left, kLinkLookup));
+        if (Remake(link, deadline) && !link.Gone())
             return;
     }
 }
 
 // Modbus wants 3.5 characters of silence between frames; a request sent
-// while the unit's previous reply, or a repetition of it, is still coming
-// would have that taken for its answer. A line seen repeating a reply is
-// given the time it took, twice over, from then on; to see it, the line is
-// listened to a little longer once, after the first reply on the port, and
-// after the open of a port whose line is not known to be clean.
-void ModbusMaster::AwaitQuietLine(ByteLink& link) {
-    const std::chrono::microseconds listen = lineHeard_ ? repeatLag_ : kFirstListen;
-    const auto quiet = std::max<std::chrono::microseconds>(FrameTime(link, 0), listen);
-    const bool replied = lastReply_ != LinkInstant{};
-    lineHeard_ = lineHeard_ || replied;
-    const LinkInstant limit = DeadlineFrom(link);
-    LinkInstant quietSince = replied ? lastReply_ : std::exchange(openedAt_, LinkInstant{});
-    while (link.Now() < limit && AwaitInput(link, std::min(quietSince + quiet, limit))) {
-        // What comes before this port's first reply tells no lag.
-        if (replied) {
-            const auto lag =
-                std::chrono::duration_cast<std::chrono::microseconds>(link.Now() - lastReply_);
-            repeatLag_ = std::clamp<std::chrono::microseconds>(2 * lag, repeatLag_, kMaxRepeatLag);
-        }
-        DropWaiting(link);
-        quietSince = link.Now();
+// while a frame is still coming would have its tail taken for the answer's
+// head. A line last heard longer ago than that costs nothing.
+void ModbusMaster::AwaitQuietLine(ByteLink& link, LinkInstant deadline) {
+    for (int i = 0; i < kMaxDroppedChunks; ++i) {
+        if (!AwaitInput(link, std::min(lastHeard_ + Guard(link), deadline)))
+            return;
+        DropWaiting(link, kBeforeRequest);
     }
 }
 
@@ -321,107 +422,291 @@ void ModbusMaster::BeginTransaction() {
     endedOnStop_ = false;
 }
 
+bool ModbusMaster::IsBroadcast(Framing framing) const {
+    return framing == Framing::Rtu && Unit() == 0 && FunctionCode != kDiagnostics;
+}
+
 bool ModbusMaster::RefuseBroadcastRead() {
-    if (Unit() != 0 || FunctionCode == kWriteMultipleRegisters)
+    if (!IsBroadcast(framing_) || FunctionCode == kWriteMultipleRegisters)
         return false;
     RxText = modbus_messages::kBroadcastReadRefused;
     ui_.SetStatusText(modbus_messages::kBroadcastReadRefused);
     return true;
 }
 
-int ModbusMaster::TransactRtu() {
+// The gate of the transport comes after the previous transaction's outcome
+// is cleared, so a request refused there reports nothing of another's.
+int ModbusMaster::RunTransaction(Framing framing) {
     BeginTransaction();
-    if (links_.LinkOpen == 0)
+    framing_ = framing;
+    if (IsTcp(framing) ? links_.LinkState == kLinkDown : links_.LinkOpen == 0)
         return 0;
-    if (BuildRequest(Pending(), Unit(), TxBuffer) <= 0)
+    if (RequestFrameLength(Pending()) <= 0)
         return 0;  // refused by the codec: nothing that could be sent
     if (RefuseBroadcastRead())
         return 0;
-    return RunAttempts([this] { return RtuAttempt(); });
+    return RunAttempts();
 }
 
-ModbusMaster::Attempt ModbusMaster::RtuAttempt() {
-    ByteLink& link = SerialLink();
-    if (!PrepareLink(link))
+int ModbusMaster::Probe(Framing framing, std::span<const uint8_t> data) {
+    BeginTransaction();
+    FunctionCode = kDiagnostics;
+    StartAddress = 0;
+    RegisterCount = 0;
+    ByteCount = static_cast<int32_t>(data.size());
+    Data = data.data();
+    framing_ = framing;
+    seriesIds_.clear();
+    const Attempt result = RunAttempt();
+    Data = nullptr;
+    return result == Attempt::Answered ? 1 : 0;
+}
+
+uint16_t ModbusMaster::NextTransaction() {
+    if (++transaction_ == 0)
+        ++transaction_;
+    seriesIds_.push_back(transaction_);
+    return transaction_;
+}
+
+ModbusMaster::Attempt ModbusMaster::RunAttempt() {
+    ByteLink& link = TransactionLink();
+    const FramingRow& row = FramingRowOf(framing_);
+    if (!PrepareLink(link, DeadlineFrom(link)))
         return Attempt::Failed;
-    const int n = BuildRequest(Pending(), Unit(), TxBuffer);
-    const int total = static_cast<int>(AppendCrc16(TxBuffer, static_cast<size_t>(n)));
-    const bool written = link.Write(TxBuffer, total);
+    const std::vector<uint8_t> frame = RequestFrame();
+    const uint16_t transaction = row.identified ? NextTransaction() : 0;
+    uint8_t wire[kAsciiTxBufferSize];
+    const int total = row.wrap(frame, transaction, std::span<uint8_t>(wire));
+    if (total <= 0)
+        return Attempt::Failed;
+    const bool written = link.Write(wire, total);
     const LinkInstant deadline = DeadlineFrom(link);
     sentAt_ = link.Now();
+    // The page's fields show the request's bytes; long block writes over the
+    // serial line only their head, an ASCII request its bytes, not its text.
+    if (framing_ == Framing::Ascii) {
+        std::copy(frame.begin(), frame.end(), TxBuffer);
+        TxBuffer[frame.size()] = Lrc(frame);
+        std::memcpy(AsciiTxBuffer, wire, static_cast<size_t>(total));
+    } else {
+        std::memcpy(TxBuffer, wire, static_cast<size_t>(total));
+    }
     if (written) {
-        Observe(TrafficDirection::Sent, TxBuffer, total);
-        // Long block writes would flood the page's field; their head is enough.
-        TxText = TrafficText(std::span<const uint8_t>(TxBuffer, total > 20 ? 7 : total));
+        Observe(TrafficDirection::Sent, wire, total);
+        const int shown = framing_ == Framing::Ascii ? static_cast<int>(frame.size()) + 1 : total;
+        const bool serial = !IsTcp(framing_);
+        TxText = TrafficText(std::span<const uint8_t>(TxBuffer, serial && shown > 20 ? 7 : shown));
     }
     RxBuffer[0] = 0;
     RxLength = 0;
-    if (Unit() == 0) {
+    if (IsBroadcast(framing_)) {
         RxText = modbus_messages::kBroadcastNotice;
         return Attempt::Answered;
     }
-    if (!written || !TakeEcho(link, TxBuffer, total, deadline))
-        return Attempt::Failed;
-    const int collected = CollectReply(link, Framing::Rtu, deadline, true);
-    if (collected <= 0 || Crc16(std::span<const uint8_t>(RxBuffer, collected)) != 0)
-        return Attempt::Failed;
-    return Judge(std::span<const uint8_t>(RxBuffer, collected - 2));
+    Attempt result = Attempt::Failed;
+    if (written && TakeEcho(link, wire, total, deadline))
+        result = AwaitReply(link, framing_, transaction, deadline);
+    // Whatever is late goes with the old connection.
+    reconnectDue_ = settings_.UseIP && (result == Attempt::Failed || result == Attempt::Ambiguous);
+    return result;
 }
 
-std::chrono::microseconds ModbusMaster::FrameTime(ByteLink& link, int characters) const {
+microseconds ModbusMaster::FrameTime(ByteLink& link, int characters) const {
     const auto character = link.CharacterTime();
     return character * characters + std::max(character * 7 / 2, kMinimumFrameGap) + kDeliveryMargin;
 }
 
-// Bytes are read as they come, each read asking only for what is still
-// missing, so a reply is taken the moment its last byte is in; whatever
-// follows it (a transmitter's glitch as it lets go of the line, a repeated
-// reply) is dropped before the next request. The wait ends at the deadline
-// the request set, whatever comes meanwhile; a reply that has begun by then
-// may finish at the line rate, or as long as its pieces keep coming.
-int ModbusMaster::CollectReply(ByteLink& link, Framing framing, LinkInstant deadline,
-                               bool skipNoise) {
-    const int header = framing == Framing::ModbusTcp ? kMbapHeaderLength : 0;
-    const PendingRequest request = Pending();
-    int expected = ExpectedReplyLength(framing, FunctionCode, ByteCount);
-    if (expected <= header || expected > static_cast<int>(kRxBufferSize))
-        return 0;
-    int collected = 0;
-    LinkInstant lastPiece{};
-    bool whole = false;
-    while (!whole &&
-           AwaitInput(link, collected > 0 ? ReplyFinish(link, deadline, expected, lastPiece)
-                                          : deadline)) {
-        collected += link.Read(expected - collected, RxBuffer + collected);
-        lastPiece = link.Now();
-        if (skipNoise) {
-            const auto start = std::find(RxBuffer, RxBuffer + collected, Unit());
-            collected =
-                static_cast<int>(std::copy(start, RxBuffer + collected, RxBuffer) - RxBuffer);
-        }
-        if (header > 0 && collected >= header && !MbapHeaderMatches(RxBuffer, expected - header) &&
-            !MbapHeaderMatches(RxBuffer, ExceptionReplyLength(framing) - header))
-            break;
-        if (collected > header + 1)
-            expected = std::min(expected, ReplyLengthFor(framing, request, RxBuffer[header + 1]));
-        whole = collected >= expected;
-    }
-    Observe(TrafficDirection::Received, RxBuffer, collected);
-    const int shown = collected > header ? header : 0;
-    RxText = TrafficText(std::span<const uint8_t>(RxBuffer + shown, collected - shown));
-    RxLength = static_cast<uint16_t>(collected - shown);
-    // An exception padded to a read's length is no reply either.
-    if (!whole || collected != expected)
-        return 0;
-    lastReply_ = link.Now();
-    if (header > 0)
-        std::memmove(RxBuffer, RxBuffer + header, collected - header);
-    return collected - header;
+microseconds ModbusMaster::Guard(ByteLink& link) const {
+    const auto gap = link.CharacterTime() * 7 / 2;
+    return (settings_.UseIP ? std::max(gap, kMinimumFrameGap) : gap) + kDeliveryMargin;
 }
 
-LinkInstant ModbusMaster::ReplyFinish(ByteLink& link, LinkInstant deadline, int expected,
-                                      LinkInstant lastPiece) const {
-    return std::max(deadline + FrameTime(link, expected), lastPiece + kPieceGap);
+// Bytes are read as they come and cut into frames by the framing's own
+// lengths, so a reply is whole the moment its last byte is in; frames that
+// answer something else are dropped and the wait goes on. The wait ends at
+// the deadline the request set; a frame that has begun by then may finish
+// at the line rate.
+ModbusMaster::Attempt ModbusMaster::AwaitReply(ByteLink& link, Framing framing,
+                                               uint16_t transaction, LinkInstant deadline) {
+    const FramingRow& row = FramingRowOf(framing);
+    const PendingRequest request = Pending();
+    const bool evidence = !row.identified;
+    const int expected = ExpectedReplyLength(framing, FunctionCode, ByteCount);
+    const int characters = framing == Framing::Ascii ? 2 * expected + 3 : expected;
+    std::vector<uint8_t> stream;
+    std::vector<uint8_t> seen;
+    LinkInstant begun{};
+    // A frame that looks like a reply this line gave to another request is
+    // held while the answer may still come behind it.
+    std::vector<uint8_t> held, heldReply;
+    LinkInstant heldFirst{}, holdUntil{};
+    for (;;) {
+        const FrameScan scan = row.scan(stream, request, Unit());
+        if (scan.kind != FrameScan::Kind::More) {
+            const std::vector<uint8_t> front(stream.begin(), stream.begin() + scan.length);
+            stream.erase(stream.begin(), stream.begin() + scan.length);
+            const LinkInstant first = begun;
+            begun = stream.empty() ? LinkInstant{} : link.Now();
+            std::vector<uint8_t> reply;
+            if (scan.kind == FrameScan::Kind::Noise) {
+                Drop(front, kNoFrame);
+                continue;
+            }
+            if (!Answers(framing, front, transaction, reply))
+                continue;
+            const bool judged = evidence || idsIgnored_;
+            const LinkInstant now = link.Now();
+            if (judged && guard_.LooksRepeated(RequestFrame(), reply, now)) {
+                // Later than the unit ever answers, or behind another such
+                // frame, it is not the answer.
+                if (!held.empty() || now >= guard_.HoldUntil(sentAt_, deadline)) {
+                    Drop(front, kRepeat);
+                    continue;
+                }
+                holdUntil = guard_.HoldUntil(sentAt_, deadline);
+                held = front;
+                heldReply = reply;
+                heldFirst = first;
+                continue;
+            }
+            Drop(held, kRepeat);
+            if (judged && !QuietBehind(link, framing, front, stream)) {
+                Drop(front, kAmbiguous);
+                Drop(stream, kAmbiguous);
+                AwaitQuietLine(link, deadline + FrameTime(link, characters));
+                return Attempt::Ambiguous;
+            }
+            Drop(stream, kOtherRequest);
+            return Take(framing, front, reply, first);
+        }
+        LinkInstant until = deadline;
+        if (!stream.empty() && begun <= deadline)
+            until = std::max(deadline, std::min(lastHeard_ + kPieceGap,
+                                                deadline + FrameTime(link, characters) + 2 * kPieceGap));
+        if (!held.empty() && stream.empty())
+            until = std::min(until, holdUntil);
+        if (!AwaitInput(link, until)) {
+            if (!held.empty() && !StopRaised() && link.Now() < deadline) {
+                if (QuietBehind(link, framing, held, stream))
+                    return Take(framing, held, heldReply, heldFirst);
+                Drop(held, kAmbiguous);
+                return Attempt::Ambiguous;
+            }
+            Drop(held, kRepeat);
+            Drop(stream, kUnfinished);
+            const size_t shown = seen.size() > size_t(row.header) ? row.header : 0;
+            RxText = TrafficText(std::span(seen).subspan(shown));
+            RxLength = static_cast<uint16_t>(std::min(seen.size() - shown, kRxBufferSize));
+            std::copy_n(seen.begin() + shown, RxLength, RxBuffer);
+            return Attempt::Failed;
+        }
+        if (stream.empty())
+            begun = link.Now();
+        const size_t before = stream.size();
+        ReadWaiting(link, stream);
+        if (seen.size() < kRxBufferSize)
+            seen.insert(seen.end(), stream.begin() + before,
+                        stream.begin() + before +
+                            std::min(stream.size() - before, kRxBufferSize - seen.size()));
+    }
+}
+
+bool ModbusMaster::Answers(Framing framing, std::span<const uint8_t> frame, uint16_t transaction,
+                           std::vector<uint8_t>& reply) {
+    const FramingRow& row = FramingRowOf(framing);
+    if (!row.unwrap(frame, reply)) {
+        Drop(frame, kCorrupt);
+        return false;
+    }
+    const ReplyCheck check = CheckReply(Pending(), Unit(), reply);
+    const uint16_t id = MbapTransaction(frame);
+    // An answer to an earlier attempt of the same request (a gateway that
+    // gave up on its unit, then passed the unit's reply on) answers it too.
+    const bool ours = id == transaction ||
+                      std::find(seriesIds_.begin(), seriesIds_.end(), id) != seriesIds_.end();
+    if (row.identified && !ours) {
+        // We never send id 0: a server that answers with it ignores ids,
+        // and its replies are judged as frames without them.
+        const bool ignoresIds = id == 0 && check.verdict != ReplyVerdict::Mismatch;
+        idsIgnored_ = idsIgnored_ || ignoresIds;
+        if (!ignoresIds) {
+            Drop(frame, kOtherTransaction);
+            return false;
+        }
+    }
+    if (check.verdict == ReplyVerdict::Mismatch) {
+        Drop(frame, kOtherRequest);
+        return false;
+    }
+    return true;
+}
+
+// Behind a frame the line must stay quiet for the guard. Noise there is
+// dropped, and the frame itself again is a repeat; any other frame beginning
+// within the guard leaves two candidates, and neither is taken.
+bool ModbusMaster::QuietBehind(ByteLink& link, Framing framing, std::span<const uint8_t> frame,
+                               std::vector<uint8_t>& behind) {
+    const FramingRow& row = FramingRowOf(framing);
+    const PendingRequest request = Pending();
+    const int expected = ExpectedReplyLength(framing, FunctionCode, ByteCount);
+    for (int round = 0; round < kMaxDroppedChunks; ++round) {
+        // A far end that has closed its connection sends nothing more.
+        if (behind.empty() && link.Gone())
+            return true;
+        FrameScan scan = row.scan(behind, request, Unit());
+        while (scan.kind != FrameScan::Kind::More) {
+            const auto front = std::span(behind).first(scan.length);
+            const bool same = std::equal(front.begin(), front.end(), frame.begin(), frame.end());
+            if (scan.kind == FrameScan::Kind::Frame && !same)
+                return false;
+            Drop(front, same ? kRepeat : kNoFrame);
+            behind.erase(behind.begin(), behind.begin() + scan.length);
+            scan = row.scan(behind, request, Unit());
+        }
+        if (!behind.empty()) {
+            // A frame has begun behind: it finishes at the line rate, or was
+            // none.
+            if (!AwaitInput(link, lastHeard_ + FrameTime(link, expected))) {
+                Drop(behind, kNoFrame);
+                behind.clear();
+            } else {
+                ReadWaiting(link, behind);
+            }
+            continue;
+        }
+        if (!AwaitInput(link, lastHeard_ + Guard(link)))
+            return true;
+        ReadWaiting(link, behind);
+    }
+    return false;
+}
+
+ModbusMaster::Attempt ModbusMaster::Take(Framing framing, std::span<const uint8_t> frame,
+                                         std::span<const uint8_t> reply, LinkInstant firstByte) {
+    ByteLink& link = TransactionLink();
+    const FramingRow& row = FramingRowOf(framing);
+    if (framing == Framing::Ascii) {
+        std::copy(reply.begin(), reply.end(), RxBuffer);
+        RxBuffer[reply.size()] = Lrc(reply);
+        RxLength = static_cast<uint16_t>(reply.size() + 1);
+        const size_t text = std::min(frame.size(), kAsciiRxBufferSize - 1);
+        std::memcpy(AsciiRxBuffer, frame.data(), text);
+        AsciiRxBuffer[text] = 0;
+    } else {
+        const auto body = frame.subspan(static_cast<size_t>(row.header));
+        std::copy(body.begin(), body.end(), RxBuffer);
+        RxLength = static_cast<uint16_t>(body.size());
+    }
+    RxText = TrafficText(std::span<const uint8_t>(RxBuffer, RxLength));
+    Observe(TrafficDirection::Received, frame.data(), static_cast<int>(frame.size()));
+    const LinkInstant now = link.Now();
+    const auto answerTime = std::chrono::duration_cast<microseconds>(
+        (firstByte == LinkInstant{} ? now : firstByte) - sentAt_);
+    guard_.NoteAnswer(RequestFrame(), reply, now, std::max(answerTime, microseconds{}));
+    if (failedBefore_)
+        guard_.NoteRetryAnswered(RequestFrame());
+    return Judge(reply);
 }
 
 ModbusMaster::Attempt ModbusMaster::Judge(std::span<const uint8_t> reply) {
@@ -441,106 +726,25 @@ ModbusMaster::Attempt ModbusMaster::Judge(std::span<const uint8_t> reply) {
     return IsTransientException(ExceptionCode) ? Attempt::Busy : Attempt::Exception;
 }
 
-int ModbusMaster::TransactAscii() {
-    BeginTransaction();
-    if (links_.LinkOpen == 0)
-        return 0;
-    if (BuildRequest(Pending(), Unit(), TxBuffer) <= 0)
-        return 0;
-    return RunAttempts([this] { return AsciiAttempt(); });
-}
-
-ModbusMaster::Attempt ModbusMaster::AsciiAttempt() {
-    ByteLink& link = SerialLink();
-    if (!PrepareLink(link))
-        return Attempt::Failed;
-    const int n = BuildRequest(Pending(), Unit(), TxBuffer);
-    TxBuffer[n] = Lrc(std::span<const uint8_t>(TxBuffer, n));
-    const int characters =
-        EncodeAscii(std::span<const uint8_t>(TxBuffer, n + 1), std::span<char>(AsciiTxBuffer));
-    const auto* text = reinterpret_cast<const uint8_t*>(AsciiTxBuffer);
-    if (characters < 0 || !link.Write(text, characters))
-        return Attempt::Failed;
-    const LinkInstant deadline = DeadlineFrom(link);
-    sentAt_ = link.Now();
-    Observe(TrafficDirection::Sent, AsciiTxBuffer, characters);
-    if (!TakeEcho(link, text, characters, deadline))
-        return Attempt::Failed;
-    TxText = TrafficText(std::span<const uint8_t>(TxBuffer, n + 1 > 20 ? 7 : n + 1));
-
-    AsciiRxBuffer[0] = 0;
-    RxLength = 0;
-    size_t stored = 0;
-    const int expected = ExpectedReplyLength(Framing::Ascii, FunctionCode, ByteCount);
-    if (!CollectAsciiText(stored, deadline, 2 * expected + 3))
-        return Attempt::Failed;
-    Observe(TrafficDirection::Received, AsciiRxBuffer, static_cast<int>(stored));
-
-    const AsciiDecodeResult decoded =
-        DecodeAscii(std::span<const char>(AsciiRxBuffer, stored), std::span<uint8_t>(RxBuffer));
-    if (decoded.odd)
-        return Attempt::Failed;
-    RxLength = static_cast<uint16_t>(decoded.count);
-    RxText = TrafficText(std::span<const uint8_t>(RxBuffer, decoded.count));
-    const int length =
-        decoded.count > 1 ? ReplyLengthFor(Framing::Ascii, Pending(), RxBuffer[1]) : expected;
-    if (decoded.invalid || ByteSum(std::span<const uint8_t>(RxBuffer, decoded.count)) != 0 ||
-        static_cast<int>(decoded.count) != length)
-        return Attempt::Failed;
-    return Judge(std::span<const uint8_t>(RxBuffer, decoded.count - 1));
-}
-
-// Collects ":" ... CR LF into AsciiRxBuffer; a colon always starts over. The
-// deadline holds whatever the line carries; once a colon has come, the text
-// may take one frame time more.
-bool ModbusMaster::CollectAsciiText(size_t& stored, LinkInstant deadline, int frameCharacters) {
-    ByteLink& link = SerialLink();
-    size_t p = 0;
-    LinkInstant lastPiece{};
-    for (;;) {
-        uint8_t character = 0;
-        const bool begun = AsciiRxBuffer[0] == ':';
-        if (!ReceiveByte(character,
-                         begun ? ReplyFinish(link, deadline, frameCharacters, lastPiece) : deadline))
-            return false;
-        lastPiece = link.Now();
-        if (AsciiRxBuffer[0] != ':')
-            p = 0;
-        if (p + 1 >= kAsciiRxBufferSize)
-            return false;
-        if (character == ':')
-            p = 0;
-        AsciiRxBuffer[p++] = static_cast<char>(character);
-        if (AsciiRxBuffer[0] == ':' && p >= 2 && AsciiRxBuffer[p - 2] == '\r' &&
-            AsciiRxBuffer[p - 1] == '\n') {
-            stored = p;
-            return true;
-        }
-    }
-}
-
 bool ModbusMaster::TakeEcho(ByteLink& link, const uint8_t* sent, int count,
                             LinkInstant deadline) {
     if (!settings_.RemoveEcho || settings_.UseIP)
         return true;
-    std::vector<uint8_t> echo(static_cast<size_t>(count));
-    int got = 0;
-    while (got < count && AwaitInput(link, got > 0 ? ReplyFinish(link, deadline, count, {}) : deadline))
-        got += link.Read(count - got, echo.data() + got);
-    Observe(TrafficDirection::Dropped, echo.data(), got);
-    if (got == count && std::equal(echo.begin(), echo.end(), sent))
-        return true;
-    RxText = modbus_messages::kEchoMismatch;
-    ui_.SetStatusText(modbus_messages::kEchoMismatch);
-    return false;
-}
-
-bool ModbusMaster::ReceiveByte(uint8_t& character, LinkInstant deadline) {
-    ByteLink& link = SerialLink();
-    while (AwaitInput(link, deadline)) {
-        if (link.Read(1, &character) == 1)
-            return true;
+    std::vector<uint8_t> echo;
+    while (static_cast<int>(echo.size()) < count &&
+           AwaitInput(link, echo.empty() ? deadline : deadline + FrameTime(link, count))) {
+        uint8_t chunk[kChunk];
+        const int want = std::min(count - static_cast<int>(echo.size()), kChunk);
+        const int got = link.Read(std::min(std::max(link.BytesWaiting(), 1), want), chunk);
+        echo.insert(echo.end(), chunk, chunk + std::max(got, 0));
+        lastHeard_ = link.Now();
     }
+    Drop(echo, kEcho);
+    if (static_cast<int>(echo.size()) == count && std::equal(echo.begin(), echo.end(), sent))
+        return true;
+    // The traffic texts keep bytes: what came back stands where a reply would.
+    RxText = TrafficText(echo);
+    ui_.SetStatusText(EchoMismatchText);
     return false;
 }
 

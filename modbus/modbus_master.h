@@ -10,7 +10,9 @@
 #include "modbus/comm_settings.h"
 #include "modbus/driver_socket.h"
 #include "modbus/frame_codec.h"
+#include "modbus/line_guard.h"
 #include "modbus/link_flags.h"
+#include "modbus/messages.h"
 #include "modbus/serial_port.h"
 #include "modbus/traffic_frame.h"
 
@@ -60,7 +62,9 @@ class ModbusMaster : public SerialPort {
                  PortResolver resolver = {});
     ~ModbusMaster() override;
 
-    // A port opened (again) is a line not yet heard.
+    // A port opened takes in what the last driver on its line left there
+    // (replies still owed, replies that may come again); a port closed
+    // leaves this driver's for the next.
     bool Open(int port, int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits) override;
     void Close() override;
 
@@ -90,7 +94,7 @@ class ModbusMaster : public SerialPort {
 
     // Hands every transaction a link of the caller's instead of the port
     // and the socket (an in-memory line); nullptr goes back to them.
-    void AttachLink(ByteLink* link) { attached_ = link; }
+    void AttachLink(ByteLink* link);
     ByteLink& SerialLink() { return attached_ ? *attached_ : static_cast<SerialPort&>(*this); }
     ByteLink& TcpLink() { return attached_ ? *attached_ : static_cast<ByteLink&>(Socket); }
 
@@ -99,19 +103,13 @@ class ModbusMaster : public SerialPort {
     // The one wait of every transaction: until `link` has input or `deadline`
     // has come. The window gets its turn at least every 100 ms meanwhile.
     bool AwaitInput(ByteLink& link, LinkInstant deadline);
-    // One byte by the deadline.
-    bool ReceiveByte(uint8_t& byte, LinkInstant deadline);
-    // Reads back the echo of `count` bytes just sent, when the settings say
-    // the adapter echoes; false (and the user told) when it did not come back
-    // as sent. True at once when Remove echo is off.
-    bool TakeEcho(ByteLink& link, const uint8_t* sent, int count, LinkInstant deadline);
     // Before a new request on the serial line: waits out the replies that
     // attempts which failed may still be owed, dropping whatever comes.
     void SettleOwedReplies(ByteLink& link);
-    // Collects ":" ... CR LF into AsciiRxBuffer by the deadline; a text that
-    // has begun may finish at the line rate for `frameCharacters` more.
-    // `stored` is the number of characters kept.
-    bool CollectAsciiText(size_t& stored, LinkInstant deadline, int frameCharacters);
+    // The auto-detect probe: the diagnostics request with `data` to every
+    // unit, one attempt in `framing` on the serial line as it is open, no
+    // box. 1 when a unit answered; its address is then in RxBuffer[0].
+    int Probe(Framing framing, std::span<const uint8_t> data);
 
     CommSettings& Settings() { return settings_; }
     LinkFlags& Links() { return links_; }
@@ -137,6 +135,9 @@ class ModbusMaster : public SerialPort {
     // (busy, acknowledge, gateway) that no later attempt got past.
     int ExceptionCode = 0;
     bool EndedByException = false;
+    // What the user is told when an echo the settings expect did not come
+    // back as sent; each front end names its own setting.
+    const char* EchoMismatchText = modbus_messages::kEchoMismatch;
 
     // For the life of a StopScope, while its request is raised, every wait
     // of a transaction ends at its next slice and the attempts end without
@@ -175,42 +176,64 @@ class ModbusMaster : public SerialPort {
 
   private:
     // Busy: a transient exception (the unit is busy, or its gateway could
-    // not reach it); the next attempt may be answered.
-    enum class Attempt { Answered, Failed, Busy, Exception };
+    // not reach it); the next attempt may be answered. Ambiguous: two
+    // different frames came back to back, and neither can be told for the
+    // answer.
+    enum class Attempt { Answered, Failed, Ambiguous, Busy, Exception };
+    // A whole frame that came for the attempt under way, and what the
+    // request makes of it.
+    struct Candidate;
 
     PendingRequest Pending() const;
-    uint8_t Unit() const { return static_cast<uint8_t>(settings_.UnitId); }
+    // The probe goes to every unit; any other request to the unit the
+    // settings name.
+    uint8_t Unit() const;
+    // The transaction in `framing`: gates, refusals, then the attempts.
+    int RunTransaction(Framing framing);
     // Runs attempts until one succeeds or the series ends (see the .cpp).
-    int RunAttempts(const std::function<Attempt()>& attempt);
+    int RunAttempts();
     // Clears the traffic texts and the exception of the previous transaction.
     void BeginTransaction();
     // A read sent to unit 0 over RTU would be a broadcast no unit answers.
     bool RefuseBroadcastRead();
-    Attempt RtuAttempt();
-    // Collects a reply of the framing into RxBuffer: `header` bytes (MBAP),
-    // then unit, function and the rest, by the deadline, or later while a
-    // reply that has begun keeps coming. `skipNoise` drops bytes in front of
-    // the unit address. 0 when nothing whole came.
-    int CollectReply(ByteLink& link, Framing framing, LinkInstant deadline, bool skipNoise);
-    // How long a reply that has begun may still take: `expected` characters
-    // at the line rate behind the deadline, or a delivery gap behind its
-    // last piece, whichever is later.
-    LinkInstant ReplyFinish(ByteLink& link, LinkInstant deadline, int expected,
-                            LinkInstant lastPiece) const;
-    // Before each attempt: makes the link again when its far end has gone,
-    // then clears the line of what answers no request of ours. False when
-    // the link is not there; the attempt has then waited its time out.
-    bool PrepareLink(ByteLink& link);
+    bool IsBroadcast(Framing framing) const;
+    // One attempt of the pending request in the framing the settings select:
+    // the frame out, then the reply in, judged by the framing's row.
+    Attempt RunAttempt();
+    Attempt AwaitReply(ByteLink& link, Framing framing, uint16_t transaction,
+                       LinkInstant deadline);
+    // Whether a whole frame answers the request under way; dropped (and
+    // shown so) when it does not.
+    bool Answers(Framing framing, std::span<const uint8_t> frame, uint16_t transaction,
+                 std::vector<uint8_t>& reply);
+    // The quiet guard behind a frame taken: a repeat of it is dropped, any
+    // other frame that begins within it makes the exchange ambiguous.
+    bool QuietBehind(ByteLink& link, Framing framing, std::span<const uint8_t> frame,
+                     std::vector<uint8_t>& behind);
+    Attempt Take(Framing framing, std::span<const uint8_t> frame, std::span<const uint8_t> reply,
+                 LinkInstant firstByte);
+    // How long the quiet behind a frame lasts on `link`: 3.5 characters (at
+    // least the Modbus gap where a gateway's line lies behind a socket).
+    std::chrono::microseconds Guard(ByteLink& link) const;
+    // Reads what waits into `stream`, noting when the line was last heard.
+    int ReadWaiting(ByteLink& link, std::vector<uint8_t>& stream);
+    // Before each attempt: makes the link again when its far end has gone or
+    // an attempt before failed on TCP, clears the line of what answers no
+    // request of ours. False when the link is not there; the attempt has
+    // then waited its time out.
+    bool PrepareLink(ByteLink& link, LinkInstant deadline);
     // Waits until `deadline` on a link that is not there, trying to make it
     // again; ends early when it is back or a stop is raised.
     void WaitForLink(ByteLink& link, LinkInstant deadline);
+    bool Remake(ByteLink& link, LinkInstant deadline);
     // Reads what waits on the link and shows it as dropped.
-    void DropWaiting(ByteLink& link);
-    // Serial: the line stays quiet for a frame gap (longer on a line seen
-    // repeating its replies) before a request goes out.
-    void AwaitQuietLine(ByteLink& link);
+    void DropWaiting(ByteLink& link, const char* reason);
+    int RememberOwedReplies(std::span<const uint8_t> burst);
+    void Drop(std::span<const uint8_t> bytes, const char* reason) const;
+    // Serial: the line quiet for the guard before a request goes out.
+    void AwaitQuietLine(ByteLink& link, LinkInstant deadline);
     // After an attempt: what it may still be owed, for SettleOwedReplies.
-    void NoteOwedReply(bool owed);
+    void NoteOwedReply(Attempt result);
     std::vector<uint8_t> RequestFrame() const;
     // The box's text when the attempts are used up: why the link is not
     // there, where it has gone.
@@ -221,9 +244,15 @@ class ModbusMaster : public SerialPort {
     // Checks a reply whose check bytes passed; adopts the answering unit where
     // 0 was asked, and tells the user about an exception.
     Attempt Judge(std::span<const uint8_t> reply);
-    Attempt AsciiAttempt();
-    Attempt TcpAttempt();
+    // Reads back the echo of `count` bytes just sent, when the settings say
+    // the adapter echoes; false (and the user told) when it did not come back
+    // as sent. True at once when Remove echo is off.
+    bool TakeEcho(ByteLink& link, const uint8_t* sent, int count, LinkInstant deadline);
     void GiveWindowTurn(ByteLink& link);
+    uint16_t NextTransaction();
+    // The line's speed as the record of a serial line tells it.
+    int LineSpeed() const;
+    void KeepLineRecord();
 
     void SetRequest(int function, int start, int count, int byteCount, const uint8_t* data);
     // Drains the serial input, then runs the transaction the settings select
@@ -246,19 +275,25 @@ class ModbusMaster : public SerialPort {
     bool exceptionSeen_ = false;
     // When the request of the last attempt went out.
     LinkInstant sentAt_{};
-    // Serial: a reply may come until then for an attempt that failed.
-    LinkInstant owedUntil_{};
-    std::vector<uint8_t> owedFrame_;
-    // Serial: when the last reply was taken, and how far behind a reply
-    // its repetition has been seen to come.
-    LinkInstant lastReply_{};
-    std::chrono::microseconds repeatLag_{};
-    // Serial: when a port whose line may repeat its replies was opened; its
-    // first request waits for the line to be quiet from then.
-    LinkInstant openedAt_{};
-    bool lineHeard_ = false;
-    int heardPort_ = 0;
-    int heardBaud_ = 0;
+    // When a byte last came from the line.
+    LinkInstant lastHeard_{};
+    LineGuard guard_;
+    // The framing of the transaction under way.
+    Framing framing_ = Framing::Rtu;
+    // Modbus TCP: the id of the last request; 0 is never sent, so a server
+    // that answers every request with 0 shows itself.
+    uint16_t transaction_ = 0;
+    // This connection's server answers with id 0 whatever was asked: its
+    // replies are judged by the line's evidence, as frames without ids.
+    bool idsIgnored_ = false;
+    // The ids the attempts of the request under way went out with.
+    std::vector<uint16_t> seriesIds_;
+    // TCP: the last attempt failed, so the next one makes a new connection
+    // (a late answer goes with the old one).
+    bool reconnectDue_ = false;
+    // An attempt of this series failed, so an answer to a later one settles
+    // what the failed one is owed.
+    bool failedBefore_ = false;
 };
 
 }  // namespace fc

@@ -5,10 +5,12 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 
@@ -375,6 +377,54 @@ std::optional<SerialDriverState> SerialPort::ReadDriverState() const {
     if (::ioctl(fd_, TIOCMGET, &lines) == 0)
         state.modemLines = lines;
     return state;
+}
+
+// The runtime folder is the user's own and emptied at logout, so a record
+// never outlives the session that could still hear its line; without one
+// nothing is kept and each run knows only its own line.
+std::string SerialPort::LineRecordPath() const {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat held {};
+    if (runtime == nullptr || *runtime != '/' || fd_ < 0 || ::fstat(fd_, &held) != 0 ||
+        !S_ISCHR(held.st_mode))
+        return "";
+    const std::string folder = std::string(runtime) + "/fcloader";
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return "";
+    struct stat own {};
+    if (::lstat(folder.c_str(), &own) != 0 || !S_ISDIR(own.st_mode) || own.st_uid != ::getuid())
+        return "";
+    return folder + "/line-" + std::to_string(major(held.st_rdev)) + "-" +
+           std::to_string(minor(held.st_rdev));
+}
+
+std::string SerialPort::LoadLineRecord() {
+    const std::string path = LineRecordPath();
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    char text[4096];
+    const ssize_t n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    return n > 0 ? std::string(text, static_cast<size_t>(n)) : "";
+}
+
+void SerialPort::SaveLineRecord(const std::string& record) {
+    const std::string path = LineRecordPath();
+    if (path.empty())
+        return;
+    if (record.empty()) {
+        ::unlink(path.c_str());
+        return;
+    }
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    // A record is advice to the next run; one that cannot be written costs
+    // that run its knowledge, never this run's outcome.
+    [[maybe_unused]] const ssize_t n = ::write(fd, record.data(), record.size());
+    ::close(fd);
 }
 
 }  // namespace fc

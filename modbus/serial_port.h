@@ -98,6 +98,10 @@ class SerialPort : public ByteLink {
     // Opens the port of the last Open again, with the same line.
     bool Reconnect() override;
     bool Gone() override;
+    // A file per device (its device number, whatever path named it) in the
+    // user's runtime folder, which a later run that opens the device reads.
+    std::string LoadLineRecord() override;
+    void SaveLineRecord(const std::string& record) override;
 
     bool IsOpen() const { return fd_ >= 0; }
     // Set by every Open or OpenAsIs that fails; cleared by one that succeeds.
@@ -118,6 +122,7 @@ class SerialPort : public ByteLink {
     void CloseHandle();
 
   private:
+    std::string LineRecordPath() const;
     int OpenFirstAvailable(int port);
     int OpenDevice(const std::string& path);
     bool Configure(int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits);

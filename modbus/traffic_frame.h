@@ -36,6 +36,9 @@ struct TrafficFrame {
     std::vector<uint8_t> wire;
     TrafficEndpoint pc;
     TrafficEndpoint unit;
+    // Why dropped bytes answered nothing (a repeat, an ambiguous pair, a
+    // stale transaction id); null for frames sent or taken.
+    const char* reason = nullptr;
 };
 
 // The framing the settings give the next transaction: over TCP Modbus TCP or
