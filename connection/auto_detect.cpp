@@ -93,84 +93,22 @@ class ScanProgress {
     UserInterface& ui_;
 };
 
-// A frame shorter than an address and its LRC is no answer: ":" CR LF would
-// otherwise pass the sum check and hand over a stale address.
-constexpr size_t kShortestAsciiAnswer = 2;
-
-// The probe goes out on the master's serial link, so a scripted line can
-// stand in for the port; the answer is due by one Timeout from the request.
-bool SendProbe(ModbusMaster& master, const uint8_t* bytes, int count, LinkInstant& deadline) {
-    ByteLink& link = master.SerialLink();
-    link.Drain();
-    if (!link.Write(bytes, count))
-        return false;
-    deadline = master.DeadlineFrom(link);
-    return true;
-}
-
-// The probe goes to address 0, so an answer from 0 is our own request coming
-// back (a loopback plug, an RS-485 adapter's local echo), not a unit.
-bool FromAUnit(const ModbusMaster& master) {
-    return master.RxBuffer[0] != 0;
-}
-
-// The echo the ASCII probe asks for, as text: the request and its LRC.
-constexpr int kAsciiProbeAnswerCharacters = 2 * (static_cast<int>(kRtuProbe.size()) + 1) + 3;
+// The probe's data behind unit 0 and function 8: sub-function 0 and two
+// zero bytes. The ASCII form carries the RTU frame's CRC bytes as data too,
+// so both forms hold the same eight bytes.
+constexpr std::array<uint8_t, 4> kRtuProbeData = {0x00, 0x00, 0x00, 0x00};
+constexpr std::array<uint8_t, 6> kAsciiProbeData = {0x00, 0x00, 0x00, 0x00, 0xE1, 0xDA};
 
 }  // namespace
 
+// Both probes are one exchange of the engine, so the trace, captures and the
+// traffic window see them as any other.
 bool ProbeRtu(ModbusMaster& master) {
-    LinkInstant deadline{};
-    if (!SendProbe(master, kRtuProbe.data(), static_cast<int>(kRtuProbe.size()), deadline))
-        return false;
-    master.Observe(TrafficDirection::Sent, kRtuProbe.data(), static_cast<int>(kRtuProbe.size()));
-    if (!master.TakeEcho(master.SerialLink(), kRtuProbe.data(), static_cast<int>(kRtuProbe.size()),
-                         deadline))
-        return false;
-    master.RxBuffer[0] = 0;
-    for (int i = 0; i < kRtuProbeAnswerLength; ++i) {
-        if (!master.ReceiveByte(master.RxBuffer[i], deadline)) {
-            master.Observe(TrafficDirection::Received, master.RxBuffer, i);
-            return false;
-        }
-    }
-    master.Observe(TrafficDirection::Received, master.RxBuffer, kRtuProbeAnswerLength);
-    // Only the length and the CRC tell an answer: a longer reply (the echo a
-    // unit with diagnostics gives) fails here on its first five bytes.
-    return Crc16(std::span<const uint8_t>(master.RxBuffer, kRtuProbeAnswerLength)) == 0 &&
-           FromAUnit(master);
+    return master.Probe(Framing::Rtu, kRtuProbeData) != 0;
 }
 
 bool ProbeAscii(ModbusMaster& master) {
-    uint8_t frame[kRtuProbe.size() + 1];
-    std::copy(kRtuProbe.begin(), kRtuProbe.end(), frame);
-    frame[kRtuProbe.size()] = Lrc(kRtuProbe);
-    master.AsciiTxBuffer[0] = ':';
-    const int characters = EncodeAscii(frame, std::span<char>(master.AsciiTxBuffer));
-    LinkInstant deadline{};
-    if (characters < 0 || !SendProbe(master, reinterpret_cast<const uint8_t*>(master.AsciiTxBuffer),
-                                     characters, deadline))
-        return false;
-    master.Observe(TrafficDirection::Sent, master.AsciiTxBuffer, characters);
-    if (!master.TakeEcho(master.SerialLink(), reinterpret_cast<const uint8_t*>(master.AsciiTxBuffer),
-                         characters, deadline))
-        return false;
-
-    master.AsciiRxBuffer[0] = 0;
-    size_t stored = 0;
-    const bool collected = master.CollectAsciiText(stored, deadline, kAsciiProbeAnswerCharacters);
-    master.Observe(TrafficDirection::Received, master.AsciiRxBuffer, static_cast<int>(stored));
-    if (!collected)
-        return false;
-    const AsciiDecodeResult decoded = DecodeAscii(
-        std::span<const char>(master.AsciiRxBuffer, stored), std::span<uint8_t>(master.RxBuffer));
-    if (decoded.odd || decoded.invalid || decoded.count < kShortestAsciiAnswer)
-        return false;
-    CommSettings& settings = master.Settings();
-    if (settings.UnitId == 0 && master.RxBuffer[0] != 0)
-        settings.UnitId = master.RxBuffer[0];
-    return ByteSum(std::span<const uint8_t>(master.RxBuffer, decoded.count)) == 0 &&
-           FromAUnit(master);
+    return master.Probe(Framing::Ascii, kAsciiProbeData) != 0;
 }
 
 bool AutoDetect(ModbusMaster& master) {
