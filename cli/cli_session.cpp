@@ -20,6 +20,7 @@
 #include "download/messages.h"
 #include "download/unit_contact.h"
 #include "modbus/frame_trace.h"
+#include "modbus/messages.h"
 #include "platform/application_title.h"
 #include "platform/field_text.h"
 #include "platform/profile.h"
@@ -79,6 +80,7 @@ CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Pro
     : options_(options), ui_(ui), profile_(profile), master_(settings_, links_, ui_, Resolver()) {
     LoadSettings(settings_, profile_);
     ApplyOverrides(options_.overrides, settings_);
+    master_.EchoMismatchText = modbus_messages::kEchoMismatchCommandLine;
     if (options_.trace) {
         trace_watch_ = master_.OnTraffic.Add([this](const TrafficFrame& frame) {
             ui_.FinishProgress();
@@ -389,6 +391,7 @@ int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
     ProcessStopRequest().Clear();
     const StopSignals signals;
     const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
+    const KeptRegisterConnection kept(master_);
     ui_.StopAsking();
     bool any_failed = false;
     auto next = steady_clock::now();

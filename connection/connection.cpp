@@ -189,6 +189,12 @@ void OpenGateForLoader(ModbusMaster& master) {
     master.Links().LinkOpen = kLinkDownloading;
 }
 
+bool LinkCarriesRequests(ModbusMaster& master) {
+    if (master.Settings().UseIP)
+        return master.Links().LinkState != kLinkDown;
+    return master.IsOpen() && master.Links().LinkOpen != 0;
+}
+
 void MarkDownloading(ModbusMaster& master) {
     master.Links().LinkState = kLinkDownloading;
 }

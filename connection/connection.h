@@ -54,6 +54,10 @@ bool ReopenAt(ModbusMaster& master, const CommSettings& settings);
 // Reconnect, and lets the next request find out.
 void OpenGateForLoader(ModbusMaster& master);
 
+// Whether the link as it stands carries requests: the TCP connection up, or
+// the serial port open with its gate open.
+bool LinkCarriesRequests(ModbusMaster& master);
+
 // The link as carrying a firmware download (LinkState 3).
 void MarkDownloading(ModbusMaster& master);
 

@@ -12,6 +12,9 @@ struct LinkFlags {
     // 0 no link, 1 link up, 3 a firmware download is running; the TCP
     // transaction sends nothing while it is 0.
     int LinkState = 0;
+    // How many uses keep the link open between their operations (a --poll
+    // loop): while any does, an operation finds its link made and leaves it.
+    int Kept = 0;
 };
 
 inline constexpr int kLinkDown = 0;

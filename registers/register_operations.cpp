@@ -45,11 +45,22 @@ RegisterType SelectRegisterType(const RegisterTypeChoice& choice, const Register
 }
 
 bool WithRegisterConnection(ModbusMaster& master, const std::function<bool()>& requests) {
-    const bool connected = Connect(master);
-    NoteUnitAnswered(master, connected);
+    const bool kept = master.Links().Kept > 0;
+    if (!kept || !LinkCarriesRequests(master))
+        NoteUnitAnswered(master, Connect(master));
     const bool result = requests();
-    Disconnect(master);
+    if (!kept)
+        Disconnect(master);
     return result;
+}
+
+KeptRegisterConnection::KeptRegisterConnection(ModbusMaster& master) : master_(master) {
+    ++master_.Links().Kept;
+}
+
+KeptRegisterConnection::~KeptRegisterConnection() {
+    if (--master_.Links().Kept == 0 && LinkCarriesRequests(master_))
+        Disconnect(master_);
 }
 
 RegisterOutcome ReadValue(ModbusMaster& master, int address, RegisterType type,

@@ -42,6 +42,21 @@ struct RegisterOutcome {
 // the register pages does. Returns the requests' result.
 bool WithRegisterConnection(ModbusMaster& master, const std::function<bool()>& requests);
 
+// While one lives, the register operations keep their link between them:
+// the first connects and probes the unit, the rest find the link made, and
+// the last one's end closes it. A poll loop so pays one connect, not one a
+// poll.
+class KeptRegisterConnection {
+  public:
+    explicit KeptRegisterConnection(ModbusMaster& master);
+    ~KeptRegisterConnection();
+    KeptRegisterConnection(const KeptRegisterConnection&) = delete;
+    KeptRegisterConnection& operator=(const KeptRegisterConnection&) = delete;
+
+  private:
+    ModbusMaster& master_;
+};
+
 // A value ready for the unit: the number for a float register, the whole
 // number (its low 16 or 32 bits) for the integer ones.
 struct RegisterValue {
