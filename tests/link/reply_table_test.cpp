@@ -13,6 +13,7 @@
 #include "modbus/memory_link.h"
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
+#include "platform/stop_request.h"
 #include "platform/scripted_user_interface.h"
 #include "tests/peers/driver_bench.h"
 #include "tests/peers/serial_bench.h"
@@ -212,10 +213,12 @@ const TalkCase kTalks[] = {
     {"RtuOverTcpClosedAfterEachReply", Wire::RtuOverTcp, Far::CloseAfterReply, 0ms, 3, 0, false, {1000, 2000}, false},
     {"RtuGlitchByteBehindTheReply", Wire::Rtu, Far::Glitch, 0ms, 1, 0, false, {1000, 2000}, true},
     {"RtuPiecesAcrossTheDeadline", Wire::Rtu, Far::Pieces, 16ms, 1, 0, false, {1000, 2000}, false},
-    {"AsciiPiecesAcrossTheDeadline", Wire::Ascii, Far::Pieces, 30ms, 1, 0, false, {1000, 2000}, false},
+    {"AsciiPiecesAcrossTheDeadline", Wire::Ascii, Far::Pieces, 8ms, 1, 0, false, {1000, 2000}, false},
     {"RtuEchoRemoved", Wire::Rtu, Far::Echo, 0ms, 1, 1, true, {1000, 2000}, true},
     {"AsciiEchoRemoved", Wire::Ascii, Far::Echo, 0ms, 1, 1, true, {1000, 2000}, true},
-    {"RtuEchoNotRemoved", Wire::Rtu, Far::Echo, 0ms, 1, 0, false, {-1, -1}, true},
+    // An echo nobody said would come is no frame of the unit's: it is dropped
+    // and the reply behind it taken.
+    {"RtuEchoNotRemoved", Wire::Rtu, Far::Echo, 0ms, 1, 0, false, {1000, 2000}, true},
     {"RtuEchoThatDiffers", Wire::Rtu, Far::WrongEcho, 0ms, 1, 1, true, {-1, -1}, true},
     {"RtuEchoExpectedButNone", Wire::Rtu, Far::Glitch, 0ms, 1, 0, true, {-1, -1}, true},
     {"RtuBusyOnce", Wire::Rtu, Far::BusyOnce, 0ms, 1, 3, false, {1000, 2000}, false},
@@ -321,6 +324,149 @@ TEST_P(Talks, EachReadGetsItsOwnValueOrFails) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFraming, Talks, ::testing::ValuesIn(kTalks),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A unit that tags each value with its register (register n reads n x 10 +
+// the word's place), answers `latency` after a request and, in the ways
+// lines misbehave, once more `lag` after that; one transmitter, so a reply
+// waits for the one before it. Every read of every driver on the line must
+// get its own registers' values: no other register's, and no refusal of a
+// unit that answered.
+enum class Misbehaves { Repeats, ZeroIds, GatewayGivesUp, BackToBack };
+
+struct RepeatCase {
+    Wire wire;
+    Misbehaves way;
+    std::chrono::milliseconds latency, lag;
+};
+
+struct TaggedUnit {
+    TaggedUnit(Bench& bench, const RepeatCase& c) : bench_(bench), c_(c) {
+        bench.line.OnRequest = [this](std::span<const uint8_t> request) { Answer(request); };
+    }
+    void Answer(std::span<const uint8_t> request) {
+        const Wire wire = c_.wire;
+        const uint16_t id = wire == Wire::Mbap && c_.way != Misbehaves::ZeroIds
+                                ? uint16_t(request[0] << 8 | request[1]) : 0;
+        const int address = AddressOf(wire, request);
+        Bytes pdu = {1, 3, 4};
+        for (int i = 0; i < 2; ++i) {
+            const int value = address * 10 + i;
+            pdu.push_back(uint8_t(value >> 8));
+            pdu.push_back(uint8_t(value));
+        }
+        const auto framed = [&](const Bytes& frame) {
+            return wire == Wire::Mbap ? Mbap(frame, id) : Framed(wire, frame);
+        };
+        const LinkInstant now = bench_.line.Now();
+        switch (c_.way) {
+            case Misbehaves::Repeats:
+            case Misbehaves::ZeroIds:
+                At(now + c_.latency, framed(pdu));
+                return At(now + c_.latency + c_.lag, framed(pdu));
+            case Misbehaves::GatewayGivesUp:
+                At(now + 400ms, framed({1, 0x83, 11}));
+                return At(now + 600ms, framed(pdu));
+            case Misbehaves::BackToBack: {
+                // Every other reply has a stranger's frame right behind it.
+                At(now + c_.latency, framed(pdu));
+                if (++answers_ % 2 == 1)
+                    At(now + c_.latency, framed({1, 3, 4, 0x7F, 0x7F, 0x7F, 0x7F}));
+                return;
+            }
+        }
+    }
+    void At(LinkInstant due, const Bytes& bytes) {
+        const LinkInstant from = std::max(bench_.line.Now(), scripted_);
+        bench_.line.Gap(std::chrono::duration_cast<std::chrono::microseconds>(due - from)).Send(bytes);
+        scripted_ = std::max(due, from);
+    }
+    Bench& bench_;
+    RepeatCase c_;
+    LinkInstant scripted_{};
+    int answers_ = 0;
+};
+
+// The registers' values, or -1 for a read that failed.
+std::vector<int> ReadEach(ModbusMaster& master, const std::vector<int>& addresses) {
+    std::vector<int> values;
+    for (int address : addresses) {
+        int value = 0;
+        values.push_back(master.ReadRegister32(address, value) ? value : -1);
+    }
+    return values;
+}
+
+std::vector<int> Expected(const std::vector<int>& addresses) {
+    std::vector<int> values;
+    for (int address : addresses)
+        values.push_back((address * 10) << 16 | (address * 10 + 1));
+    return values;
+}
+
+class Repeats : public ::testing::TestWithParam<RepeatCase> {};
+
+TEST_P(Repeats, NeverStandInForAnotherRequestsAnswer) {
+    const RepeatCase& c = GetParam();
+    Bench bench(c.wire);
+    bench.settings.Retry = 3;
+    TaggedUnit unit(bench, c);
+    // Different requests of one shape, the way the clock reads time and date.
+    const std::vector<int> sequence = {4203, 4201, 100, 200, 300, 100};
+    EXPECT_EQ(ReadEach(bench.master, sequence), Expected(sequence));
+    // A poll: the same requests again and again.
+    for (int poll = 0; poll < 3; ++poll)
+        EXPECT_EQ(ReadEach(bench.master, {500, 600, 700}), Expected({500, 600, 700})) << poll;
+    const bool serial = c.wire == Wire::Rtu || c.wire == Wire::Ascii;
+    if (!serial)
+        return;  // a new connection carries nothing of the old one
+    // The next run on the same line, then one after a run stopped while its
+    // reply was owed.
+    bench.master.Close();
+    test::DriverBench next;
+    next.settings = bench.settings;
+    next.OpenMemory(bench.line);
+    EXPECT_EQ(ReadEach(next.master, {800, 900}), Expected({800, 900}));
+    StopRequest stop;
+    bench.line.OnRequest = [&](std::span<const uint8_t> request) {
+        unit.Answer(request);
+        stop.Raise(SIGINT);
+    };
+    {
+        const ModbusMaster::StopScope stoppable(next.master, &stop);
+        EXPECT_EQ(ReadEach(next.master, {1000}), std::vector<int>{-1});
+    }
+    next.master.Close();
+    bench.line.OnRequest = [&](std::span<const uint8_t> request) { unit.Answer(request); };
+    test::DriverBench after;
+    after.settings = bench.settings;
+    after.OpenMemory(bench.line);
+    EXPECT_EQ(ReadEach(after.master, {1100, 1200}), Expected({1100, 1200}));
+}
+
+std::vector<RepeatCase> RepeatCases() {
+    std::vector<RepeatCase> cases;
+    for (Wire wire : {Wire::Rtu, Wire::Ascii, Wire::Mbap, Wire::RtuOverTcp})
+        for (auto latency : {5ms, 50ms, 200ms})
+            for (auto lag : {5ms, 25ms, 40ms, 80ms, 200ms, 600ms})
+                cases.push_back({wire, Misbehaves::Repeats, latency, lag});
+    for (auto lag : {5ms, 30ms, 200ms})
+        cases.push_back({Wire::Mbap, Misbehaves::ZeroIds, 50ms, lag});
+    for (Wire wire : {Wire::Mbap, Wire::RtuOverTcp})
+        cases.push_back({wire, Misbehaves::GatewayGivesUp, 0ms, 0ms});
+    for (Wire wire : {Wire::Rtu, Wire::Ascii, Wire::RtuOverTcp})
+        cases.push_back({wire, Misbehaves::BackToBack, 20ms, 0ms});
+    return cases;
+}
+
+std::string RepeatCaseName(const ::testing::TestParamInfo<RepeatCase>& info) {
+    const RepeatCase& c = info.param;
+    static const char* kWires[] = {"Rtu", "Ascii", "Mbap", "RtuOverTcp"};
+    static const char* kWays[] = {"Repeats", "ZeroIds", "GatewayGivesUp", "BackToBack"};
+    return std::string(kWires[int(c.wire)]) + kWays[int(c.way)] +
+           std::to_string(c.latency.count()) + "ms" + std::to_string(c.lag.count()) + "ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFraming, Repeats, ::testing::ValuesIn(RepeatCases()), RepeatCaseName);
 
 // Unit 0 over RTU is a broadcast: a write may go, a read cannot be answered.
 TEST(Broadcast, AReadIsRefusedBeforeAnythingIsSent) {
