@@ -181,6 +181,7 @@ REFUSED_BY_CLI = [
     ({'targets': ['--tcp h', 'name=b --device "/dev/a\'b" x']}, 'line 2: unexpected word "x"'),
     ({'targets_file': WITH_NUL}, 'line 2: a NUL byte'),
     ({'targets_file': TOO_LARGE}, 'line 3: the targets file is over 1 MB'),
+    ({'targets_file': '/dev/zero'}, 'line 1: the targets file is over 1 MB'),
     ({'sha256': 'abc'}, 'bad value for --sha256: "abc"'),
 ]
 
