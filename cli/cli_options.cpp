@@ -11,6 +11,7 @@
 
 #include "modbus/comm_settings.h"
 #include "platform/command_line.h"
+#include "platform/sha256.h"
 #include "platform/whole_number.h"
 
 namespace fc {
@@ -214,18 +215,25 @@ const std::vector<OptionSpec>& Options() {
         {"--set", false, Flag(&CliOptions::set_clock), "",
          "clock: set the unit's clock and date to the PC's"},
         {"--yes", false, Flag(&CliOptions::yes), "", "download: do not ask for confirmation"},
+        {"--sha256", true,
+         [](CliOptions& o, const std::string& v) {
+             o.sha256 = NormalSha256Hex(v);
+             return !o.sha256.empty();
+         },
+         "HEX",
+         "download: refuse, before any unit is touched, an image whose sha256 is not HEX"},
         {"--targets", true,
          [](CliOptions& o, const std::string& v) {
              o.targets = v;
              return !v.empty();
          },
-         "FILE", "download: flash each unit FILE names, one a line"},
+         "FILE", "download, test, read, read-block: each unit FILE names, one a line"},
         {"--jobs", true,
          [](CliOptions& o, const std::string& v) {
              o.jobs = ParseBounded(v, 1, kMaxJobs);
              return o.jobs.has_value();
          },
-         "N", "with --targets: flash N units at a time (default: all)"},
+         "N", "with --targets: N units at a time (default: all)"},
         {"--log-dir", true,
          [](CliOptions& o, const std::string& v) {
              o.log_dir = v;
@@ -385,8 +393,14 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         return std::nullopt;
     }
     const bool fleet_option = options.jobs || options.log_dir;
-    if ((options.targets || fleet_option) && options.command != "download") {
-        error = "--targets, --jobs and --log-dir belong to download";
+    const bool fleet_command = options.command == "download" || options.command == "test" ||
+                               options.command == "read" || options.command == "read-block";
+    if ((options.targets || fleet_option) && !fleet_command) {
+        error = "--targets and --jobs belong to download, test, read and read-block";
+        return std::nullopt;
+    }
+    if (options.log_dir && options.command != "download") {
+        error = "--log-dir belongs to download";
         return std::nullopt;
     }
     // Many units write many captures: one per unit beside its trace.
@@ -401,6 +415,15 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
     // Many units have many settings; none of them is the one to keep.
     if (options.targets && options.save) {
         error = "--save saves one unit's settings, not a fleet's";
+        return std::nullopt;
+    }
+    if (!options.sha256.empty() && options.command != "download") {
+        error = "--sha256 works with download only";
+        return std::nullopt;
+    }
+    // A poll's lines are one unit's: a fleet's answers come in one summary.
+    if (options.poll_seconds && options.targets) {
+        error = "--poll asks one unit, not the units of --targets";
         return std::nullopt;
     }
     if (options.poll_seconds && options.command != "read" && options.command != "read-block") {

@@ -61,6 +61,8 @@ struct CliOptions {
     std::optional<std::string> targets;
     std::optional<int> jobs;
     std::optional<std::string> log_dir;
+    // download: the image's sha256 as sha256sum prints it, empty for none.
+    std::string sha256;
 };
 
 // Parses the command line (without the program name). On bad usage returns

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 
+#include "cli/fleet_query.h"
 #include "cli/fleet_run.h"
 #include "connection/auto_detect.h"
 #include "connection/connection.h"
@@ -178,24 +179,15 @@ int CliSession::RegisterOrDefault(const std::optional<int>& given, int fallback)
     return given.value_or(fallback);
 }
 
-// Over a serial line Connect only opens the port, so the unit is asked here:
-// a test that never spoke to the unit proves nothing. A unit found in its
-// loader is reported as such, and fails the test: its application is not
-// there to answer.
 int CliSession::Test() {
-    UnitContact contact;
-    const UnitProbe probe = [&contact](ModbusMaster& m) { return ProbeUnitOrLoader(m, &contact); };
-    bool answered = Connect(master_, probe);
-    NoteUnitAnswered(master_, answered);
-    if (answered && !settings_.UseIP)
-        answered = probe(master_);
-    Disconnect(master_);
-    const bool ok = contact.found == UnitFound::Application;
-    if (contact.found == UnitFound::Loader)
-        result_.Add("loader_version", contact.loader_version);
-    if (ok && !options_.json)
-        std::printf("The unit answered.\n");
-    return Finish(ok);
+    if (options_.targets)
+        return RunFleetQuery(options_, settings_, TestUnit);
+    const UnitAnswer answer = TestUnit(master_);
+    if (answer.loader_version)
+        result_.Add("loader_version", *answer.loader_version);
+    if (answer.ok && !options_.json)
+        std::printf("%s\n", answer.said.c_str());
+    return Finish(answer.ok);
 }
 
 int CliSession::Clock() {
@@ -252,7 +244,7 @@ int CliSession::Detect() {
 }
 
 // The download clears the unit: --yes, or a Yes on the terminal.
-bool CliSession::DownloadConfirmed() {
+bool CliSession::DownloadConfirmed(const LoadedImage& image) {
     if (options_.yes)
         return true;
     if (!ui_.Interactive()) {
@@ -261,9 +253,8 @@ bool CliSession::DownloadConfirmed() {
                      "without a terminal to confirm on\n");
         return false;
     }
-    const MessageBox confirm{download_messages::kConfirmDownload,
-                             download_messages::kConfirmCaption, MessageButtons::YesNo,
-                             MessageIcon::Warning};
+    const MessageBox confirm{ConfirmDownloadText(image), download_messages::kConfirmCaption,
+                             MessageButtons::YesNo, MessageIcon::Warning};
     return ui_.ShowMessage(confirm) == MessageAnswer::Yes;
 }
 
@@ -272,16 +263,17 @@ bool CliSession::DownloadConfirmed() {
 // two requests, and the run then says what it left behind.
 int CliSession::Download() {
     if (options_.targets)
-        return RunFleetDownload(options_, settings_, [this] { return DownloadConfirmed(); });
+        return RunFleetDownload(options_, settings_,
+                                [this](const LoadedImage& image) { return DownloadConfirmed(image); });
     namespace m = download_messages;
     const std::string& path = options_.arguments.front();
-    const LoadedImage image = LoadImage(path);
+    const LoadedImage image = LoadImage(path, options_.sha256);
     if (image.verdict != ImageVerdict::Fine) {
-        ui_.ShowMessage({ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile), "",
+        ui_.ShowMessage({ImageRefusalText(image, m::kUnableToOpenSelectedFile), "",
                          MessageButtons::Ok, MessageIcon::None});
         return kExitUsage;
     }
-    if (!DownloadConfirmed())
+    if (!DownloadConfirmed(image))
         return kExitUsage;
     result_.Add("image", path);
     DownloadOutcome outcome;
@@ -354,6 +346,13 @@ int CliSession::Read() {
     if (!ParseWholeNumber(options_.arguments[0], 0, 65535, &address))
         return BadArgument("address", options_.arguments[0]);
     const RegisterType type = ValueType(address);
+    if (options_.targets) {
+        return RunFleetQuery(options_, settings_, [&](ModbusMaster& master) {
+            const RegisterOutcome outcome = ReadValue(master, address, type, Layout());
+            UnitAnswer answer{outcome.Success, outcome.Data.value_or(""), outcome.Data, {}, {}};
+            return answer;
+        });
+    }
     if (options_.poll_seconds) {
         return Poll([&] {
             const RegisterOutcome outcome = ReadValue(master_, address, type, Layout());
@@ -466,19 +465,15 @@ int CliSession::ReadBlockCommand() {
     int count = 0;
     if (!ParseBlockArguments(address, count))
         return kExitUsage;
+    if (options_.targets) {
+        return RunFleetQuery(options_, settings_, [&](ModbusMaster& master) {
+            return ReadBlockValues(master, address, count);
+        });
+    }
     const int width = BlockRegisterWidth(address);
-    std::vector<uint8_t> data(static_cast<size_t>(count) * width);
     const auto read = [&] {
-        PollResult result;
-        result.ok = WithRegisterConnection(
-            master_, [&] { return master_.ReadRegisterBlock(address, data.data(), count) != 0; });
-        for (long long i = 0; result.ok && i < count; ++i) {
-            uint32_t value = 0;
-            for (int b = 0; b < width; ++b)
-                value = value << 8 | data[i * width + b];
-            result.values.push_back(std::to_string(value));
-        }
-        return result;
+        const UnitAnswer answer = ReadBlockValues(master_, address, count);
+        return PollResult{answer.ok, answer.values.value_or(std::vector<std::string>{})};
     };
     if (options_.poll_seconds)
         return Poll(read);

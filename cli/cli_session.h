@@ -10,6 +10,7 @@
 #include "cli/json_writer.h"
 #include "cli/terminal_user_interface.h"
 #include "download/flash_download.h"
+#include "download/image_file.h"
 #include "modbus/comm_settings.h"
 #include "modbus/frame_trace.h"
 #include "modbus/link_flags.h"
@@ -34,7 +35,7 @@ class CliSession {
     int Clock();
     int Detect();
     int Download();
-    bool DownloadConfirmed();
+    bool DownloadConfirmed(const LoadedImage& image);
     int Report();
     int Read();
     int Write();

@@ -7,8 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -43,18 +41,6 @@ struct UnitFiles {
 int Refuse(const std::string& reason) {
     std::fprintf(stderr, "fcloader-cli: %s\n", reason.c_str());
     return kExitUsage;
-}
-
-std::optional<std::vector<FleetTarget>> ReadTargetsFrom(const std::string& source,
-                                                        std::string& error) {
-    if (source == "-")
-        return ReadTargets(std::cin, error);
-    std::ifstream file(source);
-    if (!file) {
-        error = "cannot read " + source + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    return ReadTargets(file, error);
 }
 
 // Every serial port number is looked up here, on the main thread: the
@@ -94,10 +80,6 @@ std::optional<UnitFiles> OpenUnitFiles(const std::string& folder,
         files.captures.push_back(std::move(opened));
     }
     return files;
-}
-
-PortResolver FixedDevice(const std::string& device) {
-    return [device](int) { return std::vector<std::string>{device}; };
 }
 
 UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSettings& run,
@@ -151,19 +133,6 @@ const char* LeftInNote(UnitMode unit) {
             return " (left in download mode)";
     }
     return "";
-}
-
-// In place only while every unit's line fits on the screen: the cursor
-// cannot go back up to lines that have scrolled away.
-FleetDisplay::Mode DisplayMode(const CliOptions& options, size_t units) {
-    if (options.json)
-        return FleetDisplay::Mode::Json;
-    if (!isatty(STDERR_FILENO))
-        return FleetDisplay::Mode::Plain;
-    winsize size{};
-    const bool rows_known = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0;
-    return rows_known && units >= size.ws_row ? FleetDisplay::Mode::Plain
-                                              : FleetDisplay::Mode::Terminal;
 }
 
 }  // namespace
@@ -226,6 +195,30 @@ UnitOutcome UnitUserInterface::FailToStart(const std::string& reason) {
     return outcome;
 }
 
+UnitOutcome UnitUserInterface::FinishQuery(bool ok, bool stopped, const std::string& said,
+                                           std::chrono::duration<double> time) {
+    UnitOutcome outcome;
+    outcome.started = true;
+    outcome.time = time;
+    outcome.messages = messages_;
+    if (ok) {
+        outcome.result = DownloadResult::Completed;
+        outcome.message = said;
+        Enter(UnitPhase::Done);
+        return outcome;
+    }
+    outcome.result = stopped ? DownloadResult::Interrupted : DownloadResult::Failed;
+    // A unit found in its loader fails a test with no failure shown: the
+    // notice that says so is the reason.
+    outcome.message = stopped ? m::kStoppedBeforeAnswer
+                      : !first_failure_.empty() ? first_failure_
+                      : !messages_.empty()      ? messages_.back()
+                                                : said;
+    state_.reason = outcome.message;
+    Enter(stopped ? UnitPhase::Stopped : UnitPhase::Failed);
+    return outcome;
+}
+
 UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
                                       std::chrono::duration<double> time) {
     if (log_)
@@ -256,27 +249,27 @@ UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
     return outcome;
 }
 
-std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
-                                  const FleetRunSettings& settings, FleetDisplay& display) {
-    std::vector<UnitOutcome> outcomes(units.size());
+std::vector<UnitOutcome> RunUnits(size_t count, int jobs_asked,
+                                  const std::function<UnitOutcome(size_t)>& work,
+                                  FleetDisplay& display) {
+    std::vector<UnitOutcome> outcomes(count);
     std::atomic<size_t> next{0};
     // Each worker takes the next unit not yet started; a unit's outcome is
     // written by its worker alone and read after the join.
     // A stop leaves the units not yet started untouched.
     const auto worker = [&] {
-        for (size_t i = next++; i < units.size() && !ProcessStopRequest().Raised(); i = next++)
-            outcomes[i] = FlashUnit(units[i], i, settings, display);
+        for (size_t i = next++; i < count && !ProcessStopRequest().Raised(); i = next++)
+            outcomes[i] = work(i);
     };
     // A thread the system will not give (a process limit) fails the unit it
     // would have taken, with the reason; the units of the workers that did
     // start go on. With no worker at all, every unit fails so.
     const auto fail_unstarted = [&](const std::system_error& error) {
         const size_t i = next++;
-        if (i < units.size())
+        if (i < count)
             outcomes[i] = UnitUserInterface(i, display, nullptr).FailToStart(error.what());
     };
-    const size_t jobs =
-        settings.jobs > 0 ? std::min<size_t>(settings.jobs, units.size()) : units.size();
+    const size_t jobs = jobs_asked > 0 ? std::min<size_t>(jobs_asked, count) : count;
     std::vector<std::thread> workers;
     std::optional<std::system_error> refused;
     for (size_t j = 0; j < jobs; ++j) {
@@ -287,27 +280,85 @@ std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
             refused = error;
         }
     }
-    while (workers.empty() && refused && next < units.size())
+    while (workers.empty() && refused && next < count)
         fail_unstarted(*refused);
     for (std::thread& thread : workers)
         thread.join();
     return outcomes;
 }
 
-int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings,
-                     const std::function<bool()>& confirm) {
-    std::string error;
-    const auto targets = ReadTargetsFrom(*options.targets, error);
-    if (!targets)
-        return Refuse("targets: " + error);
-    const auto units = SettleUnits(*targets, run_settings, options.overrides, DeviceForPort, error);
+std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
+                                  const FleetRunSettings& settings, FleetDisplay& display) {
+    return RunUnits(
+        units.size(), settings.jobs,
+        [&](size_t i) { return FlashUnit(units[i], i, settings, display); }, display);
+}
+
+PortResolver FixedDevice(const std::string& device) {
+    return [device](int) { return std::vector<std::string>{device}; };
+}
+
+std::optional<std::vector<FleetUnit>> ReadFleetUnits(const CliOptions& options,
+                                                     const CommSettings& run_settings,
+                                                     std::string& error) {
+    const auto targets = ReadTargetsFile(*options.targets, error);
+    auto units = targets ? SettleUnits(*targets, run_settings, options.overrides, DeviceForPort,
+                                       error)
+                         : std::nullopt;
     if (!units)
-        return Refuse("targets: " + error);
+        error = "targets: " + error;
+    return units;
+}
+
+// In place only while every unit's line fits on the screen: the cursor
+// cannot go back up to lines that have scrolled away.
+FleetDisplay::Mode FleetDisplayMode(const CliOptions& options, size_t units) {
+    if (options.json)
+        return FleetDisplay::Mode::Json;
+    if (!isatty(STDERR_FILENO))
+        return FleetDisplay::Mode::Plain;
+    winsize size{};
+    const bool rows_known = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0;
+    return rows_known && units >= size.ws_row ? FleetDisplay::Mode::Plain
+                                              : FleetDisplay::Mode::Terminal;
+}
+
+int RunAndSummarize(const CliOptions& options, const std::vector<FleetUnit>& units,
+                    const FleetSummaryHead& head,
+                    const std::function<UnitOutcome(size_t, FleetDisplay&)>& work) {
+    std::vector<std::string> names;
+    for (const FleetUnit& unit : units)
+        names.push_back(unit.name);
+    FleetDisplay display(options.json ? stdout : stderr, FleetDisplayMode(options, names.size()),
+                         names);
+    const auto start = Clock::now();
+    std::vector<UnitOutcome> outcomes;
+    {
+        const StopSignals signals;
+        outcomes = RunUnits(
+            units.size(), options.jobs.value_or(0), [&](size_t i) { return work(i, display); },
+            display);
+    }
+    const auto wall_time = Clock::now() - start;
+    const FleetVerdict verdict = JudgeFleet(outcomes, ProcessStopRequest().Signal());
+    if (options.json)
+        std::printf("%s\n", SummaryJson(head, units, outcomes, verdict, wall_time).c_str());
+    else
+        std::printf("%s", SummaryTable(head, units, outcomes, wall_time).c_str());
+    return verdict.exit_status;
+}
+
+int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings,
+                     const std::function<bool(const LoadedImage&)>& confirm) {
+    std::string error;
+    const auto units = ReadFleetUnits(options, run_settings, error);
+    if (!units)
+        return Refuse(error);
     const std::string& image_path = options.arguments.front();
     // Read once for every unit and judged as a single download judges it.
-    const LoadedImage image = LoadImage(image_path);
+    const LoadedImage image = LoadImage(image_path, options.sha256);
     if (image.verdict != ImageVerdict::Fine) {
-        std::fprintf(stderr, "%s\n", ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile));
+        std::fprintf(stderr, "%s\n", ImageRefusalText(image, m::kUnableToOpenSelectedFile).c_str());
         return kExitUsage;
     }
     UnitFiles files;
@@ -317,7 +368,7 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
             return Refuse(error);
         files = std::move(*opened);
     }
-    if (!confirm())
+    if (!confirm(image))
         return kExitUsage;
 
     FleetRunSettings run{image.bytes, options.jobs.value_or(0), {}, {}};
@@ -325,23 +376,10 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
         run.logs.push_back(log.get());
     for (const auto& capture : files.captures)
         run.captures.push_back(capture.get());
-    std::vector<std::string> names;
-    for (const FleetUnit& unit : *units)
-        names.push_back(unit.name);
-    FleetDisplay display(options.json ? stdout : stderr, DisplayMode(options, names.size()), names);
-    const auto start = Clock::now();
-    std::vector<UnitOutcome> outcomes;
-    {
-        const StopSignals signals;
-        outcomes = RunFleet(*units, run, display);
-    }
-    const auto wall_time = Clock::now() - start;
-    const FleetVerdict verdict = JudgeFleet(outcomes, ProcessStopRequest().Signal());
-    if (options.json)
-        std::printf("%s\n", SummaryJson(image_path, *units, outcomes, verdict, wall_time).c_str());
-    else
-        std::printf("%s", SummaryTable(*units, outcomes, wall_time).c_str());
-    return verdict.exit_status;
+    return RunAndSummarize(options, *units, {"download", image_path, "flashed"},
+                           [&](size_t i, FleetDisplay& display) {
+                               return FlashUnit((*units)[i], i, run, display);
+                           });
 }
 
 }  // namespace fc

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "cli/fleet_targets.h"
 #include "download/flash_download.h"
 #include "download/image_file.h"
+#include "modbus/serial_port.h"
 #include "platform/user_interface.h"
 
 namespace fc {
@@ -38,6 +40,9 @@ class UnitUserInterface : public UserInterface {
     // Ends the unit: done, failed with the first failure shown, or stopped
     // with the state the stop left it in.
     UnitOutcome Finish(const DownloadOutcome& download, std::chrono::duration<double> time);
+    // Ends a unit asked by test or read: `said` is what its answer says.
+    UnitOutcome FinishQuery(bool ok, bool stopped, const std::string& said,
+                            std::chrono::duration<double> time);
     // Ends a unit whose thread could not be started.
     UnitOutcome FailToStart(const std::string& reason);
 
@@ -61,15 +66,36 @@ struct FleetRunSettings {
     std::vector<TrafficCapture*> captures;
 };
 
-// Flashes every unit, `jobs` at a time, each on a thread of its own with its
-// own driver; returns when all have ended. Outcomes are in the units' order.
+// Runs work(i) for every unit i of `count`, `jobs` at a time (0: all at
+// once), each on a thread of its own; returns when all have ended. Outcomes
+// are in the units' order.
+std::vector<UnitOutcome> RunUnits(size_t count, int jobs,
+                                  const std::function<UnitOutcome(size_t)>& work,
+                                  FleetDisplay& display);
+
+// Flashes every unit, each with its own driver.
 std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
                                   const FleetRunSettings& settings, FleetDisplay& display);
+
+// The units of --targets, read and settled on the run's settings before any
+// thread starts; none with the refusal.
+std::optional<std::vector<FleetUnit>> ReadFleetUnits(const CliOptions& options,
+                                                     const CommSettings& run_settings,
+                                                     std::string& error);
+
+// A unit's serial port is its settled device, whatever its number says.
+PortResolver FixedDevice(const std::string& device);
+
+// work(i, display) for every unit with the progress display and the stop
+// signals of a fleet run, then the summary; returns the exit status.
+int RunAndSummarize(const CliOptions& options, const std::vector<FleetUnit>& units,
+                    const FleetSummaryHead& head,
+                    const std::function<UnitOutcome(size_t, FleetDisplay&)>& work);
 
 // download --targets as a whole: reads and checks the targets and the image
 // before any unit is touched, asks `confirm`, runs the fleet and prints the
 // summary. Returns the exit code.
 int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings,
-                     const std::function<bool()>& confirm);
+                     const std::function<bool(const LoadedImage&)>& confirm);
 
 }  // namespace fc

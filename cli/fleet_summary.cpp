@@ -50,7 +50,7 @@ FleetVerdict JudgeFleet(const std::vector<UnitOutcome>& outcomes, int stop_signa
     return {"failed", kExitUnitFailed};
 }
 
-std::string SummaryTable(const std::vector<FleetUnit>& units,
+std::string SummaryTable(const FleetSummaryHead& head, const std::vector<FleetUnit>& units,
                          const std::vector<UnitOutcome>& outcomes,
                          std::chrono::duration<double> wall_time) {
     size_t name_width = std::string("unit").size();
@@ -70,11 +70,11 @@ std::string SummaryTable(const std::vector<FleetUnit>& units,
                  outcome.message.substr(0, outcome.message.find('\n')) + "\n";
     }
     table += std::to_string(succeeded) + " of " + std::to_string(units.size()) +
-             " units flashed in " + Seconds(wall_time) + "\n";
+             " units " + head.done + " in " + Seconds(wall_time) + "\n";
     return table;
 }
 
-std::string SummaryJson(const std::string& image, const std::vector<FleetUnit>& units,
+std::string SummaryJson(const FleetSummaryHead& head, const std::vector<FleetUnit>& units,
                         const std::vector<UnitOutcome>& outcomes, const FleetVerdict& verdict,
                         std::chrono::duration<double> wall_time) {
     std::string list;
@@ -86,11 +86,18 @@ std::string SummaryJson(const std::string& image, const std::vector<FleetUnit>& 
         unit.Add("seconds", outcomes[i].time.count());
         unit.Add("message", outcomes[i].message);
         unit.Add("messages", outcomes[i].messages);
+        if (outcomes[i].value)
+            unit.Add("value", *outcomes[i].value);
+        if (outcomes[i].values)
+            unit.Add("values", *outcomes[i].values);
+        if (outcomes[i].loader_version)
+            unit.Add("loader_version", *outcomes[i].loader_version);
         list += (list.empty() ? "" : ",") + unit.Text();
     }
     JsonObject summary;
-    summary.Add("command", "download");
-    summary.Add("image", image);
+    summary.Add("command", head.command);
+    if (!head.image.empty())
+        summary.Add("image", head.image);
     summary.Add("outcome", verdict.outcome);
     summary.Add("seconds", wall_time.count());
     summary.AddRaw("units", "[" + list + "]");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,24 @@ struct UnitOutcome {
     std::chrono::duration<double> time{};
     std::string message;  // what the summary says of the unit
     std::vector<std::string> messages;
+    // What a test or a read gave, where it gave it.
+    std::optional<std::string> value;
+    std::optional<std::vector<std::string>> values;
+    std::optional<int> loader_version;
     bool success() const { return started && result == DownloadResult::Completed; }
+};
+
+// What the run was: its command, the image flashed (empty for a test or a
+// read), and what the last line says of the units that succeeded.
+struct FleetSummaryHead {
+    std::string command;
+    std::string image;
+    const char* done = "flashed";
 };
 
 // The table printed once every unit has ended: unit, outcome, time, message,
 // and a last line with the count and the run's wall time.
-std::string SummaryTable(const std::vector<FleetUnit>& units,
+std::string SummaryTable(const FleetSummaryHead& head, const std::vector<FleetUnit>& units,
                          const std::vector<UnitOutcome>& outcomes,
                          std::chrono::duration<double> wall_time);
 
@@ -36,7 +49,7 @@ struct FleetVerdict {
 FleetVerdict JudgeFleet(const std::vector<UnitOutcome>& outcomes, int stop_signal);
 
 // The same as one JSON object, the last line of a --json run.
-std::string SummaryJson(const std::string& image, const std::vector<FleetUnit>& units,
+std::string SummaryJson(const FleetSummaryHead& head, const std::vector<FleetUnit>& units,
                         const std::vector<UnitOutcome>& outcomes, const FleetVerdict& verdict,
                         std::chrono::duration<double> wall_time);
 

@@ -1,14 +1,20 @@
 #include "cli/fleet_targets.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string_view>
 
+#include "cli/messages.h"
 #include "modbus/frame_trace.h"
 
 namespace fc {
@@ -184,14 +190,28 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& line, std:
 }
 
 // A byte-order mark (an editor's UTF-8 marker) before line 1 is no part of it.
-std::optional<std::vector<FleetTarget>> ReadTargets(std::istream& in, std::string& error) {
+std::optional<std::vector<FleetTarget>> ReadTargets(std::string_view text, std::string& error) {
+    namespace m = cli_messages;
+    if (text.size() > kMaxTargetsBytes) {
+        const auto lines = std::count(text.begin(), text.begin() + kMaxTargetsBytes, '\n');
+        error = LineError(static_cast<int>(lines) + 1, m::kTargetsTooLarge);
+        return std::nullopt;
+    }
+    if (text.rfind(kByteOrderMark, 0) == 0)
+        text.remove_prefix(kByteOrderMark.size());
     std::vector<FleetTarget> targets;
-    std::string text;
-    for (int line = 1; std::getline(in, text); ++line) {
-        if (line == 1 && text.rfind(kByteOrderMark, 0) == 0)
-            text.erase(0, kByteOrderMark.size());
+    int line = 0;
+    while (!text.empty()) {
+        ++line;
+        const size_t end = std::min(text.find('\n'), text.size());
+        const std::string line_text(text.substr(0, end));
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line_text.find('\0') != std::string::npos) {
+            error = LineError(line, m::kTargetsNulByte);
+            return std::nullopt;
+        }
         std::string reason;
-        auto words = SplitWords(text, reason);
+        auto words = SplitWords(line_text, reason);
         if (!words) {
             error = LineError(line, reason);
             return std::nullopt;
@@ -204,10 +224,37 @@ std::optional<std::vector<FleetTarget>> ReadTargets(std::istream& in, std::strin
         targets.push_back(std::move(*target));
     }
     if (targets.empty()) {
-        error = "the targets name no unit";
+        error = m::kTargetsNoUnit;
         return std::nullopt;
     }
     return targets;
+}
+
+std::optional<std::vector<FleetTarget>> ReadTargetsFile(const std::string& source,
+                                                        std::string& error) {
+    const bool standard_input = source == "-";
+    const int fd = standard_input ? STDIN_FILENO : ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string text;
+    ssize_t got = 0;
+    if (fd >= 0) {
+        char chunk[64 * 1024];
+        while (text.size() <= kMaxTargetsBytes) {
+            got = ::read(fd, chunk, std::min(sizeof chunk, kMaxTargetsBytes + 1 - text.size()));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            text.append(chunk, static_cast<size_t>(got));
+        }
+    }
+    const int read_error = errno;
+    if (fd >= 0 && !standard_input)
+        ::close(fd);
+    if (fd < 0 || got < 0) {
+        error = "cannot read " + Shown(source) + ": " + std::strerror(read_error);
+        return std::nullopt;
+    }
+    return ReadTargets(text, error);
 }
 
 std::optional<std::vector<FleetUnit>> SettleUnits(

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <functional>
-#include <istream>
+#include <string_view>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,10 +18,20 @@ struct FleetTarget {
     SettingsOverrides overrides;
 };
 
-// The units a targets file names. Blank lines and # comments are skipped; a
+// A targets file is a list a person writes: far below this. The bound keeps
+// a wrong file (/dev/zero, a disk image) from filling memory.
+inline constexpr size_t kMaxTargetsBytes = 1024 * 1024;
+
+// The units a targets text names. Blank lines and # comments are skipped; a
 // line that does not parse ends the read with "line N: reason", its bytes
-// escaped as --trace escapes them.
-std::optional<std::vector<FleetTarget>> ReadTargets(std::istream& in, std::string& error);
+// escaped as --trace escapes them, as does a NUL byte (a C string would end
+// there) and text past kMaxTargetsBytes (with the line it reaches into).
+std::optional<std::vector<FleetTarget>> ReadTargets(std::string_view text, std::string& error);
+
+// The same of the file `source` (- for standard input), read no further than
+// one byte past the bound.
+std::optional<std::vector<FleetTarget>> ReadTargetsFile(const std::string& source,
+                                                        std::string& error);
 
 // A line's words, split as a shell splits them: "..." or '...' or \ keep a
 // space in a word (a device path with a space), # starts a comment. None,

@@ -105,8 +105,8 @@ void DownloadPage::OnStartDownload() {
                                   MessageButtons::Ok, MessageIcon::None});
         return;
     }
-    const MessageBox confirm{m::kConfirmDownload, m::kConfirmCaption, MessageButtons::YesNo,
-                             MessageIcon::Warning};
+    const MessageBox confirm{ConfirmDownloadText(image), m::kConfirmCaption,
+                             MessageButtons::YesNo, MessageIcon::Warning};
     if (dialog_.Ui().ShowMessage(confirm) != MessageAnswer::Yes)
         return;
 

@@ -9,6 +9,7 @@
 
 #include "download/messages.h"
 #include "platform/regular_file.h"
+#include "platform/sha256.h"
 
 namespace fc {
 
@@ -106,19 +107,45 @@ const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open) {
             return m::kNotTheRightSize;
         case ImageVerdict::TooLarge:
             return m::kImageTooLarge;
+        case ImageVerdict::DigestDiffers:
+            return m::kImageDigestDiffers;
     }
     return cannot_open;
 }
 
-LoadedImage LoadImage(const std::string& path) {
+LoadedImage LoadImage(const std::string& path, const std::string& expected_sha256) {
+    LoadedImage image;
+    image.expected_sha256 = expected_sha256;
     ImageFile file;
     if (!file.Open(path))
-        return {ImageVerdict::CannotOpen, nullptr};
+        return image;
     auto bytes = std::make_shared<std::vector<uint8_t>>();
-    if (!file.ReadToEnd(*bytes, static_cast<size_t>(kMaxImageLength + kSectorSize)))
-        return {ImageVerdict::ReadError, nullptr};
-    const ImageVerdict verdict = JudgeImage(*bytes);
-    return {verdict, verdict == ImageVerdict::Fine ? ImageBytes(std::move(bytes)) : nullptr};
+    if (!file.ReadToEnd(*bytes, static_cast<size_t>(kMaxImageLength + kSectorSize))) {
+        image.verdict = ImageVerdict::ReadError;
+        return image;
+    }
+    image.sha256 = Sha256Hex(*bytes);
+    image.verdict = JudgeImage(*bytes);
+    if (image.verdict == ImageVerdict::Fine && !expected_sha256.empty() &&
+        image.sha256 != expected_sha256)
+        image.verdict = ImageVerdict::DigestDiffers;
+    if (image.verdict == ImageVerdict::Fine)
+        image.bytes = std::move(bytes);
+    return image;
+}
+
+std::string ImageRefusalText(const LoadedImage& image, const char* cannot_open) {
+    namespace m = download_messages;
+    std::string text = ImageVerdictText(image.verdict, cannot_open);
+    if (image.verdict == ImageVerdict::DigestDiffers)
+        text += std::string("\n") + m::kImageDigestRead + image.sha256 + "\n" +
+                m::kImageDigestGiven + image.expected_sha256;
+    return text;
+}
+
+std::string ConfirmDownloadText(const LoadedImage& image) {
+    namespace m = download_messages;
+    return std::string(m::kConfirmDownload) + "\n\n" + m::kImageDigestLine + image.sha256;
 }
 
 }  // namespace fc

@@ -49,7 +49,15 @@ class ImageFile {
 bool ImageFileOpens(const std::string& path);
 
 // What an image file is found to be before the unit is touched.
-enum class ImageVerdict { Fine, CannotOpen, ReadError, Empty, NotWholeSectors, TooLarge };
+enum class ImageVerdict {
+    Fine,
+    CannotOpen,
+    ReadError,
+    Empty,
+    NotWholeSectors,
+    TooLarge,
+    DigestDiffers
+};
 
 // Judges an image's bytes: one or more whole 1024-byte sectors, no more than
 // the loader can number.
@@ -64,12 +72,23 @@ const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open);
 // rewritten while a download runs changes nothing of it.
 struct LoadedImage {
     ImageVerdict verdict = ImageVerdict::CannotOpen;
-    ImageBytes bytes;  // set when the verdict is Fine
+    ImageBytes bytes;    // set when the verdict is Fine
+    std::string sha256;  // of the bytes read, once they were read whole
+    std::string expected_sha256;  // the digest the caller gave, if any
 };
 
 // Opens the file (never blocking, see OpenRegularFile) and reads it to its
 // end. An image too large for any loader is cut one sector past the limit,
-// which is enough for the size check to refuse it.
-LoadedImage LoadImage(const std::string& path);
+// which is enough for the size check to refuse it. With `expected_sha256`
+// (sha256sum's hex), an image whose bytes read have another digest is
+// refused: the bytes checked are the bytes handed on to be flashed, with no
+// second read of the file in between.
+LoadedImage LoadImage(const std::string& path, const std::string& expected_sha256 = "");
+
+// The refusal of an image that is not Fine; a differing digest names both.
+std::string ImageRefusalText(const LoadedImage& image, const char* cannot_open);
+
+// The download's confirmation, with the digest of the image it would flash.
+std::string ConfirmDownloadText(const LoadedImage& image);
 
 }  // namespace fc

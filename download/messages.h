@@ -50,6 +50,8 @@ inline constexpr const char* kMaybeLeftInDownloadMode =
     "The unit may be in download mode, with its application incomplete. Run the same download "
     "again to recover it.";
 inline constexpr const char* kDownloadInterrupted = "Download interrupted.";
+// A test or a read of a fleet's unit cut short by a stop.
+inline constexpr const char* kStoppedBeforeAnswer = "Stopped before the unit answered.";
 inline constexpr const char* kNotSwitched =
     "The unit was not switched to download mode; its application runs as before.";
 inline constexpr const char* kStatusDownloadFailed = "Download failed.";
@@ -67,6 +69,14 @@ inline constexpr const char* kConfirmCaption = "Confirm";
 inline constexpr const char* kConfirmDownload =
     "You are about to clear the unit and download a new image file.\nAll the archives and "
     "configuration will be lost!\nDo you want to proceed ?";
+// Below the confirmation, so that the user can hold the image against the
+// digest its maker published before the unit is cleared.
+inline constexpr const char* kImageDigestLine = "Image sha256: ";
+// An image whose bytes are not those the caller vouched for, by digest.
+inline constexpr const char* kImageDigestDiffers =
+    "The image's sha256 is not the one given: it is not the image meant, and nothing is flashed.";
+inline constexpr const char* kImageDigestRead = "sha256 of the image read: ";
+inline constexpr const char* kImageDigestGiven = "sha256 given: ";
 inline constexpr const char* kUnableToCommunicate = "Unable to communicate.";
 inline constexpr const char* kUnableToFinishDownload = "Unable to finish Download";
 inline constexpr const char* kErrorCaption = "Error";

@@ -109,22 +109,48 @@ class Rollout(unittest.TestCase):
         self.assertEqual([n for n, f in flashes.items() if f == IMAGE], ['a1', 'a2', 'b1', 'c1'])
 
 
+class Tampering(unittest.TestCase):
+    # The image swapped on the station after the copy was checked (the program
+    # swaps it as it starts), and, as root, a folder another user made first.
+    def test_a_swapped_image_or_a_foreign_folder_flashes_nothing(self):
+        unit = Unit('d1', '--tcp-port', '0')
+        self.addCleanup(unit.process.kill)
+        with open(TMP + '/other.img', 'wb') as other, open(TMP + '/swapper', 'w') as script:
+            other.write(IMAGE[::-1])
+            script.write('#!/bin/sh\nfor w; do case "$w" in *.img) cp %s/other.img "$w";; esac; done\n'
+                         'exec %s "$@"\n' % (TMP, CLI))
+        os.chmod(TMP + '/swapper', 0o755)
+        hosts = {'station-d': dict(station('station-d', [{'name': 'd1', 'tcp': unit.tcp()}]),
+                                   fc_cli=TMP + '/swapper')}
+        if os.geteuid() == 0:
+            os.mkdir(TMP + '/station-e', 0o777)
+            os.chown(TMP + '/station-e', 65534, 65534)
+            hosts['station-e'] = station('station-e', [{'name': 'e1', 'tcp': unit.tcp()}])
+        inventory = json.load(open(TMP + '/inventory.json'))
+        inventory['stations']['hosts'] = hosts
+        with open(TMP + '/tampered.json', 'w') as handle:
+            json.dump(inventory, handle)
+        done = run(PLAY, '-i', TMP + '/tampered.json', PLAYBOOK, timeout=100)
+        print(done.stdout, done.stderr, sep='\n', file=sys.stderr)
+        self.assertEqual(done.returncode, 2)
+        self.assertRegex(done.stdout, r"station-d .*The image's sha256 is not the one given")
+        if os.geteuid() == 0:
+            self.assertRegex(done.stdout, r"station-e .*station-e is not a folder of root's own")
+        self.assertEqual(control('d1', 'flash-size'), 'ok 0')
+
+
 GOOD = {'image': TMP + '/fw.img', 'targets': [{'name': 'a', 'tcp': '127.0.0.1:1'}]}
 # module, arguments over GOOD's, what the message says; the program never runs.
 BAD_ARGUMENTS = [
     ('download', {'image': None}, 'missing required arguments: image'),
     ('download', {'targets': None}, 'one of the following is required: targets, targets_file'),
     ('download', {'targets_file': TMP + '/t'}, 'mutually exclusive: targets|targets_file'),
-    ('download', {'targets_file': TMP + '/none', 'targets': None}, 'No such file or directory'),
-    ('download', {'targets': []}, 'the targets name no unit'),
     ('download', {'targets': [{'name': 'a', 'speed': 1}]}, 'targets[0]: unknown option speed'),
     ('download', {'targets': [{'name': 'a', 'tcp': ['x']}]}, 'targets[0]: tcp takes one value'),
     ('download', {'targets': [{'tcp': 'h', 'encapsulated': 'yes'}]}, 'encapsulated takes true or false'),
-    ('download', {'targets': ['name=a --tcp "h']}, 'targets[0]: unclosed quote'),
-    ('download', {'targets': ['name=a/b --tcp h']}, "name 'a/b': a name takes letters"),
-    ('download', {'targets': ['--tcp h', 'name=h:502 --port 2']}, 'two units are named h:502'),
     ('download', {'settings': {'baud': None}}, 'settings: baud takes one value'),
     ('download', {'jobs': 0}, 'jobs must be 1 or more'),
+    ('download', {'targets': ['name=a --tcp h\n--save']}, 'targets[0]: a unit is one line'),
     ('download', {'image': TMP + '/none.img'}, 'image %s/none.img is not a file' % TMP),
     ('download', {'executable': 'no-such-cli'}, 'no-such-cli was not found on this host'),
     ('read', {'registers': []}, 'registers names no register'),
@@ -136,7 +162,58 @@ BAD_ARGUMENTS = [
 ]
 
 
+TOO_LARGE, WITH_NUL = TMP + '/large-targets', TMP + '/nul-targets'
+VICTIM = TMP + '/victim.txt'
+# Targets fcloader-cli refuses, with its message, in check mode as in a real run,
+# before any unit is touched: the modules never split a line themselves.
+REFUSED_BY_CLI = [
+    ({'targets_file': TMP + '/none'}, 'cannot read %s/none: No such file or directory' % TMP),
+    ({'targets': []}, 'targets: the targets name no unit'),
+    ({'targets': ['name=a --tcp "h']}, 'line 1: unclosed quote'),
+    ({'targets': ['name=a/b --tcp h']}, 'line 1: a name takes letters'),
+    ({'targets': [{'name': '..', 'tcp': 'h'}]}, 'line 1: a name takes letters'),
+    ({'targets': ['--tcp h', 'name=h:502 --port 2']}, "line 2: the name h:502 is also line 1's"),
+    ({'targets': ['name=u1 --tcp 127.0.0.1:1 --timeout 1 --save --capture ' + VICTIM]},
+     'line 1: --save applies to the whole run, not to one unit'),
+    ({'targets': ['name=u1 --tcp 127.0.0.1:1 --capture ' + VICTIM]},
+     'line 1: --capture applies to the whole run'),
+    ({'targets': ['name=u1 --tcp 127.0.0.1:1 test --json']}, 'line 1: unexpected word "test"'),
+    ({'targets': ['--tcp h', 'name=b --device "/dev/a\'b" x']}, 'line 2: unexpected word "x"'),
+    ({'targets_file': WITH_NUL}, 'line 2: a NUL byte'),
+    ({'targets_file': TOO_LARGE}, 'line 3: the targets file is over 1 MB'),
+    ({'targets_file': '/dev/zero'}, 'line 1: the targets file is over 1 MB'),
+    ({'sha256': 'abc'}, 'bad value for --sha256: "abc"'),
+]
+
+
+def run_module(module, arguments):
+    with open(TMP + '/args.json', 'w') as handle:
+        json.dump({'ANSIBLE_MODULE_ARGS': arguments}, handle)
+    done = run('/usr/bin/python3', MODULES + 'fcloader_%s.py' % module, TMP + '/args.json')
+    return json.loads(done.stdout)
+
+
 class Arguments(unittest.TestCase):
+    def test_targets_are_judged_by_the_cli_alone(self):
+        with open(WITH_NUL, 'wb') as nul, open(TOO_LARGE, 'w') as large:
+            nul.write(b'--tcp h\n--device /dev/null\0junk\n')
+            large.write('--tcp h\n\n' + '#' * (1 << 20))
+        for changes, message in REFUSED_BY_CLI:
+            for module, check in (('download', False), ('download', True), ('read', False)):
+                arguments = dict(GOOD, executable=CLI, _ansible_check_mode=check)
+                arguments.update({'targets': None} if 'targets_file' in changes else {})
+                arguments.update(changes)
+                if 'sha256' in changes and (module == 'read' or check):
+                    continue  # only a flash reads the image
+                if module == 'read':
+                    arguments['registers'] = [100]
+                    del arguments['image']
+                result = run_module(module, {k: v for k, v in arguments.items() if v is not None})
+                self.assertTrue(result.get('failed'), (module, check, changes))
+                self.assertIn(message, result['msg'], (module, check, changes))
+        self.assertFalse(os.path.exists(VICTIM))
+
+
     def test_bad_arguments_fail_clearly_before_the_program_runs(self):
         marker = TMP + '/cli-ran'
         with open(TMP + '/cli', 'w') as script:
@@ -146,11 +223,7 @@ class Arguments(unittest.TestCase):
             arguments = dict(GOOD, executable=TMP + '/cli', registers=[100])
             arguments.update(changes)
             del arguments['registers' if module == 'download' else 'image']
-            arguments = {k: v for k, v in arguments.items() if v is not None}
-            with open(TMP + '/args.json', 'w') as handle:
-                json.dump({'ANSIBLE_MODULE_ARGS': arguments}, handle)
-            done = run('/usr/bin/python3', MODULES + 'fcloader_%s.py' % module, TMP + '/args.json')
-            result = json.loads(done.stdout)
+            result = run_module(module, {k: v for k, v in arguments.items() if v is not None})
             self.assertTrue(result.get('failed'), (module, changes))
             self.assertIn(message, result['msg'], (module, changes))
         self.assertFalse(os.path.exists(marker))

@@ -431,21 +431,64 @@ TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
     const std::string link = dir_.File("by-id-link");
     ASSERT_EQ(symlink(unit.PtyPath().c_str(), link.c_str()), 0);
     const std::string path = WriteFile(dir_.File("image.img"), TestImage(1));
+    const std::vector<std::string> download = {"download", path, "--yes"};
+    std::vector<std::string> swapped = download;
+    swapped.insert(swapped.end(), {"--sha256", std::string(64, '0')});
     const struct {
         std::string targets;
         std::string error;
+        std::vector<std::string> command;
     } cases[] = {
         {"--device " + unit.PtyPath() + "\n--device " + link + "\n",
-         "line 2: reaches the same unit as line 1"},
-        {"--device " + unit.PtyPath() + "\n--baud 1234\n", "line 2: bad value for --baud"},
+         "line 2: reaches the same unit as line 1", download},
+        {"--device " + unit.PtyPath() + "\n--baud 1234\n", "line 2: bad value for --baud",
+         download},
+        {"--device " + unit.PtyPath() + "\n", download_messages::kImageDigestDiffers, swapped},
+        {"--device " + unit.PtyPath() + " --save\n", "line 1: --save applies to the whole run",
+         {"test"}},
+        {"--device " + unit.PtyPath() + " read 1\n", "line 1: unexpected word \"read\"",
+         {"read", "100"}},
     };
     for (const auto& c : cases) {
         std::ofstream(dir_.File("targets")) << c.targets;
-        const CliRun run = Run({"download", path, "--yes", "--targets", dir_.File("targets")});
+        std::vector<std::string> args = c.command;
+        args.insert(args.end(), {"--targets", dir_.File("targets")});
+        const CliRun run = Run(args);
         EXPECT_EQ(run.exit_code, 2) << c.targets;
         EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
     }
     EXPECT_TRUE(unit.Requests().empty()) << "nothing may be sent before the targets are checked";
+}
+
+// test and read ask every unit at once, as a download flashes them, and say
+// what each answered; a unit that does not answer fails alone.
+TEST_F(CliProgramTest, FleetTestAndReadAskEveryUnit) {
+    sim::Simulator serial(UnitOn(Route::RtuPty, 2));
+    sim::Simulator tcp(UnitOn(Route::ModbusTcp, 2));
+    std::string error;
+    ASSERT_TRUE(serial.Start(&error) && tcp.Start(&error)) << error;
+    serial.SetRegister(100, 21);
+    tcp.SetRegister(100, 22);
+    std::ofstream(dir_.File("targets"))
+        << "name=s --device " << serial.PtyPath() << " --baud 19200\n"
+        << "name=t --tcp 127.0.0.1:" << tcp.ModbusTcpPort() << "\nname=gone --tcp 127.0.0.1:1\n";
+    const std::vector<std::string> fleet = {"--unit", "5", "--timeout", "1", "--retry", "0",
+                                            "--targets", dir_.File("targets"), "--jobs", "2"};
+    const auto run = [&](std::vector<std::string> command) {
+        command.insert(command.end(), fleet.begin(), fleet.end());
+        return Run(command);
+    };
+    const CliRun test = run({"test"});
+    EXPECT_EQ(test.exit_code, 1);
+    EXPECT_NE(test.out.find("t     success "), std::string::npos) << test.out;
+    EXPECT_NE(test.out.find("2 of 3 units answered in "), std::string::npos) << test.out;
+    const CliRun read = run({"read", "100", "--type", "int16", "--json"});
+    EXPECT_NE(read.out.find(R"("unit":"s","line":1,"outcome":"success")"), std::string::npos);
+    EXPECT_NE(read.out.find(R"("value":"21")"), std::string::npos) << read.out;
+    EXPECT_NE(read.out.find(R"("value":"22")"), std::string::npos) << read.out;
+    const CliRun block = run({"read-block", "100", "2"});
+    EXPECT_NE(block.out.find("s     success      0"), std::string::npos) << block.out;
+    EXPECT_NE(block.out.find("21 0\n"), std::string::npos) << block.out;
 }
 
 }  // namespace

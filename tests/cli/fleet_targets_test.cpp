@@ -11,8 +11,7 @@ namespace fc {
 namespace {
 
 std::optional<std::vector<FleetTarget>> Read(const std::string& text, std::string& error) {
-    std::istringstream in(text);
-    return ReadTargets(in, error);
+    return ReadTargets(text, error);
 }
 
 TEST(FleetTargets, LinesGiveNamesAndTheirOwnSettings) {
@@ -73,7 +72,12 @@ TEST(FleetTargets, ABadLineIsRefusedWithItsNumber) {
         {"name=a/b --tcp a\n", "line 1: a name takes letters, digits and - _ . : @"},
         {"--unit\n", "line 1: --unit needs a value"},
         {"--tcp a \x1b]0;x\a\n", "line 1: unexpected word \"\\x1B]0;x\\x07\""},
-        {std::string("--tcp a b\0c\n", 12), "line 1: unexpected word \"b\\x00c\""},
+        {std::string("--tcp a\n--device /dev/null\0junk\n", 32),
+         "line 2: a NUL byte, which no option word holds"},
+        {"--tcp a\n" + std::string(kMaxTargetsBytes, '#'), "line 2: the targets file is over 1 MB"},
+        {"--tcp a --save\n", "line 1: --save applies to the whole run, not to one unit"},
+        {"--tcp a --capture c.pcap\n", "line 1: --capture applies to the whole run, not to one unit"},
+        {"--tcp a test --json\n", "line 1: unexpected word \"test\""},
         {"--tcp a\\\n", "line 1: a backslash ends the line"},
         {"# only a comment\n\n", "the targets name no unit"},
     };
@@ -145,7 +149,14 @@ TEST(FleetTargets, FleetOptionsBelongToADownloadWithTargets) {
         {{"download", "fw.img", "--jobs", "2"}, "--jobs and --log-dir need --targets"},
         {{"download", "fw.img", "--targets", "t", "--capture", "c.pcap"},
          "--capture with --targets needs --log-dir, which keeps one capture per unit"},
-        {{"test", "--targets", "t"}, "--targets, --jobs and --log-dir belong to download"},
+        {{"write", "1", "2", "--targets", "t"},
+         "--targets and --jobs belong to download, test, read and read-block"},
+        {{"read", "1", "--targets", "t", "--jobs", "2"}, ""},
+        {{"test", "--targets", "t", "--log-dir", "l"}, "--log-dir belongs to download"},
+        {{"read", "1", "--targets", "t", "--poll", "1"},
+         "--poll asks one unit, not the units of --targets"},
+        {{"test", "--sha256", std::string(64, 'a')}, "--sha256 works with download only"},
+        {{"download", "f", "--sha256", "abc"}, "bad value for --sha256: \"abc\""},
         {{"download", "fw.img", "--targets", "t", "--save"},
          "--save saves one unit's settings, not a fleet's"},
         {{"download", "fw.img", "--targets", "t", "--jobs", "0"}, "bad value for --jobs: \"0\""},

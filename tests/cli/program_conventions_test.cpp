@@ -109,7 +109,7 @@ TEST(ProgramConventions, BashCompletesCommandsOptionsChoicesAndDevices) {
     std::string offered = Completions("--");
     std::replace(offered.begin(), offered.end(), '\n', ' ');
     std::istringstream help(Shell(std::string(FCLOADER_CLI_PATH) + " --help").out);
-    const std::regex option_row("^  (-[a-zA-Z], )?(--[a-z-]+)");
+    const std::regex option_row("^  (-[a-zA-Z], )?(--[a-z0-9-]+)");
     int options = 0;
     for (std::string line; std::getline(help, line);) {
         std::smatch row;

@@ -24,6 +24,7 @@
 #include "modbus/messages.h"
 #include "modbus/modbus_master.h"
 #include "platform/profile.h"
+#include "platform/sha256.h"
 #include "platform/user_interface_relay.h"
 #include "platform/wall_clock.h"
 #include "tests/download/download_sim_support.h"
@@ -162,6 +163,10 @@ class DownloadPageTest : public ::testing::Test,
         choice_ = path;
         return path;
     }
+    // The confirmation shows the digest of the image chosen.
+    std::string Confirmation() const {
+        return std::string(m::kConfirmDownload) + "\n\n" + m::kImageDigestLine + Sha256Hex(image_);
+    }
     // Test, then Browse onto the image.
     void ReachFileChosen(int sectors) {
         Click(ids::kTestCommunication);
@@ -206,7 +211,7 @@ TEST_F(DownloadPageTest, TestBrowseDownloadThroughTheButtonStates) {
     answerer_.QueueYesNo(QMessageBox::Yes);
     Click(ids::kStartDownload);
     EXPECT_EQ(answerer_.Texts(),
-              (std::vector<std::string>{m::kConfirmDownload, m::kDownloadCompleted}));
+              (std::vector<std::string>{Confirmation(), m::kDownloadCompleted}));
     ASSERT_FALSE(answerer_.boxes.empty());
     EXPECT_EQ(answerer_.boxes[0].caption, m::kConfirmCaption);
     EXPECT_EQ(answerer_.boxes[0].icon, QMessageBox::Warning);
@@ -244,7 +249,7 @@ TEST_F(DownloadPageTest, AnsweringNoLeavesEverythingAlone) {
     links.LinkState = kLinkUp;
     answerer_.QueueYesNo(QMessageBox::No);
     Click(ids::kStartDownload);
-    EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{m::kConfirmDownload});
+    EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{Confirmation()});
     EXPECT_EQ(State(), kFileChosen);
     EXPECT_EQ(settings.Retry, 2);
     EXPECT_EQ(links.LinkState, kLinkUp);
@@ -261,7 +266,7 @@ TEST_F(DownloadPageTest, FailedRunLeavesTheUnitInItsLoaderAndTheNextRunRecoversI
     answerer_.QueueYesNo(QMessageBox::Yes);
     Click(ids::kStartDownload);
     EXPECT_EQ(answerer_.Texts(),
-              (std::vector<std::string>{m::kConfirmDownload, m::kFlashWriteFailed,
+              (std::vector<std::string>{Confirmation(), m::kFlashWriteFailed,
                                         DownloadFailureText(UnitMode::InLoader)}));
     ASSERT_EQ(answerer_.boxes.size(), 3u);
     EXPECT_EQ(answerer_.boxes[2].caption, m::kErrorCaption);
@@ -280,7 +285,7 @@ TEST_F(DownloadPageTest, FailedRunLeavesTheUnitInItsLoaderAndTheNextRunRecoversI
     answerer_.QueueYesNo(QMessageBox::Yes);
     Click(ids::kStartDownload);
     EXPECT_EQ(answerer_.Texts(),
-              (std::vector<std::string>{m::kFoundInDownloadMode, m::kConfirmDownload,
+              (std::vector<std::string>{m::kFoundInDownloadMode, Confirmation(),
                                         m::kAlreadyInDownloadMode, m::kDownloadCompleted}));
     EXPECT_EQ(sim_->FlashImage(), image_);
     EXPECT_FALSE(sim_->InDownloadMode());
@@ -295,7 +300,7 @@ TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {
     Click(ids::kStartDownload);
     const auto texts = answerer_.Texts();
     ASSERT_GE(texts.size(), 3u);
-    EXPECT_EQ(texts.front(), m::kConfirmDownload);
+    EXPECT_EQ(texts.front(), Confirmation());
     EXPECT_EQ(texts[texts.size() - 2], m::kUnableToCommunicate);
     // Asked once, when nothing answered at the user's settings or a loader's.
     EXPECT_EQ(std::count(texts.begin(), texts.end(), modbus_messages::kUnableToConnect), 1);
@@ -341,7 +346,7 @@ TEST_F(PacedDownloadPageTest, TextsEndOneSectorShort) {
     answerer_.QueueYesNo(QMessageBox::Yes);
     Click(ids::kStartDownload);
     EXPECT_EQ(answerer_.Texts(),
-              (std::vector<std::string>{m::kConfirmDownload, m::kDownloadCompleted}));
+              (std::vector<std::string>{Confirmation(), m::kDownloadCompleted}));
     EXPECT_EQ(Text(ids::kBytesSent), "2 of 3 KBytes (66%)");
     const auto matches = [](const char* pattern, const QString& text) {
         return QRegularExpression(pattern).match(text).hasMatch();

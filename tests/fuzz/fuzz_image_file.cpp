@@ -1,36 +1,30 @@
-// An image file is whatever the user picked: its length and bytes are read a
-// sector at a time. The sectors handed back must be whole and never more
-// than the file holds.
-#include <unistd.h>
-
-#include <array>
+// An image file is whatever the user picked: LoadImage reads it once and
+// judges the bytes read. An image taken must be exactly the file's bytes,
+// whole sectors, with the digest of those bytes; anything else is refused.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
 
 #include "download/image_file.h"
+#include "platform/sha256.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/fcloader-fuzz-image-" + std::to_string(getpid()) + ".img";
-    if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, file);
-        std::fclose(file);
-    }
-    fc::ImageFile image;
-    if (!image.Open(path))
+    const std::string path = fc::fuzz::Scratch().Write("image.img", data, size);
+    const bool whole = size > 0 && size % fc::kSectorSize == 0;
+    const fc::LoadedImage image = fc::LoadImage(path);
+    if ((image.verdict == fc::ImageVerdict::Fine) != whole)
         std::abort();
-    if (image.Length() != static_cast<int64_t>(size))
+    if (image.sha256 != fc::Sha256Hex({data, size}))
         std::abort();
-    std::array<uint8_t, fc::kSectorSize> sector{};
-    size_t whole = 0;
-    while (image.ReadSector(sector))
-        ++whole;
-    if (whole != size / fc::kSectorSize)
+    if (whole && (image.bytes->size() != size || std::memcmp(image.bytes->data(), data, size) != 0))
         std::abort();
-    // A second open of the same object is refused, not leaked.
-    if (image.Open(path))
+    // The digest given decides alone, on the same bytes.
+    const std::string other(64, size % 2 ? 'a' : 'b');
+    if (whole && fc::LoadImage(path, image.sha256).verdict != fc::ImageVerdict::Fine)
+        std::abort();
+    if (whole && fc::LoadImage(path, other).verdict != fc::ImageVerdict::DigestDiffers)
         std::abort();
     return 0;
 }

@@ -73,7 +73,8 @@ inline int RunRequest(ModbusMaster& master, RequestChoice choice) {
 // and no retry.
 class MemoryBench {
   public:
-    explicit MemoryBench(bool tcp, int ipProtocol = 0, bool ascii = false) {
+    explicit MemoryBench(bool tcp, int ipProtocol = 0, bool ascii = false, bool echo = false) {
+        settings_.RemoveEcho = echo;
         settings_.Timeout = 1;
         settings_.Retry = -1;
         settings_.UnitId = 1;
@@ -91,6 +92,11 @@ class MemoryBench {
     // on time whatever the line carried.
     void Run(RequestChoice choice, std::span<const uint8_t> reply) {
         ScriptReply(line_, choice, reply);
+        RunScripted(choice);
+    }
+
+    // The same with the line's answers scripted already (or by OnRequest).
+    void RunScripted(RequestChoice choice) {
         const LinkInstant start = line_.Now();
         const int ok = RunRequest(master_, choice);
         if (line_.Now() - start > std::chrono::seconds(settings_.Timeout) + kAttemptSlack)

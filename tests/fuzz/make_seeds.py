@@ -138,3 +138,68 @@ w('image_file', 'one_byte', [1])
 w('image_file', 'one_sector', [0x5A] * 1024)
 w('image_file', 'sector_and_one', [0xA5] * 1025)
 w('image_file', 'two_sectors_short', [3] * 2047)
+w('image_file', 'three_sectors', list(range(256)) * 12)
+
+# echo: [request kind][block count][echo: bytes kept (127 all) | flip flag << 7] ([flip]) reply
+w('echo', 'exact_echo', [0, 0, 0x7F] + list(read16))
+w('echo', 'echo_cut', [0, 0, 3] + list(read16))
+w('echo', 'echo_flipped', [0, 0, 0xFF, 0x21] + list(read16))
+w('echo', 'no_echo', [0, 0, 0] + list(read16))
+w('echo', 'echo_write_block', [6, 20, 0x7F] + list(rtu([1, 16, 0, 100, 0, 10])))
+w('echo', 'echo_ascii', [0x80, 0, 0x7F] + list(ascii_frame([1, 3, 2, 0, 42])))
+w('echo', 'echo_then_pieces', [4 << 3, 0, 0x7F] + list(read16))
+
+# trace_decode: [framing | direction << 2] frame
+w('trace_decode', 'rtu_request', [0] + list(rtu([1, 3, 0x0A, 0x59, 0, 1])))
+w('trace_decode', 'rtu_reply', [4] + list(read16))
+w('trace_decode', 'rtu_exception', [4] + list(rtu([1, 0x90, 4])))
+w('trace_decode', 'rtu_sector', [0] + list(rtu([1, 16, 0x4E, 0x20, 0, 112, 224] + [9] * 224)))
+w('trace_decode', 'ascii', [1] + list(ascii_frame([1, 3, 2, 0, 42])))
+w('trace_decode', 'ascii_bytes', [1] + list(b':\x1b[2J\x00\xff\r\n'))
+w('trace_decode', 'mbap', [2] + list(mbap([1, 16, 0x0A, 0x5B, 0, 1, 2, 0, 1])))
+w('trace_decode', 'encapsulated', [3 | 8] + list(read16) + [0])
+
+# targets: a targets file's text
+w('targets', 'bench', b'''\xef\xbb\xbf# Bench 2
+name=pump-7   --device /dev/serial/by-id/usb-FTDI_FT232R_A10KX1-if00-port0 --baud 19200
+name=pump-8   --device "/dev/tty USB1" --baud=19200 --parity even  # left
+name=meter-3  --tcp 10.0.0.5:502 --timeout 1 --retry 0
+--tcp 10.0.0.6 --encapsulated --unit 2 --echo --mode rtu --stop-bits 1.5 --data-bits 7
+--port 3 --device '/dev/it'\\''s' --device /dev/a\\ b
+''')
+w('targets', 'refused', b'name=u1 --tcp h --save --capture victim.txt\n')
+w('targets', 'command_words', b'name=u1 --tcp h test --json\n')
+w('targets', 'nul', b'--tcp a\n--device /dev/null\x00junk\n')
+w('targets', 'unclosed', b'--device "/dev/tty\n')
+
+# watch_list: a watch list's text
+w('watch_list', 'commissioning', b'''# Meter 3, commissioning
+7000  float       flow rate
+7002  float       pressure
+7004  float-lohi  temperature      # low word first
+3300  int32       volume total
+100   int16       alarm word
+0x65
+''')
+w('watch_list', 'bad_address', b'x100 float\n')
+w('watch_list', 'control', b'100 int16 a\x1bb\n')
+
+# loader: answers in turn, each [length | gap 0x40 | raw 0x80] bytes after the
+# request's own MBAP header, unit and function
+write_ok = [4, 0x0A, 0x59, 0, 1]
+read_word = lambda v: [3, 2, v >> 8, v & 0xFF]
+w('loader', 'v1_run', write_ok + read_word(1) + (write_ok + read_word(0)) * 8 + write_ok * 6)
+w('loader', 'v2_run', write_ok + read_word(2) + (write_ok * 3 + read_word(0)) * 6 + write_ok * 4)
+w('loader', 'flash_failed', write_ok + read_word(1) + write_ok * 3 + read_word(0xFFFF))
+w('loader', 'exception', write_ok + [0x80 | 9, 0, 0, 0, 0, 0, 3, 1, 0x90, 4])
+w('loader', 'late', write_ok + [0x40 | 3, 2, 0, 1] + write_ok)
+w('loader', 'silent', [])
+
+# sim_control: control lines
+w('sim_control', 'commands', b'ping\nstatus\nget 100\nset 100 5\nget 0x0A59\n'
+  b'fault flash-failed,once=2\nfault nope\nclear-faults\nflash-size\nrequests\n'
+  b'clear-requests\nhelp\nflash-out\nset 70000 1\nset 1 2 3\n')
+
+# sim_registers: a --registers file
+w('sim_registers', 'registers', b'100 21\n0x0A59 1\n# comment\n7000 0xFFFFFFFF\n  101   7  # after\n')
+w('sim_registers', 'bad', b'65536 1\n1 99999999999\nx y\n1\n')

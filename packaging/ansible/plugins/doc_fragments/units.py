@@ -10,7 +10,9 @@ class ModuleDocFragment(object):
     DOCUMENTATION = r'''
 options:
   targets_file:
-    description: A targets file on the managed host, instead of I(targets).
+    description:
+      - A targets file on the managed host, instead of I(targets). fcloader-cli reads it and
+        refuses what it refuses; the module hands it over as it is.
     type: path
   settings:
     description: Options for every unit (the command line's), with the same keys as a unit.

@@ -1,21 +1,18 @@
 # -*- coding: utf-8 -*-
 # What fcloader_download and fcloader_read share: the units a task names,
-# checked before fcloader-cli runs, and one fcloader-cli run per unit.
+# handed to fcloader-cli as a targets file that fcloader-cli alone reads and
+# judges, and one fcloader-cli run over them.
 
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
 import os
-import re
-import shlex
-from concurrent.futures import ThreadPoolExecutor
 
 # The option words a unit's line may carry, as the task's keys spell them.
 UNIT_OPTIONS = ('port', 'device', 'baud', 'parity', 'data_bits', 'stop_bits', 'mode',
                 'tcp', 'encapsulated', 'unit', 'timeout', 'retry')
 FLAG_OPTIONS = ('encapsulated',)
-NAME_PATTERN = re.compile(r'^[A-Za-z0-9_.:@-]+$')
 
 # fcloader-cli's exit status for usage or input it refuses, before any unit is touched.
 EXIT_REFUSED = 2
@@ -37,20 +34,10 @@ class BadArguments(Exception):
     pass
 
 
-class Unit:
-    def __init__(self, line, name, words):
-        self.line = line
-        self.name = name
-        self.words = words
-
-    def target_line(self):
-        return ' '.join(quote_word(w) for w in ['name=' + self.name] + self.words)
-
-
 def quote_word(word):
-    if word and not re.search(r'[\s"\']', word):
-        return word
-    return "'" + word + "'" if "'" not in word else '"' + word + '"'
+    """One word of a targets line, kept whole by fcloader-cli's splitter:
+    inside '...' every byte stands for itself, and a ' is written '\\''."""
+    return "'" + word.replace("'", "'\\''") + "'"
 
 
 def option_words(options, where):
@@ -70,104 +57,41 @@ def option_words(options, where):
             continue
         if isinstance(value, (bool, dict, list)) or value is None or str(value) == '':
             raise BadArguments('%s: %s takes one value, not %r' % (where, key, value))
-        text = str(value)
-        if '\n' in text or ('"' in text and "'" in text):
-            raise BadArguments('%s: %s has a character a targets line cannot hold' % (where, key))
-        words += [flag, text]
+        words += [flag, str(value)]
     return words
 
 
-def split_line(text):
-    """A targets line's words, split as fcloader-cli splits them."""
-    lexer = shlex.shlex(text, posix=True)
-    lexer.whitespace_split = True
-    lexer.escape = ''
-    lexer.commenters = ''
-    try:
-        return list(lexer)
-    except ValueError:
-        return None
-
-
-def word_after(words, option):
-    for index, word in enumerate(words[:-1]):
-        if word == option:
-            return words[index + 1]
-    return None
-
-
-def default_name(words, line):
-    """The name fcloader-cli gives a unit whose line names none."""
-    tcp = word_after(words, '--tcp')
-    if tcp:
-        return tcp if ':' in tcp else tcp + ':502'
-    device = word_after(words, '--device')
-    if device:
-        return device.rsplit('/', 1)[-1]
-    port = word_after(words, '--port')
-    return 'COM' + port if port else 'line%d' % line
-
-
-def unit_from_text(text, line, where):
-    words = split_line(text)
-    if words is None:
-        raise BadArguments('%s: unclosed quote' % where)
-    name = None
-    if words and words[0].startswith('name='):
-        name = words.pop(0)[len('name='):]
-    return Unit(line, name or default_name(words, line), words)
-
-
-def unit_from_item(item, line):
+def target_line(item, line):
+    """Item `line` of a task's targets as line `line` of a targets file: a
+    dict's words quoted, a string as it is (fcloader-cli judges both)."""
     where = 'targets[%d]' % (line - 1)
     if isinstance(item, str):
-        if '\n' in item or not item.strip():
-            raise BadArguments('%s: a unit is one non-empty line' % where)
-        return unit_from_text(item, line, where)
+        if '\n' in item or '\r' in item:
+            raise BadArguments('%s: a unit is one line' % where)
+        return item
     if not isinstance(item, dict):
         raise BadArguments('%s: a unit is a dict of options or a targets line' % where)
     options = dict(item)
     name = options.pop('name', None)
-    words = option_words(options, where)
-    return Unit(line, str(name) if name is not None else default_name(words, line), words)
+    words = (['name=%s' % name] if name is not None else []) + option_words(options, where)
+    if any('\n' in word or '\r' in word for word in words):
+        raise BadArguments('%s: a value holds a line break' % where)
+    return ' '.join(quote_word(word) for word in words)
 
 
-def units_from_file(path):
-    try:
-        with open(path, encoding='utf-8', errors='replace') as handle:
-            lines = handle.read().splitlines()
-    except OSError as error:
-        raise BadArguments('targets_file %s: %s' % (path, error.strerror))
-    units = []
-    for number, text in enumerate(lines, 1):
-        if text.strip() and not text.strip().startswith('#'):
-            units.append(unit_from_text(text, number, '%s line %d' % (path, number)))
-    return units
-
-
-def check_names(units):
-    seen = {}
-    for unit in units:
-        if not NAME_PATTERN.match(unit.name):
-            raise BadArguments('unit name %r: a name takes letters, digits and - _ . : @'
-                               % unit.name)
-        if unit.name in seen:
-            raise BadArguments('two units are named %s' % unit.name)
-        seen[unit.name] = unit
-
-
-def task_units(params):
-    """The units a task names, checked; raises BadArguments."""
+def targets_path(module):
+    """The targets file fcloader-cli is given: the task's own, or one made of
+    its targets in the module's private temporary folder."""
+    params = module.params
     if params['jobs'] is not None and params['jobs'] < 1:
         raise BadArguments('jobs must be 1 or more, not %d' % params['jobs'])
     if params['targets_file'] is not None:
-        units = units_from_file(params['targets_file'])
-    else:
-        units = [unit_from_item(item, line) for line, item in enumerate(params['targets'], 1)]
-    if not units:
-        raise BadArguments('the targets name no unit')
-    check_names(units)
-    return units
+        return params['targets_file']
+    lines = [target_line(item, line) for line, item in enumerate(params['targets'], 1)]
+    path = os.path.join(module.tmpdir, 'targets.txt')
+    with open(path, 'w', encoding='utf-8', errors='surrogateescape') as handle:
+        handle.write(''.join(text + '\n' for text in lines))
+    return path
 
 
 def run_words(params):
@@ -183,12 +107,6 @@ def find_cli(module):
     return path
 
 
-def run_json(module, args):
-    """Runs fcloader-cli once; its exit status, last JSON object and standard error."""
-    rc, out, err = module.run_command(args)
-    return rc, last_json(out), err.strip()
-
-
 def last_json(text):
     for line in reversed(text.splitlines()):
         line = line.strip()
@@ -200,17 +118,25 @@ def last_json(text):
     return None
 
 
-def first_message(result, err, fallback):
-    messages = (result or {}).get('messages') or []
-    if messages:
-        return messages[0]
-    return err or fallback
+def run_fleet(module, command, words, targets):
+    """fcloader-cli `words` --targets FILE --json over every unit; the units
+    of its summary. A run that fcloader-cli refused (or that gave no summary)
+    fails the task with fcloader-cli's own message."""
+    args = command + words + ['--targets', targets, '--json']
+    if module.params['jobs']:
+        args += ['--jobs', str(module.params['jobs'])]
+    rc, out, err = module.run_command(args)
+    summary = last_json(out)
+    if rc == EXIT_REFUSED or not summary or 'units' not in summary:
+        reason = err.strip() or 'fcloader-cli ended with status %d and no summary' % rc
+        if 'targets: line ' in reason and module.params['targets'] is not None:
+            reason += ' (line N of the targets is item N of the task\'s targets)'
+        module.fail_json(msg=reason, rc=rc, cmd=args, changed=False)
+    return rc, summary
 
 
-def for_each_unit(units, jobs, work):
-    """work(unit) for every unit, `jobs` at a time (all at once by default), in order."""
-    with ThreadPoolExecutor(max_workers=jobs or len(units)) as pool:
-        return list(pool.map(work, units))
+def unit_message(entry):
+    return entry.get('message') or ''
 
 
 def some_units(names, total, what):

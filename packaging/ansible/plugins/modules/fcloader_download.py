@@ -13,11 +13,14 @@ description:
     I(jobs) at a time.
   - Returns one result per unit; changed when any unit was flashed; fails the host when any
     unit failed, naming them.
-  - In check mode nothing is flashed; each unit is asked with C(fcloader-cli test) whether it
-    answers, and whether it answers from its loader (a unit left in download mode, which the
-    download recovers).
-  - The arguments are checked before fcloader-cli runs. Whatever a unit leaves out comes from
-    I(settings), then from the profile fcloader keeps for the user the task runs as.
+  - In check mode nothing is flashed; every unit is asked with C(fcloader-cli test --targets FILE)
+    whether it answers, and whether it answers from its loader (a unit left in download mode,
+    which the download recovers).
+  - The units go to fcloader-cli as a targets file, which fcloader-cli alone reads: a line it
+    refuses (a word that is no unit option, C(--save), C(--capture), a command, a NUL byte, a
+    file over 1 MB) fails the task with fcloader-cli's message, in check mode as in a real run,
+    before any unit is touched. Whatever a unit leaves out comes from I(settings), then from the
+    profile fcloader keeps for the user the task runs as.
 extends_documentation_fragment:
   - fcloader.fleet.units
 options:
@@ -42,12 +45,19 @@ options:
   log_dir:
     description: Where fcloader-cli keeps each unit's trace, as C(NAME.log).
     type: path
+  sha256:
+    description:
+      - The image's sha256 (64 hex digits, as sha256sum prints it). fcloader-cli reads the image
+        once, and refuses it before any unit is touched when the digest of the bytes it read,
+        the bytes it would flash, is another.
+    type: str
 '''
 
 EXAMPLES = r'''
 - name: Flash the units of this station
   fcloader.fleet.fcloader_download:
     image: /var/tmp/fcloader/fw-2.1.img
+    sha256: 0d5f2c0f0b6a8e2d51b4b7f5a3c9e1d2f8a7b6c5d4e3f2a1b0c9d8e7f6a5b4c3
     targets:
       - {name: pump-7, device: /dev/ttyUSB0, baud: 19200}
       - {name: meter-3, tcp: "10.0.0.5:502"}
@@ -88,33 +98,27 @@ import os
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.fcloader.fleet.plugins.module_utils.fcloader import (
-    EXIT_REFUSED, UNIT_ARGUMENTS, UNIT_ARGUMENT_RULES, BadArguments, find_cli, first_message,
-    for_each_unit, run_json, run_words, task_units, some_units, usable_file)
+    UNIT_ARGUMENTS, UNIT_ARGUMENT_RULES, BadArguments, find_cli, run_fleet, run_words,
+    some_units, targets_path, unit_message, usable_file)
 
 SIGNAL_EXIT = 128
 
 
-def probe_outcome(rc, result):
-    if rc == 0:
+def probe_outcome(entry):
+    if entry.get('outcome') == 'success':
         return 'answers'
-    if rc == EXIT_REFUSED:
-        return 'refused'
-    return 'in loader' if result.get('loader_version') is not None else 'no answer'
+    return 'in loader' if entry.get('loader_version') is not None else 'no answer'
 
 
-def probe_unit(module, command, unit):
-    rc, result, err = run_json(module, command + unit.words + ['test', '--json'])
-    result = result or {}
-    outcome = probe_outcome(rc, result)
-    message = 'The unit answered.' if rc == 0 else first_message(
-        result, err, 'fcloader-cli test ended with status %d' % rc)
-    return dict(name=unit.name, outcome=outcome, seconds=result.get('seconds'),
-                message=message, loader_version=result.get('loader_version'))
+def probe_result(entry):
+    return dict(name=entry.get('unit'), outcome=probe_outcome(entry),
+                seconds=entry.get('seconds'), message=unit_message(entry),
+                loader_version=entry.get('loader_version'))
 
 
-def check_units(module, command, units):
-    results = for_each_unit(units, module.params['jobs'],
-                            lambda unit: probe_unit(module, command, unit))
+def check_units(module, command, targets):
+    _, summary = run_fleet(module, command, ['test'], targets)
+    results = [probe_result(entry) for entry in summary['units']]
     failed = [r['name'] for r in results if r['outcome'] not in ('answers', 'in loader')]
     outcome = dict(changed=False, units=results, flashed=[], failed=failed)
     if not os.path.isfile(module.params['image']):
@@ -124,38 +128,19 @@ def check_units(module, command, units):
     module.exit_json(msg='all %d units answer' % len(results), **outcome)
 
 
-def targets_file(module, units):
-    if module.params['targets_file']:
-        return module.params['targets_file']
-    path = os.path.join(module.tmpdir, 'targets.txt')
-    with open(path, 'w', encoding='utf-8') as handle:
-        handle.write(''.join(unit.target_line() + '\n' for unit in units))
-    return path
-
-
 def unit_result(entry):
     return dict(name=entry.get('unit'), outcome=entry.get('outcome'),
-                seconds=entry.get('seconds'), message=entry.get('message', ''),
+                seconds=entry.get('seconds'), message=unit_message(entry),
                 loader_version=entry.get('loader_version'))
 
 
-def refusal(module, rc, err):
-    reason = err or 'fcloader-cli ended with status %d and no summary' % rc
-    if rc == EXIT_REFUSED and module.params['targets'] is not None:
-        reason += ' (line N of the targets is item N of the task\'s targets)'
-    return reason
-
-
-def flash_units(module, command, units):
-    args = command + ['download', module.params['image'], '--yes',
-                      '--targets', targets_file(module, units), '--json']
-    if module.params['jobs']:
-        args += ['--jobs', str(module.params['jobs'])]
+def flash_units(module, command, targets):
+    words = ['download', module.params['image'], '--yes']
+    if module.params['sha256']:
+        words += ['--sha256', module.params['sha256']]
     if module.params['log_dir']:
-        args += ['--log-dir', module.params['log_dir']]
-    rc, summary, err = run_json(module, args)
-    if rc == EXIT_REFUSED or not summary or 'units' not in summary:
-        module.fail_json(msg=refusal(module, rc, err), rc=rc, cmd=args, changed=False)
+        words += ['--log-dir', module.params['log_dir']]
+    rc, summary = run_fleet(module, command, words, targets)
     results = [unit_result(entry) for entry in summary['units']]
     flashed = [r['name'] for r in results if r['outcome'] == 'success']
     failed = [r['name'] for r in results if r['outcome'] != 'success']
@@ -171,19 +156,19 @@ def flash_units(module, command, units):
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(image=dict(type='path', required=True),
-                           log_dir=dict(type='path'), **UNIT_ARGUMENTS),
+        argument_spec=dict(image=dict(type='path', required=True), log_dir=dict(type='path'),
+                           sha256=dict(type='str'), **UNIT_ARGUMENTS),
         supports_check_mode=True, **UNIT_ARGUMENT_RULES)
     try:
-        units = task_units(module.params)
         command = [find_cli(module)] + run_words(module.params)
         if not module.check_mode:
             usable_file(module.params['image'], 'image')
+        targets = targets_path(module)
     except BadArguments as error:
         module.fail_json(msg=str(error))
     if module.check_mode:
-        check_units(module, command, units)
-    flash_units(module, command, units)
+        check_units(module, command, targets)
+    flash_units(module, command, targets)
 
 
 if __name__ == '__main__':

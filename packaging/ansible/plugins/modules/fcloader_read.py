@@ -8,13 +8,13 @@ DOCUMENTATION = r'''
 module: fcloader_read
 short_description: Read registers of every flow computer one station's PC reaches
 description:
-  - Reads each register of I(registers) from each unit with C(fcloader-cli read) (or
-    C(read-block) for a I(count)) and returns the values as the fact C(fcloader_registers),
+  - Reads each register of I(registers) from every unit with one C(fcloader-cli read --targets
+    FILE) (or C(read-block) for a I(count)) and returns the values as the fact C(fcloader_registers),
     a dict of unit name to a dict of register name to value, so that a play can check a
     firmware version or a total before and after a download.
   - Fails the host when any unit could not be read, naming them. Changes nothing, so it runs
     in check mode as well.
-  - The units are given as for M(fcloader.fleet.fcloader_download).
+  - The units are given, and judged by fcloader-cli, as for M(fcloader.fleet.fcloader_download).
 extends_documentation_fragment:
   - fcloader.fleet.units
 options:
@@ -64,8 +64,8 @@ units:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.fcloader.fleet.plugins.module_utils.fcloader import (
-    UNIT_ARGUMENTS, UNIT_ARGUMENT_RULES, BadArguments, find_cli, first_message, for_each_unit,
-    run_json, run_words, task_units, some_units)
+    UNIT_ARGUMENTS, UNIT_ARGUMENT_RULES, BadArguments, find_cli, run_fleet, run_words,
+    some_units, targets_path, unit_message)
 
 TYPES = ('int16', 'int32', 'float', 'auto')
 REGISTER_KEYS = ('name', 'address', 'type', 'count', 'float_size', 'float_order')
@@ -132,19 +132,22 @@ def number(text):
     return text
 
 
-def read_unit(module, command, reads, unit):
-    values = {}
+def read_units(module, command, reads, targets):
+    """Every register from every unit: one fcloader-cli run a register."""
+    results = {}
     for name, words in reads:
-        rc, result, err = run_json(module, command + unit.words + words + ['--json'])
-        if rc != 0 or not result:
-            message = '%s: %s' % (name, first_message(result, err, 'fcloader-cli ended with '
-                                                                    'status %d' % rc))
-            return dict(name=unit.name, outcome='failed', values=values, message=message)
-        if 'values' in result:
-            values[name] = [number(v) for v in result['values']]
-        else:
-            values[name] = number(result.get('value'))
-    return dict(name=unit.name, outcome='success', values=values, message='')
+        _, summary = run_fleet(module, command, words, targets)
+        for entry in summary['units']:
+            unit = results.setdefault(entry.get('unit'), dict(
+                name=entry.get('unit'), outcome='success', values={}, message=''))
+            if entry.get('outcome') != 'success':
+                if unit['outcome'] == 'success':
+                    unit.update(outcome='failed', message='%s: %s' % (name, unit_message(entry)))
+            elif 'values' in entry:
+                unit['values'][name] = [number(v) for v in entry['values']]
+            else:
+                unit['values'][name] = number(entry.get('value'))
+    return list(results.values())
 
 
 def main():
@@ -153,13 +156,12 @@ def main():
                            **UNIT_ARGUMENTS),
         supports_check_mode=True, **UNIT_ARGUMENT_RULES)
     try:
-        units = task_units(module.params)
         reads = task_registers(module.params['registers'])
         command = [find_cli(module)] + run_words(module.params)
+        targets = targets_path(module)
     except BadArguments as error:
         module.fail_json(msg=str(error))
-    results = for_each_unit(units, module.params['jobs'],
-                            lambda unit: read_unit(module, command, reads, unit))
+    results = read_units(module, command, reads, targets)
     facts = dict(fcloader_registers={r['name']: r['values'] for r in results})
     failed = [r['name'] for r in results if r['outcome'] != 'success']
     outcome = dict(changed=False, units=results, failed=failed, ansible_facts=facts)
