@@ -125,7 +125,7 @@ UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSetting
     ui.Enter(UnitPhase::Connecting);
     DownloadHooks hooks;
     hooks.stop = &ProcessStopRequest();
-    const DownloadOutcome outcome = RunDownloadSession(master, run.image, hooks);
+    const DownloadOutcome outcome = RunDownloadSession(master, run.image, hooks, {}, run.checks);
     TellDownloadOutcome(ui, outcome);
     return ui.Finish(outcome, Clock::now() - start);
 }
@@ -133,7 +133,7 @@ UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSetting
 // Texts that tell how the run goes, not what went wrong.
 bool IsNotice(const std::string& text) {
     for (const char* notice : {m::kDownloadCompleted, m::kAlreadyInDownloadMode,
-                               m::kFoundInDownloadMode, m::kLookingForLoader}) {
+                               m::kLookingForLoader}) {
         if (text == notice)
             return true;
     }
@@ -242,6 +242,11 @@ UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
                 outcome.message += " (recovered from download mode)";
             Enter(UnitPhase::Done);
             break;
+        case DownloadResult::Skipped:
+            outcome.message = AlreadyAtText(download.checked.value_or(0));
+            state_.reason = outcome.message;
+            Enter(UnitPhase::Skipped);
+            break;
         case DownloadResult::Failed:
             outcome.message = first_failure_ + LeftInNote(download.unit);
             state_.reason = outcome.message;
@@ -259,36 +264,45 @@ UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
 std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
                                   const FleetRunSettings& settings, FleetDisplay& display) {
     std::vector<UnitOutcome> outcomes(units.size());
+    // Every loader answers at one address, so the units of a line can only
+    // be flashed one after the other.
+    std::vector<std::vector<size_t>> lines;
+    for (size_t i = 0; i < units.size(); ++i) {
+        if (units[i].link_index >= lines.size())
+            lines.resize(units[i].link_index + 1);
+        lines[units[i].link_index].push_back(i);
+    }
     std::atomic<size_t> next{0};
-    // Each worker takes the next unit not yet started; a unit's outcome is
-    // written by its worker alone and read after the join.
-    // A stop leaves the units not yet started untouched.
+    // Each worker takes the next line not yet started; a unit's outcome is
+    // written by its worker alone and read after the join. A stop leaves the
+    // units not yet started untouched.
     const auto worker = [&] {
-        for (size_t i = next++; i < units.size() && !ProcessStopRequest().Raised(); i = next++)
-            outcomes[i] = FlashUnit(units[i], i, settings, display);
-    };
-    // A thread the system will not give (a process limit) fails the unit it
-    // would have taken, with the reason; the units of the workers that did
-    // start go on. With no worker at all, every unit fails so.
-    const auto fail_unstarted = [&](const std::system_error& error) {
-        const size_t i = next++;
-        if (i < units.size())
-            outcomes[i] = UnitUserInterface(i, display, nullptr).FailToStart(error.what());
+        for (size_t line = next++; line < lines.size(); line = next++) {
+            for (const size_t i : lines[line]) {
+                if (ProcessStopRequest().Raised())
+                    return;
+                outcomes[i] = FlashUnit(units[i], i, settings, display);
+            }
+        }
     };
     const size_t jobs =
-        settings.jobs > 0 ? std::min<size_t>(settings.jobs, units.size()) : units.size();
+        settings.jobs > 0 ? std::min<size_t>(settings.jobs, lines.size()) : lines.size();
     std::vector<std::thread> workers;
     std::optional<std::system_error> refused;
     for (size_t j = 0; j < jobs; ++j) {
         try {
             workers.emplace_back(worker);
         } catch (const std::system_error& error) {
-            fail_unstarted(error);
             refused = error;
         }
     }
-    while (workers.empty() && refused && next < units.size())
-        fail_unstarted(*refused);
+    // A thread the system will not give (a process limit) leaves its lines
+    // to the workers that did start; with no worker at all, every unit
+    // fails with the reason.
+    if (workers.empty() && refused) {
+        for (size_t i = 0; i < units.size(); ++i)
+            outcomes[i] = UnitUserInterface(i, display, nullptr).FailToStart(refused->what());
+    }
     for (std::thread& thread : workers)
         thread.join();
     return outcomes;
@@ -320,7 +334,8 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
     if (!confirm())
         return kExitUsage;
 
-    FleetRunSettings run{image.bytes, options.jobs.value_or(0), {}, {}};
+    FleetRunSettings run{image.bytes, options.jobs.value_or(0), {}, {},
+                         {options.unless, options.expect}};
     for (const LogFile& log : files.logs)
         run.logs.push_back(log.get());
     for (const auto& capture : files.captures)

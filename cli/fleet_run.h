@@ -59,9 +59,11 @@ struct FleetRunSettings {
     // One open trace file per unit, or none; likewise the captures.
     std::vector<std::FILE*> logs;
     std::vector<TrafficCapture*> captures;
+    DownloadChecks checks;
 };
 
-// Flashes every unit, `jobs` at a time, each on a thread of its own with its
+// Flashes every unit, the units of one line one after the other and `jobs`
+// lines at a time, each line on a thread of its own and each unit with its
 // own driver; returns when all have ended. Outcomes are in the units' order.
 std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
                                   const FleetRunSettings& settings, FleetDisplay& display);

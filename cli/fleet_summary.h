@@ -17,7 +17,10 @@ struct UnitOutcome {
     std::chrono::duration<double> time{};
     std::string message;  // what the summary says of the unit
     std::vector<std::string> messages;
-    bool success() const { return started && result == DownloadResult::Completed; }
+    bool success() const {
+        return started &&
+               (result == DownloadResult::Completed || result == DownloadResult::Skipped);
+    }
 };
 
 // The table printed once every unit has ended: unit, outcome, time, message,
