@@ -15,7 +15,11 @@ description:
     unit failed, naming them.
   - In check mode nothing is flashed; each unit is asked with C(fcloader-cli test) whether it
     answers, and whether it answers from its loader (a unit left in download mode, which the
-    download recovers).
+    download recovers: C(would be recovered)); with I(skip_when), a unit whose register
+    already reads the value is reported as C(would be skipped).
+  - With I(skip_when) a unit that already reads the value is not flashed (C(skipped), not
+    changed), so a rerun with nothing left to do changes nothing; with I(verify) a unit
+    flashed must read the value after its reset, or it fails.
   - The arguments are checked before fcloader-cli runs. Whatever a unit leaves out comes from
     I(settings), then from the profile fcloader keeps for the user the task runs as.
 extends_documentation_fragment:
@@ -42,6 +46,17 @@ options:
   log_dir:
     description: Where fcloader-cli keeps each unit's trace, as C(NAME.log).
     type: path
+  skip_when:
+    description:
+      - C(address) and C(value) of a 16-bit holding register (its firmware version, say) that
+        reads the value on a unit already running the image; such a unit is left alone
+        (fcloader-cli's C(--unless)).
+    type: dict
+  verify:
+    description:
+      - C(address) and C(value) of a register the unit must read after the download and its
+        reset; a unit that reads anything else fails (fcloader-cli's C(--expect)).
+    type: dict
 '''
 
 EXAMPLES = r'''
@@ -55,14 +70,16 @@ EXAMPLES = r'''
     settings: {unit: 5}
     jobs: 4
     log_dir: /var/log/fcloader
+    skip_when: {address: 100, value: 22}
+    verify: {address: 100, value: 22}
 '''
 
 RETURN = r'''
 units:
   description:
     - One result per unit, in the targets' order. C(outcome) is fcloader-cli's (C(success),
-      C(failed), C(interrupted)); in check mode C(answers), C(in loader), C(no answer) or
-      C(refused).
+      C(failed), C(skipped), C(interrupted)); in check mode C(answers), C(would be skipped),
+      C(would be recovered), C(no answer) or C(refused).
     - C(loader_version) is given where fcloader-cli reports it (in check mode, for a unit
       found in its loader), and null otherwise.
   returned: when fcloader-cli ran
@@ -72,6 +89,10 @@ units:
             message: Download completed successfully., loader_version: null}]
 flashed:
   description: The names of the units flashed.
+  returned: when fcloader-cli ran
+  type: list
+skipped:
+  description: The names of the units left alone by I(skip_when) (in check mode, that would be).
   returned: when fcloader-cli ran
   type: list
 failed:
@@ -99,7 +120,15 @@ def probe_outcome(rc, result):
         return 'answers'
     if rc == EXIT_REFUSED:
         return 'refused'
-    return 'in loader' if result.get('loader_version') is not None else 'no answer'
+    return 'would be recovered' if result.get('loader_version') is not None else 'no answer'
+
+
+def already_there(module, command, unit):
+    """True when the unit's skip_when register reads its value."""
+    check = module.params['skip_when']
+    rc, result, _ = run_json(module, command + unit.words +
+                             ['read', str(check['address']), '--type', 'int16', '--json'])
+    return rc == 0 and str((result or {}).get('value')) == str(check['value'])
 
 
 def probe_unit(module, command, unit):
@@ -108,20 +137,41 @@ def probe_unit(module, command, unit):
     outcome = probe_outcome(rc, result)
     message = 'The unit answered.' if rc == 0 else first_message(
         result, err, 'fcloader-cli test ended with status %d' % rc)
+    if outcome == 'answers' and module.params['skip_when'] and already_there(module, command, unit):
+        outcome, message = 'would be skipped', 'already at %s' % module.params['skip_when']['value']
     return dict(name=unit.name, outcome=outcome, seconds=result.get('seconds'),
                 message=message, loader_version=result.get('loader_version'))
+
+
+CHECK_DONE = ('answers', 'would be skipped', 'would be recovered')
 
 
 def check_units(module, command, units):
     results = for_each_unit(units, module.params['jobs'],
                             lambda unit: probe_unit(module, command, unit))
-    failed = [r['name'] for r in results if r['outcome'] not in ('answers', 'in loader')]
-    outcome = dict(changed=False, units=results, flashed=[], failed=failed)
+    failed = [r['name'] for r in results if r['outcome'] not in CHECK_DONE]
+    skipped = [r['name'] for r in results if r['outcome'] == 'would be skipped']
+    outcome = dict(changed=False, units=results, flashed=[], failed=failed, skipped=skipped)
     if not os.path.isfile(module.params['image']):
         outcome['image'] = 'not on this host yet (a check run copies nothing)'
     if failed:
         module.fail_json(msg=some_units(failed, len(results), 'would not be flashed'), **outcome)
     module.exit_json(msg='all %d units answer' % len(results), **outcome)
+
+
+def register_check(params, key):
+    """The words of skip_when or verify; raises BadArguments."""
+    check = params[key]
+    if check is None:
+        return []
+    if set(check) != {'address', 'value'}:
+        raise BadArguments('%s takes address and value' % key)
+    for name, high in (('address', 65535), ('value', 65535)):
+        value = check[name]
+        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= high:
+            raise BadArguments('%s.%s must be a whole number from 0 to %d' % (key, name, high))
+    option = {'skip_when': '--unless', 'verify': '--expect'}[key]
+    return [option, '%d=%d' % (check['address'], check['value'])]
 
 
 def targets_file(module, units):
@@ -153,30 +203,36 @@ def flash_units(module, command, units):
         args += ['--jobs', str(module.params['jobs'])]
     if module.params['log_dir']:
         args += ['--log-dir', module.params['log_dir']]
+    args += register_check(module.params, 'skip_when') + register_check(module.params, 'verify')
     rc, summary, err = run_json(module, args)
     if rc == EXIT_REFUSED or not summary or 'units' not in summary:
         module.fail_json(msg=refusal(module, rc, err), rc=rc, cmd=args, changed=False)
     results = [unit_result(entry) for entry in summary['units']]
     flashed = [r['name'] for r in results if r['outcome'] == 'success']
-    failed = [r['name'] for r in results if r['outcome'] != 'success']
-    outcome = dict(changed=bool(flashed), units=results, flashed=flashed, failed=failed,
-                   rc=rc, seconds=summary.get('seconds'))
+    skipped = [r['name'] for r in results if r['outcome'] == 'skipped']
+    failed = [r['name'] for r in results if r['outcome'] not in ('success', 'skipped')]
+    outcome = dict(changed=bool(flashed), units=results, flashed=flashed, skipped=skipped,
+                   failed=failed, rc=rc, seconds=summary.get('seconds'))
     if rc > SIGNAL_EXIT:
         module.fail_json(msg='fcloader-cli was stopped by signal %d; not flashed: %s'
                          % (rc - SIGNAL_EXIT, ', '.join(failed)), **outcome)
     if failed or rc != 0:
         module.fail_json(msg=some_units(failed, len(results), 'failed'), **outcome)
-    module.exit_json(msg='all %d units flashed' % len(results), **outcome)
+    module.exit_json(msg='%d of %d units flashed, %d already at the image'
+                     % (len(flashed), len(results), len(skipped)), **outcome)
 
 
 def main():
     module = AnsibleModule(
         argument_spec=dict(image=dict(type='path', required=True),
-                           log_dir=dict(type='path'), **UNIT_ARGUMENTS),
+                           log_dir=dict(type='path'), skip_when=dict(type='dict'),
+                           verify=dict(type='dict'), **UNIT_ARGUMENTS),
         supports_check_mode=True, **UNIT_ARGUMENT_RULES)
     try:
         units = task_units(module.params)
         command = [find_cli(module)] + run_words(module.params)
+        register_check(module.params, 'skip_when')
+        register_check(module.params, 'verify')
         if not module.check_mode:
             usable_file(module.params['image'], 'image')
     except BadArguments as error:
