@@ -207,10 +207,26 @@ def first_message(result, err, fallback):
     return err or fallback
 
 
+def line_of(unit):
+    """What the unit's line is known by in its words; units without one share the task's."""
+    for option in ('--device', '--port', '--tcp'):
+        value = word_after(unit.words, option)
+        if value:
+            return option, value if option != '--tcp' or ':' in value else value + ':502'
+    return None
+
+
 def for_each_unit(units, jobs, work):
-    """work(unit) for every unit, `jobs` at a time (all at once by default), in order."""
-    with ThreadPoolExecutor(max_workers=jobs or len(units)) as pool:
-        return list(pool.map(work, units))
+    """work(unit) for every unit, in order: the units of one line one after the other (a
+    serial device opens once, a gateway's units answer one at a time), `jobs` lines at a
+    time (all at once by default)."""
+    lines = {}
+    for unit in units:
+        lines.setdefault(line_of(unit), []).append(unit)
+    with ThreadPoolExecutor(max_workers=jobs or len(lines)) as pool:
+        done = list(pool.map(lambda line: [(unit, work(unit)) for unit in line], lines.values()))
+    results = {id(unit): result for line in done for unit, result in line}
+    return [results[id(unit)] for unit in units]
 
 
 def some_units(names, total, what):
