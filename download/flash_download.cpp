@@ -260,7 +260,7 @@ FlashDownload::SectorEnd FlashDownload::WriteSectorWhole(
             return SectorEnd::Written;
         }
         const char* failure = steps[end.at].failure;
-        if (StopAsked() || disturbances >= kMaxSectorDisturbances) {
+        if (disturbances >= kMaxSectorDisturbances) {
             Fail(failure);
             return SectorEnd::Failed;
         }
