@@ -1,6 +1,10 @@
 // Firmware download figures against the simulator, one row per route:
 //
-//   bench_download [sectors] [--latency-ms N] [--only TEXT]
+//   bench_download [sectors] [--latency-ms N] [--only TEXT] [--loss R]
+//
+// With --loss the unit leaves that share of requests unanswered (a flaky
+// line: 0.05 or 0.2, say), at Timeout 1, and the rows show what the lost
+// replies cost.
 //
 // RTU rows run on a pty with the unit pacing every character at the line
 // rate (10 bits a character) and answering after the unit latency; the TCP
@@ -55,6 +59,7 @@ struct Options {
     int sectors = 64;
     int latency_ms = 0;
     std::string only;
+    double loss = 0;
 };
 
 struct Figures {
@@ -111,6 +116,11 @@ fc::sim::SimulatorOptions SimulatorFor(const Route& route, const Options& option
     sim.unit.loader_baud = unit_baud;
     sim.unit.reset_ms = 100;
     sim.latency_ms = options.latency_ms;
+    if (options.loss > 0) {
+        std::string error;
+        sim.faults.push_back(
+            *fc::sim::ParseFault("no-reply,rate=" + std::to_string(options.loss), &error));
+    }
     sim.pace = true;
     sim.pty = route.link == Link::Pty;
     if (route.link == Link::ModbusTcp)
@@ -144,7 +154,7 @@ Figures Download(const Route& route, const Options& options, const std::string& 
         return {};
     }
     fc::CommSettings settings;
-    settings.Timeout = 2;
+    settings.Timeout = options.loss > 0 ? 1 : 2;
     settings.Retry = 10;
     settings.BaudRate = BaudIndex(route.transfer_only ? route.baud : 9600);
     settings.UseIP = route.link != Link::Pty;
@@ -198,12 +208,15 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.latency_ms = std::atoi(argv[++i]);
         else if (arg == "--only" && i + 1 < argc)
             options.only = argv[++i];
+        else if (arg == "--loss" && i + 1 < argc)
+            options.loss = std::atof(argv[++i]);
         else if (!arg.empty() && arg[0] != '-')
             options.sectors = std::atoi(arg.c_str());
         else
             return false;
     }
-    return options.sectors >= 0 && options.latency_ms >= 0;
+    return options.sectors >= 0 && options.latency_ms >= 0 && options.loss >= 0 &&
+           options.loss <= 1;
 }
 
 void WriteImage(const std::string& path, int sectors) {
@@ -217,7 +230,8 @@ void WriteImage(const std::string& path, int sectors) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: bench_download [sectors] [--latency-ms N] [--only TEXT]\n");
+        std::fprintf(stderr,
+                     "usage: bench_download [sectors] [--latency-ms N] [--only TEXT] [--loss R]\n");
         return 2;
     }
     char folder[] = "/tmp/fcloader-bench-XXXXXX";

@@ -134,6 +134,21 @@ bool SetInterval(CliOptions& o, const std::string& v) {
     return true;
 }
 
+// REG=VALUE: a register as sent on the wire and a 16-bit value, decimal or 0x hex.
+Setter Check(std::optional<RegisterCheck> CliOptions::*field) {
+    return [=](CliOptions& o, const std::string& v) {
+        const auto equals = v.find('=');
+        if (equals == std::string::npos)
+            return false;
+        const auto address = ParseBounded(v.substr(0, equals), 0, 65535);
+        const auto value = ParseBounded(v.substr(equals + 1), 0, 65535);
+        if (!address || !value)
+            return false;
+        o.*field = RegisterCheck{*address, *value};
+        return true;
+    };
+}
+
 const std::vector<OptionSpec>& Options() {
     static const std::vector<OptionSpec> options = {
         {"--port", true, Number(&SettingsOverrides::port, 1, 32767), "N",
@@ -222,6 +237,10 @@ const std::vector<OptionSpec>& Options() {
          },
          "HEX",
          "download: refuse, before any unit is touched, an image whose sha256 is not HEX"},
+        {"--unless", true, Check(&CliOptions::unless), "REG=VALUE",
+         "download: leave a unit alone whose register REG already reads VALUE"},
+        {"--expect", true, Check(&CliOptions::expect), "REG=VALUE",
+         "download: after the reset, register REG must read VALUE, or the unit fails"},
         {"--targets", true,
          [](CliOptions& o, const std::string& v) {
              o.targets = v;
@@ -401,6 +420,10 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
     }
     if (options.log_dir && options.command != "download") {
         error = "--log-dir belongs to download";
+        return std::nullopt;
+    }
+    if ((options.unless || options.expect) && options.command != "download") {
+        error = "--unless and --expect belong to download";
         return std::nullopt;
     }
     // Many units write many captures: one per unit beside its trace.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "download/flash_download.h"
+
 namespace fc {
 
 struct CommSettings;
@@ -63,6 +65,10 @@ struct CliOptions {
     std::optional<std::string> log_dir;
     // download: the image's sha256 as sha256sum prints it, empty for none.
     std::string sha256;
+    // download: REG=VALUE, a unit whose register already reads VALUE is
+    // left alone; after the reset the register must read VALUE.
+    std::optional<RegisterCheck> unless;
+    std::optional<RegisterCheck> expect;
 };
 
 // Parses the command line (without the program name). On bad usage returns

@@ -159,12 +159,12 @@ bool CliSession::SaveIfAsked() {
     return SyncAndReport(profile_, ui_);
 }
 
-int CliSession::Finish(bool success, const char* failure) {
+int CliSession::Finish(bool success, const char* failure, const char* done) {
     ui_.FinishProgress();
     if (success)
         success = SaveIfAsked();
     if (options_.json) {
-        result_.Add("outcome", success ? "success" : failure);
+        result_.Add("outcome", success ? done : failure);
         if (master_.EndedByException)
             result_.Add("exception", ExceptionText(master_.ExceptionCode));
         result_.Add("messages", ui_.Messages());
@@ -281,10 +281,15 @@ int CliSession::Download() {
         const StopSignals signals;
         DownloadHooks hooks;
         hooks.stop = &ProcessStopRequest();
-        outcome = RunDownloadSession(master_, image.bytes, hooks);
+        outcome = RunDownloadSession(master_, image.bytes, hooks, {},
+                                     {options_.unless, options_.expect});
     }
     result_.Add("recovered", outcome.recovered);
+    if (outcome.checked)
+        result_.Add("register_value", *outcome.checked);
     TellDownloadOutcome(ui_, outcome);
+    if (outcome.result == DownloadResult::Skipped)
+        return Finish(true, "", "skipped");
     if (outcome.result != DownloadResult::Interrupted)
         return Finish(outcome.result == DownloadResult::Completed);
     Finish(false, "interrupted");

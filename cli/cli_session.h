@@ -61,8 +61,8 @@ class CliSession {
     FloatLayout Layout() const;
     int ReportValue(const RegisterOutcome& outcome, RegisterType type);
 
-    // The outcome as --json names it: "success", or the failure's name.
-    int Finish(bool success, const char* failure = "failed");
+    // The outcome as --json names it: "success" (or `done`), or the failure's name.
+    int Finish(bool success, const char* failure = "failed", const char* done = "success");
     bool SaveIfAsked();
     PortResolver Resolver() const;
     int RegisterOrDefault(const std::optional<int>& given, int fallback) const;

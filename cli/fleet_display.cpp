@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "cli/json_writer.h"
 
@@ -29,6 +30,8 @@ const char* PhaseWord(UnitPhase phase) {
             return "reset";
         case UnitPhase::Done:
             return "done";
+        case UnitPhase::Skipped:
+            return "skipped";
         case UnitPhase::Failed:
             return "failed";
         case UnitPhase::Stopped:
@@ -80,29 +83,40 @@ void FleetDisplay::Report(size_t unit, const UnitState& state) {
     std::fflush(out_);
 }
 
-std::string FleetDisplay::Line(size_t unit) const {
+// Columns of the terminal `out` is, asked at each draw (it may have been
+// resized); 0 when it is no terminal.
+size_t TerminalWidth(std::FILE* out) {
+    winsize size{};
+    return ::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col : 0;
+}
+
+// A line that does not fit gives up the end of its state text before any
+// digit of the rate: a rate cut to "1" would read as a false figure.
+std::string FleetDisplay::Line(size_t unit, size_t width) const {
     const UnitState& state = states_[unit];
     std::string line = names_[unit];
     line.resize(name_width_ + 2, ' ');
-    line += PhaseText(state);
-    if (!state.rate.empty() && state.phase == UnitPhase::Sectors)
-        line += "  " + state.rate;
-    return line;
+    std::string phase = PhaseText(state);
+    const std::string rate =
+        !state.rate.empty() && state.phase == UnitPhase::Sectors ? "  " + state.rate : "";
+    const size_t room = width > 0 ? width - 1 : SIZE_MAX;  // one column spare, as Draw keeps
+    if (line.size() + phase.size() + rate.size() > room && line.size() + rate.size() < room)
+        phase.resize(room - line.size() - rate.size());
+    return line + phase + rate;
 }
 
 // A line is cut to the terminal's width, asked at each draw (it may have
 // been resized): one that wrapped would take two rows, and going back up
 // by one row a line would land too low.
 void InPlaceLines::Draw(std::FILE* out, const std::vector<std::string>& lines) {
-    winsize size{};
-    const bool width_known = ::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1;
+    const size_t width = TerminalWidth(out);
     if (drawn_ > 0)
         std::fprintf(out, "\x1b[%zuA", drawn_);
     for (std::string line : lines) {
         // One column spare: some terminals wrap on the last one already. A
         // character of several bytes is not cut in two.
-        if (width_known && line.size() >= size.ws_col) {
-            size_t cut = size.ws_col - 1u;
+        if (width > 0 && line.size() >= width) {
+            size_t cut = width - 1u;
             while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
                 --cut;
             line.resize(cut);
@@ -116,7 +130,7 @@ void InPlaceLines::Draw(std::FILE* out, const std::vector<std::string>& lines) {
 void FleetDisplay::Redraw() {
     std::vector<std::string> lines;
     for (size_t unit = 0; unit < names_.size(); ++unit)
-        lines.push_back(Line(unit));
+        lines.push_back(Line(unit, TerminalWidth(out_)));
     lines_.Draw(out_, lines);
     last_redraw_ = std::chrono::steady_clock::now();
 }
@@ -126,7 +140,7 @@ void FleetDisplay::PrintPlain(size_t unit, bool phase_changed) {
     if (!phase_changed && now - last_plain_[unit] < kPlainSectorInterval)
         return;
     last_plain_[unit] = now;
-    std::fprintf(out_, "%s\n", Line(unit).c_str());
+    std::fprintf(out_, "%s\n", Line(unit, 0).c_str());
 }
 
 void FleetDisplay::PrintJson(size_t unit) {

@@ -20,7 +20,17 @@ class InPlaceLines {
 };
 
 // Where one unit of a fleet run stands.
-enum class UnitPhase { Waiting, Connecting, DownloadMode, Sectors, Reset, Done, Failed, Stopped };
+enum class UnitPhase {
+    Waiting,
+    Connecting,
+    DownloadMode,
+    Sectors,
+    Reset,
+    Done,
+    Skipped,
+    Failed,
+    Stopped
+};
 
 struct UnitState {
     UnitPhase phase = UnitPhase::Waiting;
@@ -29,6 +39,8 @@ struct UnitState {
     std::string rate;    // "N Bytes/Sec" once a second has passed
     std::string reason;  // of a failure
 };
+
+size_t TerminalWidth(std::FILE* out);
 
 // "connecting", "sector 3 of 40", "failed: Flash write failed." ...
 std::string PhaseText(const UnitState& state);
@@ -48,7 +60,7 @@ class FleetDisplay {
     void Redraw();
     void PrintPlain(size_t unit, bool phase_changed);
     void PrintJson(size_t unit);
-    std::string Line(size_t unit) const;
+    std::string Line(size_t unit, size_t width) const;
 
     std::mutex mutex_;
     std::FILE* out_;

@@ -107,7 +107,7 @@ UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSetting
     ui.Enter(UnitPhase::Connecting);
     DownloadHooks hooks;
     hooks.stop = &ProcessStopRequest();
-    const DownloadOutcome outcome = RunDownloadSession(master, run.image, hooks);
+    const DownloadOutcome outcome = RunDownloadSession(master, run.image, hooks, {}, run.checks);
     TellDownloadOutcome(ui, outcome);
     return ui.Finish(outcome, Clock::now() - start);
 }
@@ -115,7 +115,7 @@ UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSetting
 // Texts that tell how the run goes, not what went wrong.
 bool IsNotice(const std::string& text) {
     for (const char* notice : {m::kDownloadCompleted, m::kAlreadyInDownloadMode,
-                               m::kFoundInDownloadMode, m::kLookingForLoader}) {
+                               m::kLookingForLoader}) {
         if (text == notice)
             return true;
     }
@@ -235,6 +235,11 @@ UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
                 outcome.message += " (recovered from download mode)";
             Enter(UnitPhase::Done);
             break;
+        case DownloadResult::Skipped:
+            outcome.message = AlreadyAtText(download.checked.value_or(0));
+            state_.reason = outcome.message;
+            Enter(UnitPhase::Skipped);
+            break;
         case DownloadResult::Failed:
             outcome.message = first_failure_ + LeftInNote(download.unit);
             state_.reason = outcome.message;
@@ -249,39 +254,50 @@ UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
     return outcome;
 }
 
-std::vector<UnitOutcome> RunUnits(size_t count, int jobs_asked,
+std::vector<UnitOutcome> RunUnits(const std::vector<FleetUnit>& units, int jobs_asked,
                                   const std::function<UnitOutcome(size_t)>& work,
                                   FleetDisplay& display) {
-    std::vector<UnitOutcome> outcomes(count);
+    std::vector<UnitOutcome> outcomes(units.size());
+    // One device or endpoint carries one exchange at a time (and every
+    // loader answers at one address), so the units of a line run one after
+    // the other.
+    std::vector<std::vector<size_t>> lines;
+    for (size_t i = 0; i < units.size(); ++i) {
+        if (units[i].link_index >= lines.size())
+            lines.resize(units[i].link_index + 1);
+        lines[units[i].link_index].push_back(i);
+    }
     std::atomic<size_t> next{0};
-    // Each worker takes the next unit not yet started; a unit's outcome is
-    // written by its worker alone and read after the join.
-    // A stop leaves the units not yet started untouched.
+    // Each worker takes the next line not yet started; a unit's outcome is
+    // written by its worker alone and read after the join. A stop leaves the
+    // units not yet started untouched.
     const auto worker = [&] {
-        for (size_t i = next++; i < count && !ProcessStopRequest().Raised(); i = next++)
-            outcomes[i] = work(i);
+        for (size_t line = next++; line < lines.size(); line = next++) {
+            for (const size_t i : lines[line]) {
+                if (ProcessStopRequest().Raised())
+                    return;
+                outcomes[i] = work(i);
+            }
+        }
     };
-    // A thread the system will not give (a process limit) fails the unit it
-    // would have taken, with the reason; the units of the workers that did
-    // start go on. With no worker at all, every unit fails so.
-    const auto fail_unstarted = [&](const std::system_error& error) {
-        const size_t i = next++;
-        if (i < count)
-            outcomes[i] = UnitUserInterface(i, display, nullptr).FailToStart(error.what());
-    };
-    const size_t jobs = jobs_asked > 0 ? std::min<size_t>(jobs_asked, count) : count;
+    const size_t jobs =
+        jobs_asked > 0 ? std::min<size_t>(jobs_asked, lines.size()) : lines.size();
     std::vector<std::thread> workers;
     std::optional<std::system_error> refused;
     for (size_t j = 0; j < jobs; ++j) {
         try {
             workers.emplace_back(worker);
         } catch (const std::system_error& error) {
-            fail_unstarted(error);
             refused = error;
         }
     }
-    while (workers.empty() && refused && next < count)
-        fail_unstarted(*refused);
+    // A thread the system will not give (a process limit) leaves its lines
+    // to the workers that did start; with no worker at all, every unit
+    // fails with the reason.
+    if (workers.empty() && refused) {
+        for (size_t i = 0; i < units.size(); ++i)
+            outcomes[i] = UnitUserInterface(i, display, nullptr).FailToStart(refused->what());
+    }
     for (std::thread& thread : workers)
         thread.join();
     return outcomes;
@@ -290,8 +306,8 @@ std::vector<UnitOutcome> RunUnits(size_t count, int jobs_asked,
 std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
                                   const FleetRunSettings& settings, FleetDisplay& display) {
     return RunUnits(
-        units.size(), settings.jobs,
-        [&](size_t i) { return FlashUnit(units[i], i, settings, display); }, display);
+        units, settings.jobs, [&](size_t i) { return FlashUnit(units[i], i, settings, display); },
+        display);
 }
 
 PortResolver FixedDevice(const std::string& device) {
@@ -336,8 +352,7 @@ int RunAndSummarize(const CliOptions& options, const std::vector<FleetUnit>& uni
     {
         const StopSignals signals;
         outcomes = RunUnits(
-            units.size(), options.jobs.value_or(0), [&](size_t i) { return work(i, display); },
-            display);
+            units, options.jobs.value_or(0), [&](size_t i) { return work(i, display); }, display);
     }
     const auto wall_time = Clock::now() - start;
     const FleetVerdict verdict = JudgeFleet(outcomes, ProcessStopRequest().Signal());
@@ -371,7 +386,8 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
     if (!confirm(image))
         return kExitUsage;
 
-    FleetRunSettings run{image.bytes, options.jobs.value_or(0), {}, {}};
+    FleetRunSettings run{image.bytes, options.jobs.value_or(0), {}, {},
+                         {options.unless, options.expect}};
     for (const LogFile& log : files.logs)
         run.logs.push_back(log.get());
     for (const auto& capture : files.captures)

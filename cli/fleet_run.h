@@ -64,12 +64,13 @@ struct FleetRunSettings {
     // One open trace file per unit, or none; likewise the captures.
     std::vector<std::FILE*> logs;
     std::vector<TrafficCapture*> captures;
+    DownloadChecks checks;
 };
 
-// Runs work(i) for every unit i of `count`, `jobs` at a time (0: all at
-// once), each on a thread of its own; returns when all have ended. Outcomes
-// are in the units' order.
-std::vector<UnitOutcome> RunUnits(size_t count, int jobs,
+// Runs work(i) for every unit i, the units of one line one after the other
+// and `jobs` lines at a time (0: all at once), each line on a thread of its
+// own; returns when all have ended. Outcomes are in the units' order.
+std::vector<UnitOutcome> RunUnits(const std::vector<FleetUnit>& units, int jobs,
                                   const std::function<UnitOutcome(size_t)>& work,
                                   FleetDisplay& display);
 

@@ -16,6 +16,8 @@ const char* OutcomeWord(const UnitOutcome& outcome) {
     switch (outcome.result) {
         case DownloadResult::Completed:
             return "success";
+        case DownloadResult::Skipped:
+            return "skipped";
         case DownloadResult::Failed:
             return "failed";
         case DownloadResult::Interrupted:
@@ -56,21 +58,29 @@ std::string SummaryTable(const FleetSummaryHead& head, const std::vector<FleetUn
     size_t name_width = std::string("unit").size();
     for (const FleetUnit& unit : units)
         name_width = std::max(name_width, unit.name.size());
+    size_t link_width = std::string("line").size();
+    for (const FleetUnit& unit : units)
+        link_width = std::max(link_width, unit.link.size());
     constexpr size_t kOutcomeWidth = 13;
     constexpr size_t kTimeWidth = 9;
     std::string table = Padded("unit", name_width + 2) + Padded("outcome", kOutcomeWidth) +
-                        Padded("time", kTimeWidth) + "message\n";
-    size_t succeeded = 0;
+                        Padded("time", kTimeWidth) + Padded("line", link_width + 2) +
+                        "message\n";
+    size_t flashed = 0;
+    size_t skipped = 0;
     for (size_t i = 0; i < units.size(); ++i) {
         const UnitOutcome& outcome = outcomes[i];
-        succeeded += outcome.success() ? 1 : 0;
+        const bool skip = outcome.success() && outcome.result == DownloadResult::Skipped;
+        skipped += skip ? 1 : 0;
+        flashed += outcome.success() && !skip ? 1 : 0;
         table += Padded(units[i].name, name_width + 2) +
                  Padded(OutcomeWord(outcome), kOutcomeWidth) +
-                 Padded(Seconds(outcome.time), kTimeWidth) +
+                 Padded(Seconds(outcome.time), kTimeWidth) + Padded(units[i].link, link_width + 2) +
                  outcome.message.substr(0, outcome.message.find('\n')) + "\n";
     }
-    table += std::to_string(succeeded) + " of " + std::to_string(units.size()) +
-             " units " + head.done + " in " + Seconds(wall_time) + "\n";
+    table += std::to_string(flashed) + " of " + std::to_string(units.size()) + " units " +
+             head.done + (skipped ? ", " + std::to_string(skipped) + " skipped," : "") + " in " +
+             Seconds(wall_time) + "\n";
     return table;
 }
 
@@ -92,6 +102,7 @@ std::string SummaryJson(const FleetSummaryHead& head, const std::vector<FleetUni
             unit.Add("values", *outcomes[i].values);
         if (outcomes[i].loader_version)
             unit.Add("loader_version", *outcomes[i].loader_version);
+        unit.Add("link", units[i].link);
         list += (list.empty() ? "" : ",") + unit.Text();
     }
     JsonObject summary;

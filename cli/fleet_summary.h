@@ -22,7 +22,10 @@ struct UnitOutcome {
     std::optional<std::string> value;
     std::optional<std::vector<std::string>> values;
     std::optional<int> loader_version;
-    bool success() const { return started && result == DownloadResult::Completed; }
+    bool success() const {
+        return started &&
+               (result == DownloadResult::Completed || result == DownloadResult::Skipped);
+    }
 };
 
 // What the run was: its command, the image flashed (empty for a test or a

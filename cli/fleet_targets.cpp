@@ -4,6 +4,8 @@
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <utility>
 #include <string_view>
 
 #include "cli/messages.h"
@@ -82,11 +86,18 @@ std::optional<FleetTarget> ParseTargetLine(std::vector<std::string> words, int l
     return target;
 }
 
-// The same device under another name (a /dev/serial/by-id link, say) is
-// the same device.
-std::string CanonicalDevice(const std::string& path) {
-    char resolved[PATH_MAX];
-    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+// The same device under another name (a /dev/serial/by-id link, a node
+// made with mknod, a /dev/fd/N path) is the same device: a device is known
+// by its device number, another file by its inode; a path that names
+// nothing keeps its text (it fails on its own later).
+std::string DeviceIdentity(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return "path " + path;
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+        return "device " + std::to_string(major(status.st_rdev)) + ":" +
+               std::to_string(minor(status.st_rdev));
+    return "inode " + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
 }
 
 // Every address the connection may use, so that a name and its number count
@@ -109,14 +120,20 @@ std::vector<std::string> HostAddresses(const std::string& host) {
     return addresses.empty() ? std::vector<std::string>{host} : addresses;
 }
 
-// The places a unit is reached at; two units sharing any one are one unit.
-std::vector<std::string> Endpoints(const FleetUnit& unit) {
+// What a unit's line is known by; two units sharing any one share a line.
+std::vector<std::string> LineIdentities(const FleetUnit& unit) {
     if (!unit.settings.UseIP)
-        return {"serial " + CanonicalDevice(unit.device)};
+        return {DeviceIdentity(unit.device)};
     std::vector<std::string> endpoints;
     for (const std::string& address : HostAddresses(unit.settings.IPAddress))
         endpoints.push_back("tcp " + address + ":" + std::to_string(unit.settings.IPPort));
     return endpoints;
+}
+
+std::string LinkText(const FleetUnit& unit) {
+    if (!unit.settings.UseIP)
+        return "serial " + Shown(unit.device);
+    return "tcp " + Shown(unit.settings.IPAddress) + ":" + std::to_string(unit.settings.IPPort);
 }
 
 // The line's own port or device wins over the command line's.
@@ -262,21 +279,34 @@ std::optional<std::vector<FleetUnit>> SettleUnits(
     const SettingsOverrides& run_overrides,
     const std::function<std::string(int port)>& device_for_port, std::string& error) {
     std::vector<FleetUnit> units;
-    std::map<std::string, int> endpoints;
+    std::map<std::string, size_t> lines;  // identity: the index of the unit first on it
+    std::map<std::pair<size_t, int>, int> addresses;  // link index, unit: targets line
     std::map<std::string, int> names;
+    size_t line_count = 0;
     for (const FleetTarget& target : targets) {
-        FleetUnit unit{target.line, target.name, run_settings, {}};
+        FleetUnit unit{target.line, target.name, run_settings, {}, {}, 0};
         ApplyOverrides(target.overrides, unit.settings);
         if (!unit.settings.UseIP)
             unit.device = DeviceOf(target.overrides, run_overrides, unit.settings, device_for_port);
-        for (const std::string& endpoint : Endpoints(unit)) {
-            const auto [same_place, new_place] = endpoints.emplace(endpoint, target.line);
-            if (!new_place && same_place->second != target.line) {
-                error = LineError(target.line, "reaches the same unit as line " +
-                                                   std::to_string(same_place->second) + " (" +
-                                                   endpoint + ")");
-                return std::nullopt;
-            }
+        const std::vector<std::string> identities = LineIdentities(unit);
+        std::optional<size_t> shared;
+        for (const std::string& identity : identities) {
+            if (const auto found = lines.find(identity); found != lines.end() && !shared)
+                shared = found->second;
+        }
+        unit.link_index = shared ? units[*shared].link_index : line_count++;
+        unit.link = shared ? units[*shared].link : LinkText(unit);
+        for (const std::string& identity : identities)
+            lines.emplace(identity, shared.value_or(units.size()));
+        const auto [same_unit, new_unit] =
+            addresses.emplace(std::pair{unit.link_index, int{unit.settings.UnitId}}, target.line);
+        if (!new_unit) {
+            error = LineError(target.line, "reaches the same unit as line " +
+                                               std::to_string(same_unit->second) +
+                                               ": the same line and unit address (" + unit.link +
+                                               ", unit " + std::to_string(unit.settings.UnitId) +
+                                               ")");
+            return std::nullopt;
         }
         const auto [same_name, new_name] = names.emplace(target.name, target.line);
         if (!new_name) {

@@ -45,12 +45,19 @@ struct FleetUnit {
     std::string name;
     CommSettings settings;
     std::string device;  // serial only
+    // The line the unit is on ("serial /dev/ttyUSB0", "tcp 10.0.0.5:502"),
+    // and its number among the run's lines: units on one line are flashed
+    // one after the other.
+    std::string link;
+    size_t link_index = 0;
 };
 
 // The run's settings (profile and command line) with each target's words on
-// top. Two units that reach the same serial device (however it is named) or
-// the same address and port are refused with both line numbers, as are two
-// with the same name. `device_for_port` maps a port number to its device.
+// top. Units that share a line (a serial device, however it is named, or an
+// address and port) but differ in unit address share its link_index; two on
+// the same line at the same unit address are refused with both line numbers,
+// as are two with the same name. `device_for_port` maps a port number to its
+// device.
 std::optional<std::vector<FleetUnit>> SettleUnits(
     const std::vector<FleetTarget>& targets, const CommSettings& run_settings,
     const SettingsOverrides& run_overrides,

@@ -32,15 +32,28 @@ inline constexpr const char* kUnexpectedFlashResponse = "Unexpected response aft
 inline constexpr const char* kUnableToExitDownloadMode =
     "Communications error: unable to exit download mode.";
 inline constexpr const char* kDownloadCompleted = "Download completed successfully.";
+inline constexpr const char* kLoaderRestarted =
+    "The unit restarted in its loader; sending the image again from the first sector...";
+inline constexpr const char* kLoaderKeepsRestarting =
+    "The unit keeps restarting in its loader; the download cannot go on.";
+
+// The checks of an idempotent rollout; %d stand for the register, what it
+// read and what it should read.
+inline constexpr const char* kAlreadyAt = "already at %d";
+inline constexpr const char* kCheckUnread = "Register %d could not be read; the unit is left as it is.";
+inline constexpr const char* kExpectUnread = "After the download register %d could not be read.";
+inline constexpr const char* kExpectDiffers =
+    "After the download register %d reads %d, not the %d expected.";
 
 // A unit left in its loader by an earlier run, found again.
 inline constexpr const char* kLookingForLoader =
     "No answer at the configured settings; looking for the unit's loader...";
 inline constexpr const char* kAlreadyInDownloadMode =
     "The unit is already in download mode; the download starts again from the first sector.";
+// What the probe read, and what the loader's protocol makes of it: %d are the
+// register's value and the loader version it stands for.
 inline constexpr const char* kFoundInDownloadMode =
-    "The unit is in download mode: its application is incomplete. Running the download again "
-    "recovers it.";
+    "register 2649 reads %d: the unit answers as loader version %d, in download mode";
 
 // What a run that ended early leaves the unit in.
 inline constexpr const char* kLeftInDownloadMode =

@@ -1,6 +1,7 @@
 #include "download/unit_contact.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -23,15 +24,8 @@ bool Stopped(const StopRequest* stop) {
     return stop != nullptr && stop->Raised();
 }
 
-// One request per attempt, each with the question switched off (a negative
-// Retry gives one attempt and never asks), so that a stop is seen between
-// attempts and the question comes once, after the search.
 bool QuietRead(ModbusMaster& master, int attempts, int& value, const StopRequest* stop) {
-    const ScopedValue<int16_t> one_attempt(master.Settings().Retry, -1);
-    bool answered = false;
-    for (int i = 0; i < attempts && !answered && !Stopped(stop); ++i)
-        answered = master.ReadRegister16(kLoaderVersionRegister, value) != 0;
-    return answered;
+    return QuietReadRegister(master, kLoaderVersionRegister, attempts, value, stop);
 }
 
 int ParityCode(const CommSettings& settings) {
@@ -100,6 +94,18 @@ std::optional<UnitContact> SearchLoader(ModbusMaster& master, const CommSettings
 
 }  // namespace
 
+// One request per attempt, each with the question switched off (a negative
+// Retry gives one attempt and never asks), so that a stop is seen between
+// attempts and the question, where there is one, comes once, after them.
+bool QuietReadRegister(ModbusMaster& master, int address, int attempts, int& value,
+                       const StopRequest* stop) {
+    const ScopedValue<int16_t> one_attempt(master.Settings().Retry, -1);
+    bool answered = false;
+    for (int i = 0; i < attempts && !answered && !Stopped(stop); ++i)
+        answered = master.ReadRegister16(address, value) != 0;
+    return answered;
+}
+
 UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop) {
     const CommSettings user = master.Settings();
     const int retry = std::min<int>(user.Retry, kMaxRetry);
@@ -120,6 +126,13 @@ UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop) {
     }
 }
 
+std::string LoaderFoundText(int value) {
+    char text[128];
+    std::snprintf(text, sizeof text, m::kFoundInDownloadMode, value,
+                  value == kLoaderVersion2 ? kLoaderVersion2 : 1);
+    return text;
+}
+
 // A test only asks: the loader's settings are for the download that follows,
 // so the user's own are live again (the caller disconnects anyway).
 bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact) {
@@ -130,7 +143,7 @@ bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact) {
     if (found.found == UnitFound::Loader) {
         master.Settings() = user;
         master.Ui().ShowMessage(
-            {m::kFoundInDownloadMode, "", MessageButtons::Ok, MessageIcon::Warning});
+            {LoaderFoundText(found.loader_version), "", MessageButtons::Ok, MessageIcon::Warning});
     }
     return found.found != UnitFound::Nothing;
 }

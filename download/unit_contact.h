@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "modbus/comm_settings.h"
 
 namespace fc {
@@ -38,6 +40,15 @@ inline constexpr int kLoaderSearchAttempts = 2;
 // again. The question is not asked where the transaction would not have
 // asked it (no link open), nor once a stop has been asked for.
 UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop = nullptr);
+
+// "register 2649 reads 2: the unit answers as loader version 2, in download
+// mode": no more than the read tells.
+std::string LoaderFoundText(int value);
+
+// Reads one 16-bit register in up to `attempts` single attempts that ask
+// nobody and end on a stop; true when one was answered.
+bool QuietReadRegister(ModbusMaster& master, int address, int attempts, int& value,
+                       const StopRequest* stop = nullptr);
 
 // Connect's probe for a connection test: the contact above; a unit found in
 // its loader is told about and counts as answering, so the download that

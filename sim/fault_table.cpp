@@ -45,6 +45,9 @@ constexpr KindInfo kKinds[] = {
     {FaultKind::Repeat, "repeat", 10, 0, 600000, false, "the reply goes out again P ms later (10)"},
     {FaultKind::CloseAfter, "close-after", 0, 0, 0, false,
      "TCP: the connection is closed right after the reply"},
+    {FaultKind::Reboot, "reboot", 1000, 0, 600000, false,
+     "the unit loses power instead of the request and comes back in its loader P ms later "
+     "(1000), without the sector buffer and registers"},
 };
 
 const KindInfo* FindKind(const std::string& name) {
@@ -241,6 +244,9 @@ FaultPlan FaultTable::Decide(const RequestInfo& request) {
                 break;
             case FaultKind::CloseAfter:
                 plan.close_after = true;
+                break;
+            case FaultKind::Reboot:
+                plan.reboot_ms = rule.param;
                 break;
         }
     }

@@ -26,6 +26,7 @@ enum class FaultKind {
     ClosePty,
     Repeat,
     CloseAfter,
+    Reboot,
 };
 
 // When a rule fires, counted over the requests it matches.
@@ -65,6 +66,7 @@ struct FaultPlan {
     bool close_pty = false;
     std::optional<int> repeat_ms;
     bool close_after = false;
+    std::optional<int> reboot_ms;
     std::vector<std::string> fired;
 };
 

@@ -72,6 +72,19 @@ Handler Flag(std::function<void(CommandLine&)> store) {
     };
 }
 
+bool ParseRegisterValue(const std::string& v, std::vector<std::pair<uint16_t, uint32_t>>* into,
+                        std::string* error) {
+    const size_t eq = v.find('=');
+    long long address = 0, value = 0;
+    if (eq == std::string::npos || !ParseWholeNumber(v.substr(0, eq), 0, 65535, &address) ||
+        !ParseWholeNumber(v.substr(eq + 1), 0, 0xFFFFFFFFLL, &value)) {
+        *error = "'" + v + "' is not ADDR=VALUE";
+        return false;
+    }
+    into->emplace_back(static_cast<uint16_t>(address), static_cast<uint32_t>(value));
+    return true;
+}
+
 bool IsBaud(long long baud) {
     for (long long known : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400})
         if (baud == known)
@@ -94,6 +107,17 @@ const std::vector<OptionInfo>& Options() {
          IntField([](CommandLine& cl,
                      long long v) { cl.options.unit.line.unit = static_cast<uint8_t>(v); },
                   1, 247)},
+        {"--also-unit", "N",
+         "another unit at address N on the same endpoints (repeatable), as behind one gateway "
+         "or on one RS-485 line",
+         IntField([](CommandLine& cl,
+                     long long v) { cl.options.more_units.push_back(static_cast<uint8_t>(v)); },
+                  1, 247)},
+        {"--after-download", "ADDR=VALUE",
+         "what register ADDR reads once a download has ended (repeatable): the new image's",
+         [](CommandLine& cl, const std::string& v, std::string* error) {
+             return ParseRegisterValue(v, &cl.options.unit.after_download, error);
+         }},
         {"--baud", "N", "serial speed (9600); the unit answers only at this speed",
          [](CommandLine& cl, const std::string& v, std::string* error) {
              long long baud = 0;
@@ -142,17 +166,7 @@ const std::vector<OptionInfo>& Options() {
          }},
         {"--set", "ADDR=VALUE", "initial contents of register ADDR (repeatable)",
          [](CommandLine& cl, const std::string& v, std::string* error) {
-             const size_t eq = v.find('=');
-             long long address = 0, value = 0;
-             if (eq == std::string::npos ||
-                 !ParseWholeNumber(v.substr(0, eq), 0, 65535, &address) ||
-                 !ParseWholeNumber(v.substr(eq + 1), 0, 0xFFFFFFFFLL, &value)) {
-                 *error = "'" + v + "' is not ADDR=VALUE";
-                 return false;
-             }
-             cl.options.registers.emplace_back(static_cast<uint16_t>(address),
-                                               static_cast<uint32_t>(value));
-             return true;
+             return ParseRegisterValue(v, &cl.options.registers, error);
          }},
         {"--clock-register", "N", "first of the two clock registers (4203)",
          IntField([](CommandLine& cl,

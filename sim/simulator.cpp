@@ -41,7 +41,6 @@ constexpr size_t kMaxControlLine = 4096;
 constexpr auto kPaceSlice = std::chrono::microseconds(2000);
 
 enum class OutAction { Write, Close, ClosePty, ApplyLine };
-enum class Addressing { Answer, ExecuteSilently, Ignore };
 enum class EndpointKind { Serial, Stream, Listener, Control, ControlListener };
 
 struct BaudCode {
@@ -143,8 +142,16 @@ struct Simulator::Endpoint {
 
 Simulator::Simulator(SimulatorOptions options)
     : options_(std::move(options)), model_(options_.unit) {
-    for (const auto& [address, value] : options_.registers)
+    for (const uint8_t address : options_.more_units) {
+        UnitConfig config = options_.unit;
+        config.line.unit = address;
+        neighbours_.emplace_back(config);
+    }
+    for (const auto& [address, value] : options_.registers) {
         model_.SetRegister(address, value);
+        for (UnitModel& unit : neighbours_)
+            unit.SetRegister(address, value);
+    }
     for (const auto& rule : options_.faults)
         faults_.Add(rule);
 }
@@ -528,6 +535,21 @@ void Simulator::ServeFrames(Endpoint& endpoint, Clock::time_point now) {
         Dispatch(endpoint, *frame, now);
 }
 
+// The first unit on the endpoints that takes the request (every unit hears
+// every request, as on a shared line or behind one gateway).
+UnitModel* Simulator::Addressee(Transport transport, const Request& request,
+                                Addressing& addressing) {
+    addressing = AddressingOf(transport, request, model_.Line().unit);
+    if (addressing != Addressing::Ignore)
+        return &model_;
+    for (UnitModel& unit : neighbours_) {
+        addressing = AddressingOf(transport, request, unit.Line().unit);
+        if (addressing != Addressing::Ignore)
+            return &unit;
+    }
+    return nullptr;
+}
+
 void Simulator::Dispatch(Endpoint& endpoint, const Frame& frame, Clock::time_point now) {
     LineSettings line;
     FaultPlan plan;
@@ -535,20 +557,25 @@ void Simulator::Dispatch(Endpoint& endpoint, const Frame& frame, Clock::time_poi
     Addressing addressing;
     {
         std::lock_guard lock(mutex_);
-        if (model_.Resetting(now)) {
+        UnitModel* unit = Addressee(endpoint.transport, frame.request, addressing);
+        if (unit == nullptr)
+            return;
+        if (unit->Resetting(now)) {
             log_.Note(endpoint.name, "resetting; request ignored");
             return;
         }
-        line = model_.Line();
-        addressing = AddressingOf(endpoint.transport, frame.request, line.unit);
-        if (addressing == Addressing::Ignore)
-            return;
-        const RequestInfo info = model_.Inspect(frame.request);
+        line = unit->Line();
+        const RequestInfo info = unit->Inspect(frame.request);
         plan = faults_.Decide(info);
         if (requests_.size() >= kMaxLoggedRequests)
             requests_.erase(requests_.begin(), requests_.begin() + kMaxLoggedRequests / 2);
         requests_.push_back({endpoint.transport, info, plan.fired});
-        reply = model_.Handle(frame.request, plan.flash, now);
+        if (plan.reboot_ms) {
+            unit->Reboot(now, std::chrono::milliseconds(*plan.reboot_ms));
+            reply.silent = true;
+        } else {
+            reply = unit->Handle(frame.request, plan.flash, now);
+        }
     }
     for (const auto& fault : plan.fired)
         log_.Note(endpoint.name, "fault " + fault);
@@ -688,6 +715,17 @@ void Simulator::SetRegister(uint16_t address, uint32_t value) {
 std::vector<uint8_t> Simulator::FlashImage() const {
     std::lock_guard lock(mutex_);
     return model_.Flash();
+}
+
+std::vector<uint8_t> Simulator::FlashImageOf(uint8_t unit) const {
+    std::lock_guard lock(mutex_);
+    if (model_.Config().line.unit == unit)
+        return model_.Flash();
+    for (const UnitModel& neighbour : neighbours_) {
+        if (neighbour.Config().line.unit == unit)
+            return neighbour.Flash();
+    }
+    return {};
 }
 
 bool Simulator::WriteFlashImage(const std::string& path, std::string* error) const {

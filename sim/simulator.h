@@ -21,6 +21,10 @@ namespace fc::sim {
 
 inline constexpr int kNoPort = -1;
 
+// What a unit does with a request: answer it, carry it out unanswered (a
+// broadcast), or leave it to another unit.
+enum class Addressing { Answer, ExecuteSilently, Ignore };
+
 struct SimulatorOptions {
     UnitConfig unit;
     bool pty = false;
@@ -31,6 +35,7 @@ struct SimulatorOptions {
     int latency_ms = 0;             // the unit's think time before each reply
     bool pace = false;              // serial replies at 10 bits per character of the line
     bool mismatch_garbage = false;  // wrong line speed: answer garbage, not silence
+    std::vector<uint8_t> more_units;  // further units on the same endpoints, at these addresses
     std::vector<FaultRule> faults;
     std::vector<std::pair<uint16_t, uint32_t>> registers;  // initial contents
     std::string log;        // traffic log file, "-" for stderr, empty for none
@@ -68,6 +73,9 @@ class Simulator {
     uint32_t Register(uint16_t address) const;
     void SetRegister(uint16_t address, uint32_t value);
     std::vector<uint8_t> FlashImage() const;
+    // The flash of the unit at `unit` (the first unit's own address, or one
+    // of more_units); empty for no such unit.
+    std::vector<uint8_t> FlashImageOf(uint8_t unit) const;
     bool WriteFlashImage(const std::string& path, std::string* error) const;
     std::vector<LoggedRequest> Requests() const;
     void ClearRequests();
@@ -102,6 +110,10 @@ class Simulator {
     void ReadControl(Endpoint& endpoint);
     void ServeFrames(Endpoint& endpoint, Clock::time_point now);
     void Dispatch(Endpoint& endpoint, const Frame& frame, Clock::time_point now);
+    // The unit on the endpoints that takes the request, and how; none when
+    // every unit ignores it.
+    UnitModel* Addressee(Transport transport, const Request& request,
+                         Addressing& addressing);
     void Schedule(Endpoint& endpoint, std::vector<uint8_t> bytes, Clock::time_point start,
                   int split_size, int split_gap_ms, int baud);
     void Flush(Endpoint& endpoint, Clock::time_point now);
@@ -113,6 +125,7 @@ class Simulator {
     SimulatorOptions options_;
     mutable std::mutex mutex_;  // guards the model, faults, requests and pty path
     UnitModel model_;
+    std::vector<UnitModel> neighbours_;  // more_units, sharing the endpoints
     FaultTable faults_;
     std::vector<LoggedRequest> requests_;
     std::string pty_path_;

@@ -1,5 +1,6 @@
 #include "sim/unit_model.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace fc::sim {
@@ -81,6 +82,17 @@ RequestInfo UnitModel::Inspect(const Request& request) const {
         }
     }
     return info;
+}
+
+void UnitModel::Reboot(SteadyTime now, std::chrono::milliseconds silence) {
+    download_mode_ = true;
+    loader_baud_ = config_.loader_baud;
+    flash_status_ = 0;
+    status_stuck_ = false;
+    for (uint16_t address : {kFlashCommand, kSectorNumber, kLoaderSpeed})
+        registers_[address] = 0;
+    std::fill_n(registers_.begin() + kSectorBuffer, kSectorBytes / 2, 0);
+    reset_until_ = now + silence;
 }
 
 ModelReply UnitModel::Handle(const Request& request, FlashOutcome outcome, SteadyTime now) {
@@ -194,6 +206,8 @@ ModelReply UnitModel::AfterWrite(uint16_t first, int count, FlashOutcome outcome
     }
     if (probe_written && probe_value == 0) {
         download_mode_ = false;
+        for (const auto& [address, value] : config_.after_download)
+            registers_[address] = value;
         reset_until_ = now + std::chrono::milliseconds(config_.reset_ms);
         reply.line_changed = true;
     }

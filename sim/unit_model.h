@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fc::sim {
@@ -49,6 +50,9 @@ struct UnitConfig {
     uint16_t clock_register = 4203;
     uint16_t date_register = 4201;
     bool silent_probe = false;
+    // What the new image shows once the unit has left download mode (a
+    // version register, say), so that a rollout can tell it runs.
+    std::vector<std::pair<uint16_t, uint32_t>> after_download;
 };
 
 // A request as a transport hands it over: address, function and the bytes
@@ -87,6 +91,9 @@ class UnitModel {
     explicit UnitModel(UnitConfig config);
 
     RequestInfo Inspect(const Request& request) const;
+    // Power lost and back: the unit starts in its loader after `silence`, at
+    // the loader's first speed, with an empty sector buffer and registers.
+    void Reboot(SteadyTime now, std::chrono::milliseconds silence);
     ModelReply Handle(const Request& request, FlashOutcome outcome, SteadyTime now);
 
     // The settings the unit answers under right now (the loader's while in

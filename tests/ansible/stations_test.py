@@ -26,7 +26,8 @@ class Unit:
     def __init__(self, name, *options):
         self.name, self.flash_file = name, '%s/%s.flash' % (TMP, name)
         self.process = subprocess.Popen(
-            [FCSIM, '--reset-ms', '0', '--set', '100=21', '--flash-out', self.flash_file,
+            [FCSIM, '--reset-ms', '0', '--set', '100=21', '--after-download', '100=22',
+             '--flash-out', self.flash_file,
              '--control', '%s/%s.ctl' % (TMP, name)] + list(options),
             stdout=subprocess.PIPE, text=True)
         self.endpoints = dict(line.split() for line in iter(self.process.stdout.readline, 'ready\n'))
@@ -73,7 +74,8 @@ def setUpModule():
         'station-c': station('station-c', [{'name': 'c1', 'tcp': UNITS['c1'].tcp()},
                                            {'name': 'c2', 'tcp': UNITS['c2'].tcp()}])},
         'vars': {'fc_image': TMP + '/fw.img', 'fc_image_sha256': hashlib.sha256(IMAGE).hexdigest(),
-                 'fc_registers': [{'name': 'firmware', 'address': 100}]}}}
+                 'fc_registers': [{'name': 'firmware', 'address': 100}],
+                 'fc_skip_when': {'address': 100, 'value': 22}, 'fc_verify': {'address': 100, 'value': 22}}}}
     with open(TMP + '/inventory.json', 'w') as handle:
         json.dump(inventory, handle)
 
@@ -105,6 +107,11 @@ class Rollout(unittest.TestCase):
         self.assertRegex(flashed.stdout, r'4 of 5 units done; stations failed: station-c')
         self.assertRegex(flashed.stdout, r'station-a +: ok=\d+ +changed=[1-9].* failed=0')
         self.assertRegex(flashed.stdout, r'station-c +: .* failed=1')
+        rerun = playbook('--limit', 'station-a,station-b')  # nothing left to do there
+        self.assertEqual(rerun.returncode, 0)
+        self.assertRegex(rerun.stdout, r'station-a +a1 +skipped .*already at 22.*firmware=22')
+        self.assertRegex(rerun.stdout, r'station-a +: ok=\d+ +changed=0 .* failed=0')
+        self.assertRegex(rerun.stdout, r'station-b +: ok=\d+ +changed=0 .* failed=0')
         flashes = {name: unit.flash() for name, unit in UNITS.items()}
         self.assertEqual([n for n, f in flashes.items() if f == IMAGE], ['a1', 'a2', 'b1', 'c1'])
 

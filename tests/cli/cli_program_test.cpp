@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "download/messages.h"
+#include "download/unit_contact.h"
 #include "sim/simulator.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/download/download_sim_support.h"
@@ -282,7 +283,7 @@ TEST_P(InterruptedDownload, TheSameCommandRecoversTheUnit) {
 
     CliRun test = Run(With(settings, {"test"}));
     EXPECT_EQ(test.exit_code, 1);
-    EXPECT_NE(test.err.find(download_messages::kFoundInDownloadMode), std::string::npos)
+    EXPECT_NE(test.err.find(LoaderFoundText(c.loader_version)), std::string::npos)
         << test.err;
 
     run = Run(command);
@@ -379,6 +380,37 @@ TEST_F(CliProgramTest, FleetJobsBoundTheUnitsAtWorkAndJsonTellsEachChange) {
     EXPECT_NE(last.find("\"unit\":\"second\",\"line\":2,\"outcome\":\"success\""),
               std::string::npos)
         << last;
+}
+
+// Two units behind one gateway are flashed one after the other and proven
+// to run the image; a rerun finds both at its value and touches nothing.
+TEST_F(CliProgramTest, UnitsOnOneLineRunInTurnAndARerunChangesNothing) {
+    sim::SimulatorOptions options = UnitOn(Route::ModbusTcp, 2);
+    options.more_units = {6};
+    options.unit.after_download = {{100, 22}};
+    sim::Simulator gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.Start(&error)) << error;
+    const std::vector<uint8_t> image = TestImage(2);
+    const std::string path = WriteFile(dir_.File("image.img"), image);
+    const std::string link = "tcp 127.0.0.1:" + std::to_string(gateway.ModbusTcpPort());
+    std::ofstream(dir_.File("targets")) << "name=a --" << link << " --unit 5\nname=b --" << link
+                                        << " --unit 6\n";
+    const std::vector<std::string> command = {
+        "--timeout", std::to_string(kTimeout), "download", path, "--yes", "--json", "--targets",
+        dir_.File("targets"), "--unless", "100=22", "--expect", "100=22"};
+    CliRun run = Run(command);
+    EXPECT_EQ(run.exit_code, 0) << run.err << run.out;
+    EXPECT_EQ(gateway.FlashImageOf(5), image);
+    EXPECT_EQ(gateway.FlashImageOf(6), image);
+    const std::string on_line = "\"link\":\"" + link + "\"}";
+    EXPECT_LT(run.out.find(on_line), run.out.rfind(on_line)) << "both units on one line";
+    gateway.ClearRequests();
+    run = Run(command);
+    EXPECT_EQ(run.exit_code, 0) << run.err << run.out;
+    EXPECT_NE(run.out.find("\"outcome\":\"skipped\",\"seconds\""), std::string::npos) << run.out;
+    for (const auto& request : gateway.Requests())
+        EXPECT_EQ(request.info.function, 3) << "a rerun only reads";
 }
 
 // SIGINT stops the units at work between two requests and starts no other;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -95,6 +96,7 @@ TEST(FleetTargets, OneUnitReachedTwiceIsRefused) {
     std::ofstream(tty).put('\n');
     ASSERT_EQ(symlink(tty.c_str(), link.c_str()), 0);
     const auto device_for_port = [&](int port) { return dir.File("com" + std::to_string(port)); };
+    const std::string fd_path = "/proc/self/fd/" + std::to_string(::open(tty.c_str(), O_RDONLY));
 
     const struct {
         std::string text;
@@ -105,6 +107,9 @@ TEST(FleetTargets, OneUnitReachedTwiceIsRefused) {
         {"--tcp 127.0.0.1:1502\n--tcp localhost:1502\n", "line 2: reaches the same unit as line 1"},
         {"--tcp 127.0.0.1:1502\n--tcp 127.0.0.1:1503\n", ""},
         {"--port 2\n--port 3\n", ""},
+        {"--tcp 127.0.0.1:1502 --unit 5\n--tcp localhost:1502 --unit 6\n", ""},
+        {"--device " + tty + " --unit 5\n--device " + fd_path + " --unit 5\n",
+         "line 2: reaches the same unit as line 1: the same line and unit address"},
         {"--port 2\n--device " + dir.File("com2") + "\n",
          "line 2: reaches the same unit as line 1"},
         {"name=a --tcp h:1\nname=a --tcp h:2\n", "line 2: the name a is also line 1's"},

@@ -19,6 +19,7 @@
 #include "download/download_page.h"
 #include "download/download_progress.h"
 #include "download/messages.h"
+#include "download/unit_contact.h"
 #include "modbus/comm_settings.h"
 #include "modbus/link_flags.h"
 #include "modbus/messages.h"
@@ -285,7 +286,7 @@ TEST_F(DownloadPageTest, FailedRunLeavesTheUnitInItsLoaderAndTheNextRunRecoversI
     answerer_.QueueYesNo(QMessageBox::Yes);
     Click(ids::kStartDownload);
     EXPECT_EQ(answerer_.Texts(),
-              (std::vector<std::string>{m::kFoundInDownloadMode, Confirmation(),
+              (std::vector<std::string>{LoaderFoundText(2), Confirmation(),
                                         m::kAlreadyInDownloadMode, m::kDownloadCompleted}));
     EXPECT_EQ(sim_->FlashImage(), image_);
     EXPECT_FALSE(sim_->InDownloadMode());

@@ -34,6 +34,14 @@ options:
   jobs:
     description: How many units are read at a time; all by default.
     type: int
+  skip:
+    description:
+      - Names of units not to read, reported as C(skipped); a check run passes the units
+        M(fcloader.fleet.fcloader_download) found in their loader, which have no application
+        to answer until the download recovers them.
+    type: list
+    elements: str
+    default: []
 '''
 
 EXAMPLES = r'''
@@ -153,6 +161,7 @@ def read_units(module, command, reads, targets):
 def main():
     module = AnsibleModule(
         argument_spec=dict(registers=dict(type='list', elements='raw', required=True),
+                           skip=dict(type='list', elements='str', default=[]),
                            **UNIT_ARGUMENTS),
         supports_check_mode=True, **UNIT_ARGUMENT_RULES)
     try:
@@ -162,8 +171,14 @@ def main():
     except BadArguments as error:
         module.fail_json(msg=str(error))
     results = read_units(module, command, reads, targets)
-    facts = dict(fcloader_registers={r['name']: r['values'] for r in results})
-    failed = [r['name'] for r in results if r['outcome'] != 'success']
+    # A unit the play knows to be in its loader answers no register of its
+    # application: it is reported skipped, not failed.
+    for result in results:
+        if result['name'] in module.params['skip']:
+            result.update(outcome='skipped', values={}, message='')
+    facts = dict(fcloader_registers={r['name']: r['values'] for r in results
+                                     if r['outcome'] != 'skipped'})
+    failed = [r['name'] for r in results if r['outcome'] == 'failed']
     outcome = dict(changed=False, units=results, failed=failed, ansible_facts=facts)
     if failed:
         module.fail_json(msg=some_units(failed, len(results), 'could not be read'), **outcome)
