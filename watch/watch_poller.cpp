@@ -220,7 +220,8 @@ void WatchPoller::ReadGroups(ModbusMaster& master) {
             continue;
         }
         ++i;
-        if (progress_.Read)
+        // A read cut short by a stop says nothing of the unit.
+        if (progress_.Read && !master.StoppedByRequest())
             progress_.Read(block);
     }
 }
