@@ -26,7 +26,6 @@ namespace m = watch_messages;
 
 namespace {
 
-constexpr size_t kAxesOnScreen = 2;
 // Far enough apart to tell on a projector; the rows of one chart rarely
 // pass six.
 const QColor kColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
@@ -68,17 +67,16 @@ QString LabelFormat(const QValueAxis& axis) {
     return QStringLiteral("%.%1f").arg(decimals);
 }
 
-QValueAxis* ValueAxis(const QString& title, const Range& range) {
-    auto* axis = new QValueAxis;
-    axis->setTitleText(title);
+void FitAxis(QValueAxis& axis, const QString& title, const Range& range) {
+    axis.setTitleText(title);
     const double low = range.Any() ? range.low : 0;
     const double high = range.Any() ? range.high : 1;
     const double margin = std::max((high - low) * 0.05, std::abs(high) * 0.01 + 1e-3);
-    axis->setRange(low - margin, high + margin);
-    axis->setTickCount(5);
-    axis->applyNiceNumbers();
-    axis->setLabelFormat(LabelFormat(*axis));
-    return axis;
+    axis.setTickCount(5);
+    axis.setRange(low - margin, high + margin);
+    axis.applyNiceNumbers();
+    axis.setLabelFormat(LabelFormat(axis));
+    axis.setVisible(true);
 }
 
 // Rows of one unit of measure share an axis; a row without one has its own.
@@ -107,6 +105,17 @@ WatchChart::WatchChart(QWidget* parent) : QWidget(parent) {
     time_axis_ = new QDateTimeAxis(chart_);
     time_axis_->setTickCount(5);
     chart_->addAxis(time_axis_, Qt::AlignBottom);
+    // Kept from one drawing to the next, so the layout knows their labels'
+    // room; an axis made afresh each poll is drawn with "..." for labels.
+    for (size_t i = 0; i < kAxesOnScreen; ++i) {
+        axes_[i] = new QValueAxis(chart_);
+        axes_[i]->setVisible(false);
+        chart_->addAxis(axes_[i], i == 0 ? Qt::AlignLeft : Qt::AlignRight);
+    }
+    percent_ = new QValueAxis(chart_);
+    percent_->setRange(-5, 105);
+    percent_->setVisible(false);
+    chart_->addAxis(percent_, Qt::AlignRight);
     chart_->setTitle(QString::fromUtf8(m::kChartHint));
     view_ = new QChartView(chart_, this);
     view_->setRenderHint(QPainter::Antialiasing);
@@ -161,17 +170,12 @@ void WatchChart::UserMovedTheView() {
 void WatchChart::Redraw() {
     drawing_ = true;
     chart_->removeAllSeries();
-    for (QAbstractAxis* axis : chart_->axes(Qt::Vertical)) {
-        chart_->removeAxis(axis);
-        delete axis;
-    }
     const double first = static_cast<double>(now_ms_ - span_ms_);
     time_axis_->setRange(QDateTime::fromMSecsSinceEpoch(now_ms_ - span_ms_),
                          QDateTime::fromMSecsSinceEpoch(now_ms_));
     time_axis_->setFormat(span_ms_ > 3600 * 1000 ? QStringLiteral("HH:mm")
                                                  : QStringLiteral("HH:mm:ss"));
     chart_->setTitle(rows_.empty() ? QString::fromUtf8(m::kChartHint) : QString());
-    QValueAxis* percent = nullptr;
     const std::vector<std::vector<size_t>> groups = AxisGroups(rows_);
     for (size_t group = 0; group < groups.size(); ++group) {
         Range range;
@@ -181,17 +185,9 @@ void WatchChart::Redraw() {
                     range.Add(point.y());
         const bool own_axis = group < kAxesOnScreen;
         const ChartRow& lead = rows_[groups[group].front()];
-        QValueAxis* axis = nullptr;
-        if (own_axis) {
-            axis = ValueAxis(lead.Unit.isEmpty() ? lead.Title : lead.Unit, range);
-            chart_->addAxis(axis, group == 0 ? Qt::AlignLeft : Qt::AlignRight);
-        } else if (!percent) {
-            percent = new QValueAxis;
-            percent->setRange(-5, 105);
-            percent->setVisible(false);
-            chart_->addAxis(percent, Qt::AlignRight);
-        }
-        axis = own_axis ? axis : percent;
+        QValueAxis* axis = own_axis ? axes_[group] : percent_;
+        if (own_axis)
+            FitAxis(*axis, lead.Unit.isEmpty() ? lead.Title : lead.Unit, range);
         const double width = range.Any() && range.high > range.low ? range.high - range.low : 0;
         for (const size_t row : groups[group]) {
             const ChartRow& shown = rows_[row];
@@ -221,6 +217,10 @@ void WatchChart::Redraw() {
             }
         }
     }
+    // Hidden only when unused: an axis hidden and shown again in one drawing
+    // keeps the room of a hidden one and cuts its labels to "...".
+    for (size_t i = groups.size(); i < kAxesOnScreen; ++i)
+        axes_[i]->setVisible(false);
     drawing_ = false;
 }
 

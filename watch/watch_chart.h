@@ -12,6 +12,7 @@ class QChartView;
 class QDateTimeAxis;
 class QLabel;
 class QPushButton;
+class QValueAxis;
 
 namespace fc {
 
@@ -55,7 +56,10 @@ class WatchChart : public QWidget {
 
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
+    static constexpr size_t kAxesOnScreen = 2;
     QDateTimeAxis* time_axis_ = nullptr;
+    QValueAxis* axes_[kAxesOnScreen] = {};
+    QValueAxis* percent_ = nullptr;
     QLabel* readout_ = nullptr;
     QPushButton* freeze_ = nullptr;
     std::vector<ChartRow> rows_;

@@ -179,9 +179,9 @@ QChart* WatchWindow::Chart() const {
 
 void WatchWindow::BuildWidgets() {
     table_ = new QTableWidget(0, kColumnCount, this);
-    const char* const titles[kColumnCount] = {m::kName,    m::kUnit,    m::kAddress, m::kType,
-                                              m::kForm,    m::kValue,   m::kMinimum, m::kMaximum,
-                                              m::kMean,    m::kLastGood, m::kFailed};
+    const char* const titles[kColumnCount] = {m::kName,    m::kUnit,     m::kAddress, m::kType,
+                                              m::kValue,   m::kMinimum,  m::kMaximum, m::kMean,
+                                              m::kLastGood, m::kFailed,  m::kForm};
     QStringList headers;
     for (const char* title : titles)
         headers << Utf8(title);
@@ -249,7 +249,12 @@ void WatchWindow::BuildWidgets() {
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(table_);
     splitter->addWidget(chart_);
+    // The chart takes most of the height: its axes need room for their
+    // labels, or it draws "..." for them.
+    const int line = fontMetrics().height();
+    splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 2);
+    splitter->setSizes({line * 7, line * 14});
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(list_row);
     layout->addWidget(splitter, 1);
@@ -261,7 +266,7 @@ void WatchWindow::BuildWidgets() {
                         log_button_, close};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
-    preferred_size_ = QSize(fontMetrics().averageCharWidth() * 130, fontMetrics().height() * 40);
+    preferred_size_ = QSize(fontMetrics().averageCharWidth() * 170, fontMetrics().height() * 40);
     resize(preferred_size_);
 
     const auto ask = [this](bool save_file, const char* caption, const char* filter) {
@@ -562,18 +567,26 @@ void WatchWindow::FillTable() {
         const WatchRow& row = setup_.Rows[static_cast<size_t>(i)];
         const QString texts[] = {QString::fromStdString(row.Name),
                                  row.UnitId != 0 ? QString::number(row.UnitId) : QString(),
-                                 QString::number(row.Address), Utf8(WatchTypeWord(row.Type)),
-                                 QString::fromStdString(FormWords(row.Form))};
+                                 QString::number(row.Address), Utf8(WatchTypeWord(row.Type))};
         for (int column = 0; column < kColumnCount; ++column) {
-            auto* item = new QTableWidgetItem(column <= kForm ? texts[column] : QString());
-            if (column > kForm)
+            const bool edited = Edited(column);
+            auto* item = new QTableWidgetItem(
+                column == kForm ? QString::fromStdString(FormWords(row.Form))
+                : edited        ? texts[column]
+                                : QString());
+            if (!edited)
                 item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-            if (column == kUnit || column == kAddress || (column > kForm && column != kLastGood))
+            if (column != kName && column != kType && column != kLastGood && column != kForm)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             table_->setItem(i, column, item);
         }
     }
     RedrawTable();
+}
+
+// The columns that say what a row is, which the list's line holds.
+bool WatchWindow::Edited(int column) {
+    return column <= kType || column == kForm;
 }
 
 bool WatchWindow::Stale(int row) const {
@@ -653,7 +666,7 @@ void WatchWindow::FitColumns() {
 // An edited name, unit, address, type or form is read as a list line would
 // be; a cell that does not read goes back to what it was.
 void WatchWindow::OnItemChanged(QTableWidgetItem* item) {
-    if (item->column() > kForm)
+    if (!Edited(item->column()))
         return;
     const int row = item->row();
     const auto text = [&](int column) { return table_->item(row, column)->text().trimmed().toStdString(); };

@@ -48,8 +48,8 @@ class WatchWindow : public QDialog {
         std::function<QString(bool save, const QString& caption, const QString& filter)>;
 
     enum Column {
-        kName, kUnit, kAddress, kType, kForm, kValue, kMinimum, kMaximum, kMean, kLastGood,
-        kFailed, kColumnCount
+        kName, kUnit, kAddress, kType, kValue, kMinimum, kMaximum, kMean, kLastGood, kFailed,
+        kForm, kColumnCount
     };
     // Asks for a value to write (empty cancels) and whether to write it.
     using ValueAsker = std::function<QString(const QString& prompt, const QString& current)>;
@@ -123,6 +123,7 @@ class WatchWindow : public QDialog {
     void FitColumns();
     QString LastGoodText(int row, bool stale) const;
     bool Stale(int row) const;
+    static bool Edited(int column);
     void OnItemChanged(QTableWidgetItem* item);
     void RebuildPoller();
     void RebuildChart();

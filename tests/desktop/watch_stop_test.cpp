@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTest>
 #include <chrono>
@@ -114,6 +115,9 @@ TEST_F(WatchStopTest, PictureOfAStalledUnit) {
     sim_.ClearFaults();
     settings_.Timeout = 1;
     settings_.Retry = 2;
+    const QRect screen = dialog_.screen()->availableGeometry();
+    dialog_.move(screen.topLeft());
+    QTest::qWait(500);  // the window manager moves it
     dialog_.OnWatch();
     WatchWindow& watch = dialog_.Watch();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&watch));
@@ -124,18 +128,23 @@ TEST_F(WatchStopTest, PictureOfAStalledUnit) {
                                      error);
     ASSERT_TRUE(rows) << error;
     watch.SetRows(*rows);
+    watch.SetSpanSeconds(60);
     const QAbstractItemModel* model = watch.Table()->model();
     watch.Table()->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(1, 0)),
                                             QItemSelectionModel::Select |
                                                 QItemSelectionModel::Rows);
     int polls = 0;
-    QObject::connect(&watch, &WatchWindow::PollEnded, [&] {
-        ++polls;
+    const auto set_values = [&] {
         sim_.SetRegister(100, static_cast<uint32_t>(120 + 25 * std::sin(polls / 6.0)));
         sim_.SetRegister(103, static_cast<uint32_t>(0x9973 + 40 * polls));  // 1284467 and on
         sim_.SetRegister(102, 0x13);
         sim_.SetRegister(104, polls > 20 ? 9 : 1);
         sim_.SetRegister(106, 0xA5);
+    };
+    set_values();
+    QObject::connect(&watch, &WatchWindow::PollEnded, [&] {
+        ++polls;
+        set_values();
     });
     const auto poll_for = [&](int ms) {
         watch.Start();
