@@ -280,6 +280,7 @@ TEST_F(WindowAliveTest, SideWindowsOpenBesideTheWindowOnTheScreen) {
             })) << "on the screen"
                 << (beside ? ", beside the main window" : "");
         }
+        QTest::qWait(500);  // painted whole before the picture
         QProcess::execute("import", {"-window", "root",
                                      QStringLiteral(FC_SCREENSHOT_DIR "/%1-%2x.png")
                                          .arg(opened.name, scale)});
