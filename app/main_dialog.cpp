@@ -213,9 +213,7 @@ void MainDialog::OnTraffic() {
 }
 
 void MainDialog::OnWatch() {
-    watch_->show();
-    watch_->raise();
-    watch_->activateWindow();
+    watch_->OpenBeside(*this);
 }
 
 void MainDialog::OnOK() {

@@ -75,7 +75,7 @@ class MainDialog : public QDialog, public PageHost {
     // Shows the traffic window (it is not modal) and brings it to the front.
     void OnTraffic();
     TrafficWindow& Traffic() { return *traffic_; }
-    // Shows the Watch window (not modal either) and brings it to the front.
+    // Shows the Watch window (not modal either) beside this one, in front.
     void OnWatch();
     WatchWindow& Watch() { return *watch_; }
     // Enter outside a push button: exchange, then close if every field is valid.

@@ -188,11 +188,7 @@ TrafficWindow::TrafficWindow(TrafficObservers& traffic, QWidget* parent)
 TrafficWindow::~TrafficWindow() = default;
 
 void TrafficWindow::OpenBeside(const QWidget& anchor) {
-    if (!isVisible())
-        PlaceBeside(*this, anchor, preferred_size_);
-    show();
-    raise();
-    activateWindow();
+    fc::OpenBeside(*this, anchor, preferred_size_);
 }
 
 void TrafficWindow::OnFrame(const TrafficFrame& frame) {

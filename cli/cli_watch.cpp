@@ -46,13 +46,13 @@ std::vector<std::string> TableLines(const std::vector<WatchRow>& rows, const Wat
         const RowStatistics& stats = statistics[i];
         const RowReading& reading = poller.Readings()[i];
         const auto seen = [&](double value) {
-            return stats.Good > 0 ? ReadingText(polled, {true, value}) : std::string();
+            return stats.Good > 0 ? ShownText(polled, {true, value}) : std::string();
         };
         lines.push_back(line(RowTitle(rows[i]), std::to_string(rows[i].Address),
                              WatchTypeWord(rows[i].Type),
-                             {reading.Ok ? ReadingText(polled, reading) : "failed",
+                             {reading.Ok ? ShownText(polled, reading) : "failed",
                               seen(stats.Minimum), seen(stats.Maximum),
-                              stats.Good > 0 ? std::to_string(stats.Mean()) : "",
+                              stats.Good > 0 ? MeanText(polled, stats.Mean()) : "",
                               std::to_string(stats.Failed)}));
     }
     return lines;
@@ -74,8 +74,14 @@ std::string JsonLine(const std::string& stamp, const WatchPoller& poller, bool o
                      const std::vector<std::string>& messages) {
     std::string values = "[";
     for (size_t i = 0; i < poller.Rows().size(); ++i) {
-        const std::string value = ReadingText(poller.Rows()[i], poller.Readings()[i]);
-        values += (i > 0 ? "," : "") + (value.empty() ? std::string("null") : value);
+        const PolledRow& row = poller.Rows()[i];
+        const std::string value = ReadingText(row, poller.Readings()[i]);
+        // Hex and bits are texts; the rest are JSON numbers.
+        const bool text = row.Type != RegisterType::Float &&
+                          (row.Form.Show == WatchShow::Hex || row.Form.Show == WatchShow::Bits);
+        values += (i > 0 ? "," : "") + (value.empty() ? std::string("null")
+                                        : text         ? JsonObject::Quote(value)
+                                                       : value);
     }
     JsonObject line;
     line.Add("time", stamp);
@@ -100,7 +106,7 @@ int CliSession::WatchCommand() {
     std::vector<std::string> titles;
     for (const WatchRow& row : *rows) {
         polled.push_back(ResolveRow(row, ranges, options_.float_low_word_first));
-        titles.push_back(RowTitle(row));
+        titles.push_back(RowTitleWithUnit(row));
     }
     WatchLog log;
     if (!options_.csv.empty() && !log.Open(options_.csv, titles, error)) {

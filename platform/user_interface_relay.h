@@ -13,6 +13,23 @@ class UserInterfaceRelay : public UserInterface {
     void SetTarget(UserInterface* target) { target_ = target; }
     UserInterface* Target() const { return target_; }
 
+    // Points the relay at `target` while it lives and back at the one before
+    // when it ends, however the scope is left.
+    class Redirect {
+      public:
+        Redirect(UserInterfaceRelay& relay, UserInterface* target)
+            : relay_(relay), kept_(relay.Target()) {
+            relay_.SetTarget(target);
+        }
+        ~Redirect() { relay_.SetTarget(kept_); }
+        Redirect(const Redirect&) = delete;
+        Redirect& operator=(const Redirect&) = delete;
+
+      private:
+        UserInterfaceRelay& relay_;
+        UserInterface* kept_;
+    };
+
     MessageAnswer ShowMessage(const MessageBox& box) override {
         return target_ ? target_->ShowMessage(box) : UnattendedAnswer(box.buttons);
     }

@@ -102,4 +102,12 @@ void PlaceBeside(QWidget& window, const QWidget& anchor, const QSize& preferred)
     window.move(placed.topLeft());
 }
 
+void OpenBeside(QWidget& window, const QWidget& anchor, const QSize& preferred) {
+    if (!window.isVisible())
+        PlaceBeside(window, anchor, preferred);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
 }  // namespace fc

@@ -12,4 +12,8 @@ namespace fc {
 // is the size it would like, without the window manager's frame.
 void PlaceBeside(QWidget& window, const QWidget& anchor, const QSize& preferred);
 
+// Shows a secondary window in front, placed afresh (PlaceBeside) each time
+// it opens; one already open stays where the user put it.
+void OpenBeside(QWidget& window, const QWidget& anchor, const QSize& preferred);
+
 }  // namespace fc

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "platform/field_text.h"
 #include "platform/profile.h"
 #include "platform/whole_number.h"
 
@@ -25,6 +28,77 @@ std::optional<WatchType> TypeFromWord(std::string word) {
         if (word == WatchTypeWord(type))
             return type;
     return std::nullopt;
+}
+
+constexpr WatchShow kShows[] = {WatchShow::Plain, WatchShow::Signed, WatchShow::Unsigned,
+                                WatchShow::Hex, WatchShow::Bits};
+
+std::optional<WatchShow> ShowFromWord(const std::string& word) {
+    for (const WatchShow show : kShows)
+        if (word == WatchShowWord(show))
+            return show;
+    return std::nullopt;
+}
+
+// The shortest text that reads back as the same double.
+std::string ShortestNumber(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+enum class Option { None, Taken, Wrong };
+
+// One KEY=VALUE word of a line; None for a word that is no option, so that
+// the name starts there; Wrong with `what` for an option with a bad value.
+Option TakeOption(const std::string& word, WatchRow& row, std::string& what) {
+    const size_t equals = word.find('=');
+    if (equals == std::string::npos)
+        return Option::None;
+    const std::string key = word.substr(0, equals);
+    const std::string value = word.substr(equals + 1);
+    RowForm& form = row.Form;
+    const auto wrong = [&](const std::string& why) {
+        what = "\"" + word + "\": " + why;
+        return Option::Wrong;
+    };
+    if (key == "unit") {
+        return ParseWholeNumber(value, 1, kMaxRowUnitId, &row.UnitId)
+                   ? Option::Taken
+                   : wrong("a unit address is 1 to " + std::to_string(kMaxRowUnitId));
+    }
+    if (key == "show") {
+        const auto show = ShowFromWord(value);
+        if (!show)
+            return wrong("show is signed, unsigned, hex or bits");
+        form.Show = *show;
+        return Option::Taken;
+    }
+    if (key == "scale" || key == "offset") {
+        const std::optional<double> number = ParseNumberField(value);
+        if (!number || (key == "scale" && *number == 0))
+            return wrong(key == "scale" ? "not a number other than 0" : "not a number");
+        (key == "scale" ? form.Scale : form.Offset) = *number;
+        return Option::Taken;
+    }
+    if (key == "eu") {
+        if (value.empty())
+            return wrong("no unit of measure");
+        form.Unit = value;
+        return Option::Taken;
+    }
+    int bit = 0;
+    if (key.rfind("bit", 0) == 0 && key.size() > 3 &&
+        key.find_first_not_of("0123456789", 3) == std::string::npos) {
+        if (!ParseWholeNumber(key.substr(3), 0, kMaxWatchBits - 1, &bit) || value.empty())
+            return wrong("a bit is named bit0 to bit" + std::to_string(kMaxWatchBits - 1) +
+                         "=NAME");
+        if (form.BitNames.size() <= static_cast<size_t>(bit))
+            form.BitNames.resize(static_cast<size_t>(bit) + 1);
+        form.BitNames[static_cast<size_t>(bit)] = value;
+        return Option::Taken;
+    }
+    return Option::None;
 }
 
 std::vector<std::string> Words(std::string_view line) {
@@ -70,6 +144,15 @@ std::optional<WatchRow> ParseLine(std::string_view line, int number, std::string
             name_from = 2;
         }
     }
+    for (std::string what; name_from < words.size(); ++name_from) {
+        const Option option = TakeOption(words[name_from], row, what);
+        if (option == Option::Wrong) {
+            error = LineError(number, what);
+            return std::nullopt;
+        }
+        if (option == Option::None)
+            break;
+    }
     for (size_t i = name_from; i < words.size(); ++i)
         row.Name += (row.Name.empty() ? "" : " ") + words[i];
     return row;
@@ -93,8 +176,47 @@ const char* WatchTypeWord(WatchType type) {
     return "auto";
 }
 
+const char* WatchShowWord(WatchShow show) {
+    switch (show) {
+        case WatchShow::Signed:
+            return "signed";
+        case WatchShow::Unsigned:
+            return "unsigned";
+        case WatchShow::Hex:
+            return "hex";
+        case WatchShow::Bits:
+            return "bits";
+        case WatchShow::Plain:
+            break;
+    }
+    return "plain";
+}
+
 std::string RowTitle(const WatchRow& row) {
     return row.Name.empty() ? std::to_string(row.Address) : row.Name;
+}
+
+std::string RowTitleWithUnit(const WatchRow& row) {
+    return RowTitle(row) + (row.Form.Unit.empty() ? "" : " (" + row.Form.Unit + ")");
+}
+
+std::string FormWords(const RowForm& form) {
+    std::vector<std::string> words;
+    if (form.Show != WatchShow::Plain)
+        words.push_back(std::string("show=") + WatchShowWord(form.Show));
+    if (form.Scale != 1)
+        words.push_back("scale=" + ShortestNumber(form.Scale));
+    if (form.Offset != 0)
+        words.push_back("offset=" + ShortestNumber(form.Offset));
+    if (!form.Unit.empty())
+        words.push_back("eu=" + form.Unit);
+    for (size_t bit = 0; bit < form.BitNames.size(); ++bit)
+        if (!form.BitNames[bit].empty())
+            words.push_back("bit" + std::to_string(bit) + "=" + form.BitNames[bit]);
+    std::string text;
+    for (const std::string& word : words)
+        text += (text.empty() ? "" : " ") + word;
+    return text;
 }
 
 std::optional<std::vector<WatchRow>> ParseWatchList(std::string_view text, std::string& error) {
@@ -126,13 +248,19 @@ std::optional<std::vector<WatchRow>> ParseWatchList(std::string_view text, std::
 
 std::string WatchLine(const WatchRow& row) {
     std::string line = std::to_string(row.Address) + " " + WatchTypeWord(row.Type);
+    if (row.UnitId != 0)
+        line += " unit=" + std::to_string(row.UnitId);
+    if (const std::string form = FormWords(row.Form); !form.empty())
+        line += " " + form;
     if (!row.Name.empty())
         line += " " + row.Name;
     return line;
 }
 
 std::string WatchListText(const std::vector<WatchRow>& rows) {
-    std::string text = "# ADDRESS [TYPE] [NAME...]; TYPE auto, int16, int32, float or float-lohi\n";
+    std::string text =
+        "# ADDRESS [TYPE] [OPTION...] [NAME...]; TYPE auto, int16, int32, float or float-lohi;\n"
+        "# OPTION unit=N, show=signed|unsigned|hex|bits, scale=X, offset=X, eu=TEXT, bitN=NAME\n";
     for (const WatchRow& row : rows)
         text += WatchLine(row) + "\n";
     return text;

@@ -13,25 +13,60 @@ class Profile;
 // when the list is polled; a float can have its low word first ("(LO/HI)").
 enum class WatchType { Auto, Int16, Int32, Float, FloatLoHi };
 
+// How a row's value reads. Plain is the register page's form (a 16-bit
+// register 0 to 65535, a 32-bit one signed); hex and bits show the register's
+// bits as they are, so an alarm word reads bit by bit.
+enum class WatchShow { Plain, Signed, Unsigned, Hex, Bits };
+
+inline constexpr int kMaxWatchBits = 32;
+
+// What a row's number means: its form, the engineering value as
+// raw * Scale + Offset in the unit of measure `Unit`, and names for the bits
+// of an alarm word. Scale and offset leave hex and bits untouched: those
+// show the register itself.
+struct RowForm {
+    WatchShow Show = WatchShow::Plain;
+    double Scale = 1;
+    double Offset = 0;
+    std::string Unit{};
+    std::vector<std::string> BitNames{};  // index = bit number; empty: unnamed
+    bool operator==(const RowForm&) const = default;
+};
+
 struct WatchRow {
     int Address = 0;
     WatchType Type = WatchType::Auto;
     std::string Name;  // may be empty: the address names the row then
+    int UnitId = 0;    // 0: the unit address of the settings
+    RowForm Form{};
     bool operator==(const WatchRow&) const = default;
 };
+
+inline constexpr int kMaxRowUnitId = 247;
 
 inline constexpr int kMaxWatchRows = 1000;
 
 // "auto", "int16", "int32", "float", "float-lohi".
 const char* WatchTypeWord(WatchType type);
+// "plain", "signed", "unsigned", "hex", "bits".
+const char* WatchShowWord(WatchShow show);
 // The row's name, or its address when it has none.
 std::string RowTitle(const WatchRow& row);
+// The title with the unit of measure: "flow (m3/h)".
+std::string RowTitleWithUnit(const WatchRow& row);
 
-// One row a line, "ADDRESS [TYPE] [NAME...]"; '#' starts a comment, blank
-// lines are skipped. Empty with `error` saying which line is wrong and why.
+// One row a line, "ADDRESS [TYPE] [OPTION...] [NAME...]"; '#' starts a
+// comment, blank lines are skipped. The options, each KEY=VALUE without
+// blanks: unit=N (the unit address, 1 to 247), show=signed|unsigned|hex|bits,
+// scale=X, offset=X, eu=TEXT (the unit of measure), bitN=NAME (N 0 to 31).
+// The first word that is no option starts the name, so a line without
+// options reads as it always did. Empty with `error` saying which line is
+// wrong and why.
 std::optional<std::vector<WatchRow>> ParseWatchList(std::string_view text, std::string& error);
 // The line of a row, as the parser reads it back.
 std::string WatchLine(const WatchRow& row);
+// The options of the row's form, as its line holds them ("show=hex eu=bar").
+std::string FormWords(const RowForm& form);
 std::string WatchListText(const std::vector<WatchRow>& rows);
 
 // The list file; empty with `error` (the file's or a line's fault).

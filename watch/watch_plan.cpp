@@ -31,7 +31,7 @@ constexpr int kRegisterSpace = 65536;
 
 PolledRow ResolveRow(const WatchRow& row, const RegisterTypeRanges& ranges,
                      bool auto_low_word_first) {
-    PolledRow polled{row.Address, RegisterType::Int16, false};
+    PolledRow polled{row.Address, RegisterType::Int16, false, row.UnitId, row.Form};
     switch (row.Type) {
         case WatchType::Auto:
             polled.Type = TypeForAddress(ranges, row.Address);
@@ -65,8 +65,10 @@ std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
         order.resize(rows.size());
         std::iota(order.begin(), order.end(), size_t{0});
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return rows[a].Address < rows[b].Address; });
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return std::pair(rows[a].UnitId, rows[a].Address) <
+               std::pair(rows[b].UnitId, rows[b].Address);
+    });
     std::vector<BlockRead> plan;
     for (const size_t index : order) {
         const PolledRow& row = rows[index];
@@ -80,7 +82,8 @@ std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
             const bool gap_avoided = std::any_of(avoid.begin(), avoid.end(), [&](int address) {
                 return address >= block_end && address < row.Address;
             });
-            if (Zone(row.Address) == Zone(block.Start) && gap_bytes <= kReadThroughBytes &&
+            if (row.UnitId == block.UnitId && Zone(row.Address) == Zone(block.Start) &&
+                gap_bytes <= kReadThroughBytes &&
                 !gap_avoided &&
                 (joined_end - block.Start) * width <= max_bytes && joined_end <= kRegisterSpace) {
                 block.Count = joined_end - block.Start;
@@ -88,7 +91,7 @@ std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
                 continue;
             }
         }
-        plan.push_back({row.Address, end - row.Address, {index}});
+        plan.push_back({row.Address, end - row.Address, {index}, row.UnitId});
     }
     return plan;
 }
@@ -106,6 +109,32 @@ double RowValue(const PolledRow& row, const BlockRead& block, const uint8_t* dat
             return FloatFromWire(value, {false, row.LowWordFirst});
     }
     return 0;
+}
+
+}  // namespace fc
+
+namespace fc {
+
+double ShownValue(const PolledRow& row, double value) {
+    if (row.Type == RegisterType::Float)
+        return value * row.Form.Scale + row.Form.Offset;
+    const bool wide = row.Type == RegisterType::Int32;
+    const auto bits = static_cast<uint32_t>(static_cast<int64_t>(value));
+    double number = value;
+    switch (row.Form.Show) {
+        case WatchShow::Signed:
+            number = wide ? static_cast<int32_t>(bits) : static_cast<int16_t>(bits);
+            break;
+        case WatchShow::Hex:
+        case WatchShow::Bits:
+            return wide ? bits : bits & 0xffffu;
+        case WatchShow::Unsigned:
+            number = wide ? bits : bits & 0xffffu;
+            break;
+        case WatchShow::Plain:
+            break;
+    }
+    return number * row.Form.Scale + row.Form.Offset;
 }
 
 }  // namespace fc

@@ -16,6 +16,8 @@ struct PolledRow {
     int Address = 0;
     RegisterType Type = RegisterType::Int16;
     bool LowWordFirst = false;
+    int UnitId = 0;  // 0: the unit address of the settings
+    RowForm Form{};
 };
 
 // Auto rows take the type from the ranges and, when that is a float, the
@@ -30,11 +32,12 @@ PolledRow ResolveRow(const WatchRow& row, const RegisterTypeRanges& ranges,
 int RowRegisters(const PolledRow& row);
 
 // One block read of a poll: `Count` registers from `Start`, as wide as
-// BlockRegisterWidth(Start) makes them, carrying the rows listed.
+// BlockRegisterWidth(Start) makes them, of one unit, carrying the rows listed.
 struct BlockRead {
     int Start = 0;
     int Count = 0;
     std::vector<size_t> Rows;  // indexes into the polled rows
+    int UnitId = 0;
     bool operator==(const BlockRead&) const = default;
 };
 
@@ -44,7 +47,7 @@ struct BlockRead {
 inline constexpr int kReadThroughBytes = 20;
 
 // The fewest block reads that carry the rows given (all when `which` is
-// empty): neighbours share a read up to `max_bytes` of reply data, short gaps
+// empty): neighbours of one unit share a read up to `max_bytes` of reply data, short gaps
 // are read through unless they hold a register of `avoid` (one the unit
 // refused), and no read crosses the edges of the 4-byte window.
 std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
@@ -53,7 +56,10 @@ std::vector<BlockRead> PlanBlockReads(const std::vector<PolledRow>& rows,
                                       int max_bytes = kMaxReadByteCount);
 
 // The value of a row from the reply data of its block (`data` holds the
-// block's bytes as they came).
+// block's bytes as they came), in the register page's form.
 double RowValue(const PolledRow& row, const BlockRead& block, const uint8_t* data);
+// That value as the row's form shows it: signed or unsigned, the bits as an
+// unsigned number for hex and bits, scaled and offset otherwise.
+double ShownValue(const PolledRow& row, double value);
 
 }  // namespace fc

@@ -1,28 +1,29 @@
 #include "watch/watch_window.h"
 
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
-#include <QHideEvent>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QLineSeries>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstring>
+#include <limits>
 #include <utility>
 
 #include "modbus/modbus_master.h"
@@ -32,6 +33,9 @@
 #include "registers/register_types.h"
 #include "ui/main_dialog_template.h"
 #include "ui/page_host.h"
+#include "ui/scoped_event_filter.h"
+#include "ui/window_placement.h"
+#include "watch/watch_chart.h"
 #include "watch/watch_messages.h"
 
 namespace fc {
@@ -49,6 +53,25 @@ QString Utf8(const char* text) {
 constexpr size_t kMaxHistoryPoints = 20000;
 // The driver's waits pump far more often than input needs answering.
 constexpr std::chrono::milliseconds kPumpInterval{20};
+// Ages count in tenths of a second at first; a few redraws a second follow them.
+constexpr std::chrono::milliseconds kAgesInterval{250};
+constexpr double kBreak = std::numeric_limits<double>::quiet_NaN();
+
+// The colours of a value's state; its text says the same (see LastGoodText).
+const QColor kFailedColour(0xc0, 0x00, 0x00);
+const QColor kStaleColour(0xa0, 0x60, 0x00);
+const QColor kRetryingColour(0x70, 0x70, 0x70);
+
+QString AgeText(std::chrono::system_clock::duration age) {
+    const double seconds = std::max(0.0, std::chrono::duration<double>(age).count());
+    if (seconds < 10)
+        return QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
+    if (seconds < 120)
+        return QStringLiteral("%1 s").arg(static_cast<int>(seconds));
+    if (seconds < 7200)
+        return QStringLiteral("%1 min").arg(static_cast<int>(seconds / 60));
+    return QStringLiteral("%1 h").arg(static_cast<int>(seconds / 3600));
+}
 
 struct SpanChoice {
     const char* text;
@@ -123,10 +146,24 @@ WatchWindow::WatchWindow(PageHost& host, UserInterfaceRelay& driver_ui, QWidget*
     setModal(false);
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &WatchWindow::PollTick);
+    ages_ = new QTimer(this);
+    ages_->setInterval(kAgesInterval);
+    connect(ages_, &QTimer::timeout, this, &WatchWindow::RedrawTable);
     BuildWidgets();
     choose_path_ = [this](bool save, const QString& caption, const QString& filter) {
         return save ? QFileDialog::getSaveFileName(this, caption, {}, filter)
                     : QFileDialog::getOpenFileName(this, caption, {}, filter);
+    };
+    ask_value_ = [this](const QString& prompt, const QString& current) {
+        bool ok = false;
+        const QString text = QInputDialog::getText(this, Utf8(m::kWriteTitle), prompt,
+                                                   QLineEdit::Normal, current, &ok);
+        return ok ? text : QString();
+    };
+    confirm_ = [this](const QString& question) {
+        return QMessageBox::question(this, QString::fromStdString(ApplicationTitle()), question,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
     SetIntervalMs(setup_.IntervalMs);
     SetSpanSeconds(setup_.SpanSeconds);
@@ -136,41 +173,43 @@ WatchWindow::WatchWindow(PageHost& host, UserInterfaceRelay& driver_ui, QWidget*
 
 WatchWindow::~WatchWindow() = default;
 
+QChart* WatchWindow::Chart() const {
+    return chart_->Chart();
+}
+
 void WatchWindow::BuildWidgets() {
     table_ = new QTableWidget(0, kColumnCount, this);
-    const char* const titles[kColumnCount] = {m::kName,    m::kAddress, m::kType,
-                                              m::kValue,   m::kMinimum, m::kMaximum,
-                                              m::kMean,    m::kLastGood, m::kFailed};
+    const char* const titles[kColumnCount] = {m::kName,    m::kUnit,     m::kAddress, m::kType,
+                                              m::kValue,   m::kMinimum,  m::kMaximum, m::kMean,
+                                              m::kLastGood, m::kFailed,  m::kForm};
     QStringList headers;
     for (const char* title : titles)
         headers << Utf8(title);
     table_->setHorizontalHeaderLabels(headers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Moving with the keys leaves the chosen rows chosen (Space or a click
+    // adds or drops one), and Tab leaves the table as it leaves any control.
+    table_->setSelectionMode(QAbstractItemView::MultiSelection);
+    table_->setTabKeyNavigation(false);
+    table_->installEventFilter(this);
+    table_->setWordWrap(false);
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
     connect(table_, &QTableWidget::itemChanged, this, &WatchWindow::OnItemChanged);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &WatchWindow::RebuildChart);
+    connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
+        if (column == kValue)
+            WhenIdle([this] { WriteCurrentRow(); });
+    });
 
-    chart_ = new QChart;
-    chart_->setMargins(QMargins(4, 4, 4, 4));
-    chart_->legend()->setAlignment(Qt::AlignBottom);
-    time_axis_ = new QDateTimeAxis(chart_);
-    time_axis_->setFormat(QStringLiteral("HH:mm:ss"));
-    time_axis_->setTickCount(5);
-    value_axis_ = new QValueAxis(chart_);
-    chart_->addAxis(time_axis_, Qt::AlignBottom);
-    chart_->addAxis(value_axis_, Qt::AlignLeft);
-    chart_->setTitle(Utf8(m::kChartHint));
-    chart_view_ = new QChartView(chart_, this);
-    chart_view_->setRenderHint(QPainter::Antialiasing);
-    chart_view_->setMinimumHeight(chart_view_->fontMetrics().height() * 16);
+    chart_ = new WatchChart(this);
 
     auto* open = new QPushButton(Utf8(m::kOpenList), this);
     auto* save = new QPushButton(Utf8(m::kSaveList), this);
     auto* add = new QPushButton(Utf8(m::kAddRow), this);
     auto* remove = new QPushButton(Utf8(m::kRemoveRows), this);
+    auto* write = new QPushButton(Utf8(m::kWriteValue), this);
     interval_ = new QDoubleSpinBox(this);
     interval_->setRange(kMinIntervalMs / 1000.0, kMaxIntervalMs / 1000.0);
     interval_->setDecimals(1);
@@ -186,18 +225,22 @@ void WatchWindow::BuildWidgets() {
     auto* close = new QPushButton(Utf8(m::kClose), this);
     status_ = new QLabel(Utf8(m::kStopped), this);
     status_->setTextFormat(Qt::PlainText);
-    for (QPushButton* button : {open, save, add, remove, start_button_, stop_button_, reset,
-                                log_button_, close})
+    for (QPushButton* button : {open, save, add, remove, write, start_button_, stop_button_,
+                                reset, log_button_, close})
         button->setAutoDefault(false);
+    auto* span_label = new QLabel(Utf8(m::kSpan), this);
+    span_label->setBuddy(span_);
+    auto* interval_label = new QLabel(Utf8(m::kInterval), this);
+    interval_label->setBuddy(interval_);
 
     auto* list_row = new QHBoxLayout;
-    for (QWidget* widget : std::initializer_list<QWidget*>{open, save, add, remove})
+    for (QWidget* widget : std::initializer_list<QWidget*>{open, save, add, remove, write})
         list_row->addWidget(widget);
     list_row->addStretch(1);
-    list_row->addWidget(new QLabel(Utf8(m::kSpan), this));
+    list_row->addWidget(span_label);
     list_row->addWidget(span_);
     auto* poll_row = new QHBoxLayout;
-    poll_row->addWidget(new QLabel(Utf8(m::kInterval), this));
+    poll_row->addWidget(interval_label);
     for (QWidget* widget :
          std::initializer_list<QWidget*>{interval_, start_button_, stop_button_, reset, log_button_})
         poll_row->addWidget(widget);
@@ -205,14 +248,26 @@ void WatchWindow::BuildWidgets() {
     poll_row->addWidget(close);
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(table_);
-    splitter->addWidget(chart_view_);
+    splitter->addWidget(chart_);
+    // The chart takes most of the height: its axes need room for their
+    // labels, or it draws "..." for them.
+    const int line = fontMetrics().height();
+    splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 2);
+    splitter->setSizes({line * 7, line * 14});
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(list_row);
     layout->addWidget(splitter, 1);
     layout->addLayout(poll_row);
     layout->addWidget(status_);
-    resize(fontMetrics().averageCharWidth() * 110, fontMetrics().height() * 40);
+    // Reading order, whatever order the widgets were made in.
+    QWidget* order[] = {open, save, add, remove, write, span_, table_, chart_,
+                        chart_->FreezeButton(), interval_, start_button_, stop_button_, reset,
+                        log_button_, close};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    preferred_size_ = QSize(fontMetrics().averageCharWidth() * 170, fontMetrics().height() * 40);
+    resize(preferred_size_);
 
     const auto ask = [this](bool save_file, const char* caption, const char* filter) {
         return choose_path_(save_file, Utf8(caption).remove('&'), Utf8(filter));
@@ -234,7 +289,9 @@ void WatchWindow::BuildWidgets() {
     connect(add, &QPushButton::clicked, this, [this] {
         WhenIdle([this] {
             std::vector<WatchRow> rows = setup_.Rows;
-            rows.push_back({rows.empty() ? 0 : rows.back().Address + 1, WatchType::Auto, ""});
+            WatchRow row;
+            row.Address = rows.empty() ? 0 : rows.back().Address + 1;
+            rows.push_back(row);
             SetRows(rows);
         });
     });
@@ -247,6 +304,7 @@ void WatchWindow::BuildWidgets() {
             SetRows(rows);
         });
     });
+    connect(write, &QPushButton::clicked, this, [this] { WhenIdle([this] { WriteCurrentRow(); }); });
     connect(interval_, &QDoubleSpinBox::valueChanged, this,
             [this](double seconds) { SetIntervalMs(static_cast<int>(seconds * 1000 + 0.5)); });
     connect(span_, &QComboBox::currentIndexChanged, this,
@@ -258,6 +316,10 @@ void WatchWindow::BuildWidgets() {
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
 
+void WatchWindow::OpenBeside(const QWidget& anchor) {
+    fc::OpenBeside(*this, anchor, preferred_size_);
+}
+
 void WatchWindow::SetRows(std::vector<WatchRow> rows) {
     // A log's columns are the rows it began with.
     if (log_.IsOpen() && rows != setup_.Rows)
@@ -265,6 +327,8 @@ void WatchWindow::SetRows(std::vector<WatchRow> rows) {
     setup_.Rows = std::move(rows);
     statistics_.assign(setup_.Rows.size(), {});
     history_.assign(setup_.Rows.size(), {});
+    last_failed_.assign(setup_.Rows.size(), false);
+    retrying_.assign(setup_.Rows.size(), {});
     RebuildPoller();
     FillTable();
     RebuildChart();
@@ -303,6 +367,10 @@ void WatchWindow::RebuildPoller() {
     for (const WatchRow& row : setup_.Rows)
         rows.push_back(ResolveRow(row, ranges, low_word_first));
     poller_ = std::make_unique<WatchPoller>(std::move(rows));
+    poller_->SetProgress({[this](const BlockRead& block) { OnBlockRead(block); },
+                          [this](const BlockRead& block, int failed, int attempts) {
+                              OnRetrying(block, failed, attempts);
+                          }});
 }
 
 // During a poll the profile waits for the poll's end: its box, if the file
@@ -326,6 +394,7 @@ void WatchWindow::Start() {
     WhenIdle([this] {
         RebuildPoller();
         timer_->start();
+        ages_->start();
         start_button_->setEnabled(false);
         SetStatus(Utf8(m::kPolling).arg(poller_->Plan().size()).arg(0));
         QTimer::singleShot(0, this, &WatchWindow::PollTick);
@@ -334,9 +403,22 @@ void WatchWindow::Start() {
 
 void WatchWindow::Stop() {
     timer_->stop();
+    ages_->stop();
     stop_.Raise(SIGINT);
     start_button_->setEnabled(true);
+    retrying_.assign(retrying_.size(), {});
+    BreakAllLines();
+    RedrawTable();
+    RebuildChart();
     SetStatus(Utf8(m::kStopped));
+}
+
+// No line of the chart joins across a time without readings.
+void WatchWindow::BreakAllLines() {
+    const auto now = static_cast<double>(MsSinceEpoch(std::chrono::system_clock::now()));
+    for (std::deque<QPointF>& points : history_)
+        if (!points.empty() && !std::isnan(points.back().y()))
+            points.emplace_back(now, kBreak);
 }
 
 void WatchWindow::WhenIdle(std::function<void()> action) {
@@ -352,6 +434,7 @@ void WatchWindow::PollTick() {
     if (in_poll_ || !Polling() || !poller_)
         return;
     if (host_.OperationRunning()) {
+        BreakAllLines();
         SetStatus(Utf8(m::kPaused));
         return;
     }
@@ -370,47 +453,96 @@ void WatchWindow::RunPoll() {
     in_poll_ = true;
     stop_.Clear();
     PollUserInterface stand_in([this] { PumpDuringPoll(); });
-    UserInterface* former = driver_ui_.Target();
-    driver_ui_.SetTarget(&stand_in);
-    ModbusMaster& master = host_.Master();
-    qApp->installEventFilter(this);
-    const auto time = std::chrono::system_clock::now();
     const auto started = std::chrono::steady_clock::now();
     {
-        const ModbusMaster::StopScope stoppable(master, &stop_);
-        poller_->Poll(master);
+        const UserInterfaceRelay::Redirect unattended(driver_ui_, &stand_in);
+        const ScopedEventFilter hold_main_window_input(*qApp, *this);
+        const ModbusMaster::StopScope stoppable(host_.Master(), &stop_);
+        poller_->Poll(host_.Master());
     }
-    const auto took = std::chrono::steady_clock::now() - started;
-    qApp->removeEventFilter(this);
-    driver_ui_.SetTarget(former);
     in_poll_ = false;
-    // A poll cut short says nothing of the unit: it is not counted.
-    if (!stop_.Raised()) {
-        ShowReadings(time);
-        QString status = Utf8(m::kPolling)
-                             .arg(poller_->Transactions())
-                             .arg(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
-        if (!stand_in.last_message.empty())
-            status += "  " + Utf8(m::kLastFailure).arg(QString::fromStdString(stand_in.last_message));
-        SetStatus(status);
-    }
+    // A poll cut short says nothing more of the unit than the reads it
+    // finished have shown.
+    if (!stop_.Raised())
+        EndPoll(stand_in.last_message, std::chrono::steady_clock::now() - started);
     ReplayHeldInput();
     emit PollEnded();
 }
 
+// The log's line carries the time the poll ended, so a poll that waited on
+// a silent unit for half a minute is logged when its failure was known.
+void WatchWindow::EndPoll(const std::string& last_message,
+                          std::chrono::steady_clock::duration took) {
+    const auto ended = std::chrono::system_clock::now();
+    if (log_.IsOpen() && !log_.Append(ended, poller_->Rows(), poller_->Readings())) {
+        const QString path = QString::fromStdString(log_.Path());
+        StopLog();
+        Report(m::kUnwritten, path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    QString status = Utf8(m::kPolling)
+                         .arg(poller_->Transactions())
+                         .arg(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
+    if (!last_message.empty())
+        status += "  " + Utf8(m::kLastFailure).arg(QString::fromStdString(last_message));
+    SetStatus(status);
+    RebuildChart();
+}
+
+void WatchWindow::OnBlockRead(const BlockRead& block) {
+    const auto time = std::chrono::system_clock::now();
+    const auto x = static_cast<double>(MsSinceEpoch(time));
+    for (const size_t index : block.Rows) {
+        if (index >= statistics_.size())
+            continue;
+        const RowReading& reading = poller_->Readings()[index];
+        statistics_[index].Add(reading, time);
+        last_failed_[index] = !reading.Ok;
+        retrying_[index].clear();
+        std::deque<QPointF>& points = history_[index];
+        if (reading.Ok || (!points.empty() && !std::isnan(points.back().y())))
+            points.emplace_back(x, reading.Ok ? reading.Value : kBreak);
+        if (points.size() > kMaxHistoryPoints)
+            points.pop_front();
+        ShowRow(static_cast<int>(index));
+    }
+    FitColumns();
+}
+
+void WatchWindow::OnRetrying(const BlockRead& block, int failed, int attempts) {
+    const QString text = Utf8(m::kRetrying).arg(failed + 1).arg(attempts);
+    for (const size_t index : block.Rows) {
+        if (index < retrying_.size())
+            retrying_[index] = text;
+        ShowRow(static_cast<int>(index));
+    }
+    SetStatus(Utf8(m::kRetryingStatus).arg(block.Start).arg(failed + 1).arg(attempts));
+    FitColumns();
+}
+
 // Everything but timers: the window system, paint and input. Input for the
-// main window is held back by the filter.
+// main window is held back by the filter. The ages go on counting.
 void WatchWindow::PumpDuringPoll() {
     const auto now = std::chrono::steady_clock::now();
     if (now - last_pump_ < kPumpInterval)
         return;
     last_pump_ = now;
+    if (now - last_ages_ >= kAgesInterval)
+        RedrawTable();
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::X11ExcludeTimers);
 }
 
-// Runs only while a poll waits: input for the main window ends the poll and
-// is handed on when the poll has returned.
+// Ctrl+Tab leaves the table as Tab does. During a poll, input for the main
+// window ends the poll and is handed on when the poll has returned.
 bool WatchWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == table_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            (key->modifiers() & Qt::ControlModifier)) {
+            focusNextPrevChild(key->key() == Qt::Key_Tab &&
+                               !(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!in_poll_ || !widget || !IsInput(event->type()) || widget->window() != host_.Window())
         return QDialog::eventFilter(watched, event);
@@ -428,43 +560,54 @@ void WatchWindow::ReplayHeldInput() {
     held_input_.clear();
 }
 
-void WatchWindow::ShowReadings(std::chrono::system_clock::time_point time) {
-    const std::vector<RowReading>& readings = poller_->Readings();
-    for (size_t i = 0; i < readings.size() && i < statistics_.size(); ++i) {
-        statistics_[i].Add(readings[i], time);
-        if (readings[i].Ok) {
-            std::deque<QPointF>& points = history_[i];
-            points.emplace_back(static_cast<double>(MsSinceEpoch(time)), readings[i].Value);
-            if (points.size() > kMaxHistoryPoints)
-                points.pop_front();
-        }
-        ShowRow(static_cast<int>(i));
-    }
-    if (log_.IsOpen() && !log_.Append(time, poller_->Rows(), readings)) {
-        const QString path = QString::fromStdString(log_.Path());
-        StopLog();
-        Report(m::kUnwritten, path, QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    AppendToChart(time);
-}
-
 void WatchWindow::FillTable() {
     const QSignalBlocker quiet(table_);
     table_->setRowCount(static_cast<int>(setup_.Rows.size()));
     for (int i = 0; i < table_->rowCount(); ++i) {
         const WatchRow& row = setup_.Rows[static_cast<size_t>(i)];
-        const QString texts[] = {QString::fromStdString(row.Name), QString::number(row.Address),
-                                 Utf8(WatchTypeWord(row.Type))};
+        const QString texts[] = {QString::fromStdString(row.Name),
+                                 row.UnitId != 0 ? QString::number(row.UnitId) : QString(),
+                                 QString::number(row.Address), Utf8(WatchTypeWord(row.Type))};
         for (int column = 0; column < kColumnCount; ++column) {
-            auto* item = new QTableWidgetItem(column <= kType ? texts[column] : QString());
-            if (column > kType)
+            const bool edited = Edited(column);
+            auto* item = new QTableWidgetItem(
+                column == kForm ? QString::fromStdString(FormWords(row.Form))
+                : edited        ? texts[column]
+                                : QString());
+            if (!edited)
                 item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-            if (column >= kAddress && column != kType && column != kLastGood)
+            if (column != kName && column != kType && column != kLastGood && column != kForm)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             table_->setItem(i, column, item);
         }
-        ShowRow(i);
     }
+    RedrawTable();
+}
+
+// The columns that say what a row is, which the list's line holds.
+bool WatchWindow::Edited(int column) {
+    return column <= kType || column == kForm;
+}
+
+bool WatchWindow::Stale(int row) const {
+    const auto& last = statistics_[static_cast<size_t>(row)].LastGood;
+    return last && std::chrono::system_clock::now() - *last >
+                       2 * std::chrono::milliseconds(setup_.IntervalMs);
+}
+
+// What became of the row's last good value: how old it is, whether it is
+// stale, whether the last read failed or a read is being retried.
+QString WatchWindow::LastGoodText(int row, bool stale) const {
+    const auto index = static_cast<size_t>(row);
+    const auto& last = statistics_[index].LastGood;
+    QString text;
+    if (last)
+        text = Utf8(stale ? m::kStale : m::kAgo).arg(AgeText(std::chrono::system_clock::now() - *last));
+    if (last_failed_[index] && last)
+        text = Utf8(m::kLastReadFailed).arg(text);
+    if (!retrying_[index].isEmpty())
+        text = text.isEmpty() ? retrying_[index] : retrying_[index] + ", " + text;
+    return text;
 }
 
 void WatchWindow::ShowRow(int row) {
@@ -473,35 +616,64 @@ void WatchWindow::ShowRow(int row) {
         return;
     const RowStatistics& stats = statistics_[index];
     const PolledRow& polled = poller_->Rows()[index];
-    const RowReading last = poller_->Readings()[index];
-    const auto number = [&](double value) {
+    const auto shown = [&](double value) {
         return stats.Good == 0 ? QString()
-                               : QString::fromStdString(ReadingText(polled, {true, value}));
+                               : QString::fromStdString(ShownText(polled, {true, value}));
     };
     const QSignalBlocker quiet(table_);
-    const bool failed_last = stats.Failed > 0 && !last.Ok;
+    const bool stale = Stale(row);
     QTableWidgetItem* value = table_->item(row, kValue);
-    value->setText(failed_last ? QStringLiteral("failed")
-                               : QString::fromStdString(ReadingText(polled, last)));
-    value->setForeground(failed_last ? QBrush(Qt::red) : QBrush());
-    table_->item(row, kMinimum)->setText(number(stats.Minimum));
-    table_->item(row, kMaximum)->setText(number(stats.Maximum));
-    table_->item(row, kMean)->setText(stats.Good == 0 ? QString() : QString::number(stats.Mean(), 'g', 8));
-    table_->item(row, kLastGood)
-        ->setText(stats.LastGood ? QDateTime::fromMSecsSinceEpoch(MsSinceEpoch(*stats.LastGood))
-                                       .toString(QStringLiteral("HH:mm:ss.zzz"))
-                                 : QString());
+    const bool never_good = stats.Good == 0 && last_failed_[index];
+    value->setText(never_good ? Utf8(m::kFailedValue) : shown(stats.LastValue));
+    QColor colour;
+    if (last_failed_[index])
+        colour = kFailedColour;
+    else if (stale)
+        colour = kStaleColour;
+    else if (!retrying_[index].isEmpty())
+        colour = kRetryingColour;
+    const QBrush brush = colour.isValid() ? QBrush(colour) : QBrush();
+    value->setForeground(brush);
+    table_->item(row, kMinimum)->setText(shown(stats.Minimum));
+    table_->item(row, kMaximum)->setText(shown(stats.Maximum));
+    table_->item(row, kMean)->setText(
+        stats.Good == 0 ? QString() : QString::fromStdString(MeanText(polled, stats.Mean())));
+    QTableWidgetItem* last_good = table_->item(row, kLastGood);
+    last_good->setText(LastGoodText(row, stale));
+    last_good->setForeground(brush);
+    last_good->setToolTip(
+        stats.LastGood ? QDateTime::fromMSecsSinceEpoch(MsSinceEpoch(*stats.LastGood))
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                       : QString());
     table_->item(row, kFailed)->setText(QString::number(stats.Failed));
 }
 
-// An edited name, address or type is read as a list line would be; a cell
-// that does not read goes back to what it was.
+// Every row and the columns' widths at once: cells drawn one by one while a
+// poll waits would keep widths the new texts outgrew.
+void WatchWindow::RedrawTable() {
+    last_ages_ = std::chrono::steady_clock::now();
+    for (int i = 0; i < table_->rowCount(); ++i)
+        ShowRow(i);
+    FitColumns();
+}
+
+void WatchWindow::FitColumns() {
+    for (int column = 0; column < kColumnCount - 1; ++column)
+        table_->resizeColumnToContents(column);
+    table_->viewport()->update();
+}
+
+// An edited name, unit, address, type or form is read as a list line would
+// be; a cell that does not read goes back to what it was.
 void WatchWindow::OnItemChanged(QTableWidgetItem* item) {
-    if (item->column() > kType)
+    if (!Edited(item->column()))
         return;
     const int row = item->row();
-    const auto text = [&](int column) { return table_->item(row, column)->text().toStdString(); };
-    const std::string line = text(kAddress) + " " + text(kType) + " " + text(kName);
+    const auto text = [&](int column) { return table_->item(row, column)->text().trimmed().toStdString(); };
+    const std::string unit = text(kUnit);
+    const std::string line = text(kAddress) + " " + text(kType) +
+                             (unit.empty() ? "" : " unit=" + unit) + " " + text(kForm) + " " +
+                             text(kName);
     std::string error;
     const auto parsed = ParseWatchList(line, error);
     WhenIdle([this, row, parsed] {
@@ -513,10 +685,45 @@ void WatchWindow::OnItemChanged(QTableWidgetItem* item) {
     });
 }
 
+// The value is asked in what the row shows (its engineering value) and read
+// by the register page's rules; nothing reaches the unit unconfirmed.
+bool WatchWindow::WriteCurrentRow() {
+    const int row = table_->currentRow();
+    if (row < 0 || static_cast<size_t>(row) >= setup_.Rows.size() || !poller_)
+        return false;
+    const WatchRow& watched = setup_.Rows[static_cast<size_t>(row)];
+    const PolledRow polled = poller_->Rows()[static_cast<size_t>(row)];
+    const RowStatistics& stats = statistics_[static_cast<size_t>(row)];
+    const bool numeric = polled.Form.Show != WatchShow::Hex && polled.Form.Show != WatchShow::Bits;
+    const QString current =
+        stats.Good == 0 ? QString()
+        : numeric       ? QString::fromStdString(ReadingText(polled, {true, stats.LastValue}))
+                        : QString::number(stats.LastValue, 'f', 0);
+    const QString title = QString::fromStdString(RowTitleWithUnit(watched));
+    const QString typed =
+        ask_value_(Utf8(m::kWritePrompt).arg(title).arg(watched.Address), current);
+    if (typed.isEmpty())
+        return false;
+    std::string prompt;
+    const std::optional<RegisterValue> value = RowValueFromText(polled, typed.toStdString(), prompt);
+    if (!value) {
+        QMessageBox::warning(this, QString::fromStdString(ApplicationTitle()),
+                             QString::fromStdString(prompt));
+        return false;
+    }
+    const int unit = polled.UnitId != 0 ? polled.UnitId : host_.Settings().UnitId;
+    if (!confirm_(Utf8(m::kWriteConfirm).arg(typed, title).arg(watched.Address).arg(unit)))
+        return false;
+    bool written = false;
+    host_.RunOperation([&] { written = WriteRow(host_.Master(), polled, *value); });
+    SetStatus(Utf8(written ? m::kWritten : m::kNotWritten).arg(typed, title));
+    return written;
+}
+
 void WatchWindow::ResetStatistics() {
     statistics_.assign(setup_.Rows.size(), {});
-    for (int i = 0; i < table_->rowCount(); ++i)
-        ShowRow(i);
+    last_failed_.assign(setup_.Rows.size(), false);
+    RedrawTable();
 }
 
 bool WatchWindow::OpenList(const QString& path) {
@@ -542,7 +749,7 @@ bool WatchWindow::SaveList(const QString& path) {
 bool WatchWindow::StartLog(const QString& path) {
     std::vector<std::string> titles;
     for (const WatchRow& row : setup_.Rows)
-        titles.push_back(RowTitle(row));
+        titles.push_back(RowTitleWithUnit(row));
     std::string error;
     if (!log_.Open(path.toStdString(), titles, error)) {
         Report(m::kUnwritten, path, QString::fromStdString(error));
@@ -579,64 +786,25 @@ void WatchWindow::SetStatus(const QString& text) {
 }
 
 void WatchWindow::RebuildChart() {
-    for (QAbstractSeries* series : chart_->series()) {
-        chart_->removeSeries(series);
-        delete series;
-    }
     QList<int> rows;
     for (const QModelIndex& index : table_->selectionModel()->selectedRows())
         rows << index.row();
     std::sort(rows.begin(), rows.end());
-    chart_->setTitle(rows.isEmpty() ? Utf8(m::kChartHint) : QString());
+    std::vector<ChartRow> shown;
     for (const int row : rows) {
-        if (static_cast<size_t>(row) >= history_.size())
+        const auto index = static_cast<size_t>(row);
+        if (index >= history_.size() || !poller_)
             continue;
-        auto* series = new QLineSeries;
-        series->setName(QString::fromStdString(RowTitle(setup_.Rows[static_cast<size_t>(row)])));
-        series->setProperty("row", row);
-        const std::deque<QPointF>& points = history_[static_cast<size_t>(row)];
-        series->replace(QList<QPointF>(points.begin(), points.end()));
-        chart_->addSeries(series);
-        series->attachAxis(time_axis_);
-        series->attachAxis(value_axis_);
+        const WatchRow& watched = setup_.Rows[index];
+        const PolledRow polled = poller_->Rows()[index];
+        shown.push_back({QString::fromStdString(RowTitle(watched)),
+                         QString::fromStdString(watched.Form.Unit), &history_[index],
+                         [polled](double value) {
+                             return QString::fromStdString(ShownText(polled, {true, value}));
+                         }});
     }
-    FitChartAxes(MsSinceEpoch(std::chrono::system_clock::now()));
-}
-
-void WatchWindow::AppendToChart(std::chrono::system_clock::time_point time) {
-    const qint64 now = MsSinceEpoch(time);
-    for (QAbstractSeries* abstract : chart_->series()) {
-        auto* series = static_cast<QLineSeries*>(abstract);
-        const auto row = static_cast<size_t>(series->property("row").toInt());
-        if (row < history_.size() && poller_->Readings()[row].Ok)
-            series->append(history_[row].back());
-        int old = 0;
-        const double first = static_cast<double>(now) - setup_.SpanSeconds * 1000.0;
-        while (old < series->count() && series->at(old).x() < first)
-            ++old;
-        if (old > 0)
-            series->removePoints(0, old);
-    }
-    FitChartAxes(now);
-}
-
-void WatchWindow::FitChartAxes(qint64 now_ms) {
-    time_axis_->setRange(QDateTime::fromMSecsSinceEpoch(now_ms - setup_.SpanSeconds * 1000LL),
-                         QDateTime::fromMSecsSinceEpoch(now_ms));
-    time_axis_->setFormat(setup_.SpanSeconds > 3600 ? QStringLiteral("HH:mm")
-                                                    : QStringLiteral("HH:mm:ss"));
-    double low = 0;
-    double high = 0;
-    bool any = false;
-    for (QAbstractSeries* abstract : chart_->series()) {
-        for (const QPointF& point : static_cast<QLineSeries*>(abstract)->points()) {
-            low = any ? std::min(low, point.y()) : point.y();
-            high = any ? std::max(high, point.y()) : point.y();
-            any = true;
-        }
-    }
-    const double margin = std::max((high - low) * 0.05, any ? std::abs(high) * 0.01 + 1e-3 : 1.0);
-    value_axis_->setRange(low - margin, high + margin);
+    chart_->Show(std::move(shown), MsSinceEpoch(std::chrono::system_clock::now()),
+                 setup_.SpanSeconds * 1000LL);
 }
 
 // Closing the window ends the watch: nothing polls a unit out of sight.

@@ -3,9 +3,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QItemSelectionModel>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QTableWidget>
 #include <QTest>
 #include <chrono>
+#include <cmath>
 #include <string>
 
 #include "tests/download/download_sim_support.h"
@@ -83,6 +89,89 @@ TEST_F(WatchStopTest, StopEndsAPollThatWaitsOnASilentUnit) {
     EXPECT_EQ(sim_.Requests().size(), 1u) << "no attempt after Stop";
     EXPECT_TRUE(answerer_.Take().empty());
     EXPECT_EQ(watch.Statistics()[0].Failed, 0) << "a stopped poll is not counted";
+}
+
+// A picture of the screen taken at a moment set in advance, as ClickAt
+// clicks: the window is busy in a poll by then.
+pid_t ShootAt(const QString& name, Clock::time_point when) {
+    const std::string path = (QStringLiteral(FC_SCREENSHOT_DIR "/") + name).toStdString();
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
+    const timespec deadline{static_cast<time_t>(ns.count() / 1000000000),
+                            static_cast<long>(ns.count() % 1000000000)};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        ::execlp("import", "import", "-window", "root", path.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// A scaled flow, a total, an alarm word and a status word, charted two
+// units on two axes across a Stop, then the unit goes quiet: pictures at 1x
+// and, as a ctest entry of its own, at twice the scale, taken while the read
+// is being retried and after it failed.
+TEST_F(WatchStopTest, PictureOfAStalledUnit) {
+    sim_.ClearFaults();
+    settings_.Timeout = 1;
+    settings_.Retry = 2;
+    const QRect screen = dialog_.screen()->availableGeometry();
+    dialog_.move(screen.topLeft());
+    QTest::qWait(500);  // the window manager moves it
+    dialog_.OnWatch();
+    WatchWindow& watch = dialog_.Watch();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&watch));
+    std::string error;
+    const auto rows = ParseWatchList("100 int16 scale=0.1 eu=m3/h flow\n102 int32 eu=m3 total\n"
+                                     "104 show=bits bit0=LowFlow bit3=HighTemp alarms\n"
+                                     "106 show=hex status\n",
+                                     error);
+    ASSERT_TRUE(rows) << error;
+    watch.SetRows(*rows);
+    watch.SetSpanSeconds(60);
+    const QAbstractItemModel* model = watch.Table()->model();
+    watch.Table()->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(1, 0)),
+                                            QItemSelectionModel::Select |
+                                                QItemSelectionModel::Rows);
+    int polls = 0;
+    const auto set_values = [&] {
+        sim_.SetRegister(100, static_cast<uint32_t>(120 + 25 * std::sin(polls / 6.0)));
+        sim_.SetRegister(103, static_cast<uint32_t>(0x9973 + 40 * polls));  // 1284467 and on
+        sim_.SetRegister(102, 0x13);
+        sim_.SetRegister(104, polls > 20 ? 9 : 1);
+        sim_.SetRegister(106, 0xA5);
+    };
+    set_values();
+    QObject::connect(&watch, &WatchWindow::PollEnded, [&] {
+        ++polls;
+        set_values();
+    });
+    const auto poll_for = [&](int ms) {
+        watch.Start();
+        QTest::qWait(ms);
+        watch.Stop();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !watch.PollUnderWay(); }));
+    };
+    watch.SetIntervalMs(200);
+    poll_for(8000);
+    QTest::qWait(4000);  // the gap a Stop leaves
+    poll_for(8000);
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+    QDir().mkpath(FC_SCREENSHOT_DIR);
+    ASSERT_TRUE(sim_.AddFault("no-reply,every=1", &error)) << error;
+    const pid_t shot =
+        ShootAt(QStringLiteral("watch-stalled-%1x.png").arg(scale),
+                Clock::now() + std::chrono::milliseconds(2500));
+    const int before = polls;
+    watch.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polls > before; }, 10000));
+    ::waitpid(shot, nullptr, 0);
+    watch.Stop();
+    QProcess::execute("import", {"-window", "root",
+                                 QStringLiteral(FC_SCREENSHOT_DIR "/watch-failed-%1x.png").arg(scale)});
+    EXPECT_EQ(watch.Table()->item(2, WatchWindow::kValue)->text().toStdString(),
+              "0000 0000 0000 1001 = LowFlow, HighTemp");
+    EXPECT_TRUE(watch.Table()->item(0, WatchWindow::kLastGood)->text().startsWith("failed, stale"));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "tests/gui/gui_test_support.h"
 #include "tests/reliability/box_answerer.h"
 #include "ui/main_dialog_template.h"
+#include "watch/watch_window.h"
 
 namespace fc::test {
 namespace {
@@ -242,11 +243,10 @@ TEST_F(WindowAliveTest, TrafficWindowTakesInputDuringADownload) {
 }
 
 // Run at 1x and, as a ctest entry of its own, at QT_SCALE_FACTOR=2: the
-// traffic window opens on the screen, beside the main window where there is
-// room (else over it), and again after its Close. A picture of the screen is
-// left for a person.
-TEST_F(WindowAliveTest, TrafficWindowOpensBesideTheWindowOnTheScreen) {
-    TrafficWindow& traffic = dialog_.Traffic();
+// traffic window and the watch open on the screen, beside the main window
+// where there is room (else over it), and again after their Close. A picture
+// of the screen is left for a person.
+TEST_F(WindowAliveTest, SideWindowsOpenBesideTheWindowOnTheScreen) {
     const QRect screen = dialog_.screen()->availableGeometry();
     // At 1x the screen has room on the right. Asked again until the window
     // manager, busy placing the new window itself, has moved and framed it.
@@ -257,23 +257,35 @@ TEST_F(WindowAliveTest, TrafficWindowOpensBesideTheWindowOnTheScreen) {
                    dialog_.geometry().top() > screen.top();
         },
         15000));
-    for (const char* time : {"first", "again"}) {
-        SCOPED_TRACE(time);
-        traffic.hide();
-        dialog_.OnTraffic();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&traffic));
-        // The window manager frames and places the window a moment after it maps.
-        const bool beside = qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR");
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            const QRect frame = traffic.frameGeometry();
-            return screen.contains(frame) && !(beside && frame.intersects(dialog_.frameGeometry()));
-        })) << "on the screen"
-            << (beside ? ", beside the main window" : "");
-    }
+    const struct {
+        const char* name;
+        QWidget& window;
+        void (MainDialog::*open)();
+    } windows[] = {{"traffic", dialog_.Traffic(), &MainDialog::OnTraffic},
+                   {"watch", dialog_.Watch(), &MainDialog::OnWatch}};
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
     QDir().mkpath(FC_SCREENSHOT_DIR);
-    QProcess::execute("import",
-                      {"-window", "root", FC_SCREENSHOT_DIR "/traffic-" + scale + "x.png"});
+    for (const auto& opened : windows) {
+        for (const char* time : {"first", "again"}) {
+            SCOPED_TRACE(std::string(opened.name) + ", " + time);
+            opened.window.hide();
+            (dialog_.*opened.open)();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&opened.window));
+            // The window manager frames and places the window a moment after it maps.
+            const bool beside = qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR");
+            EXPECT_TRUE(QTest::qWaitFor([&] {
+                const QRect frame = opened.window.frameGeometry();
+                return screen.contains(frame) &&
+                       !(beside && frame.intersects(dialog_.frameGeometry()));
+            })) << "on the screen"
+                << (beside ? ", beside the main window" : "");
+        }
+        QTest::qWait(500);  // painted whole before the picture
+        QProcess::execute("import", {"-window", "root",
+                                     QStringLiteral(FC_SCREENSHOT_DIR "/%1-%2x.png")
+                                         .arg(opened.name, scale)});
+        opened.window.hide();
+    }
 }
 
 TEST_F(WindowAliveTest, ReadOfASilentUnitAnswersPings) {

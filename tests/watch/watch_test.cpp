@@ -21,6 +21,14 @@ namespace {
 PolledRow I16(int address) { return {address, RegisterType::Int16, false}; }
 PolledRow I32(int address) { return {address, RegisterType::Int32, false}; }
 PolledRow F(int address) { return {address, RegisterType::Float, false}; }
+PolledRow On(int unit, PolledRow row) {
+    row.UnitId = unit;
+    return row;
+}
+PolledRow As(PolledRow row, RowForm form) {
+    row.Form = std::move(form);
+    return row;
+}
 
 std::vector<PolledRow> Consecutive(int first, int count, PolledRow (*type)(int)) {
     std::vector<PolledRow> rows;
@@ -56,6 +64,8 @@ TEST(WatchPlan, FewestBlockReads) {
          {{0, 127, Indexes(0, 127)}, {127, 1, {127}}}},
         {"255 bytes: 63 4-byte registers", Consecutive(7000, 64, F),
          {{7000, 63, Indexes(0, 63)}, {7063, 1, {63}}}},
+        {"a read per unit", {On(1, I16(100)), On(2, I16(101)), On(1, I16(102))},
+         {{100, 3, {0, 2}, 1}, {101, 1, {1}, 2}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -81,6 +91,16 @@ TEST(WatchList, ParsesRowsAndRefusesBadLinesByNumber) {
         {"# c\n\n65536 int16", {}, "line 3: \"65536\" is not a register address (0 to 65535)"},
         {"5 int16 a\x1b[2Jb", {}, "line 1: a control character in the line"},
         {"# nothing\n", {}, "no rows to watch"},
+        {"104 int16 unit=2 show=bits bit0=LowFlow bit3=HighTemp alarm word\n",
+         {{104, WatchType::Int16, "alarm word", 2,
+           {WatchShow::Bits, 1, 0, "", {"LowFlow", "", "", "HighTemp"}}}}, ""},
+        {"100 show=signed scale=0,1 offset=-5 eu=m3/h flow\n5 a=b\n",
+         {{100, WatchType::Auto, "flow", 0, {WatchShow::Signed, 0.1, -5, "m3/h", {}}},
+          {5, WatchType::Auto, "a=b"}}, ""},
+        {"100 unit=0", {}, "line 1: \"unit=0\": a unit address is 1 to 247"},
+        {"100 show=octal", {}, "line 1: \"show=octal\": show is signed, unsigned, hex or bits"},
+        {"100 scale=0", {}, "line 1: \"scale=0\": not a number other than 0"},
+        {"100 bit32=x", {}, "line 1: \"bit32=x\": a bit is named bit0 to bit31=NAME"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -93,6 +113,37 @@ TEST(WatchList, ParsesRowsAndRefusesBadLinesByNumber) {
             EXPECT_EQ(again, rows);
         }
     }
+}
+
+TEST(WatchForm, ValuesReadInTheRowsForm) {
+    const RowForm bits{WatchShow::Bits, 1, 0, "", {"LowFlow"}};
+    const struct {
+        PolledRow row;
+        double raw;  // as the register page reads it
+        const char* shown;
+    } cases[] = {
+        {I16(1), 65535, "65535"},
+        {As(I16(1), {WatchShow::Signed}), 65535, "-1"},
+        {As(I32(1), {WatchShow::Unsigned}), -1, "4294967295"},
+        {As(I16(1), {WatchShow::Hex}), 42, "0x002A"},
+        {As(I32(1), {WatchShow::Hex}), -1, "0xFFFFFFFF"},
+        {As(I16(1), bits), 5, "0000 0000 0000 0101 = LowFlow, bit 2"},
+        {As(I16(1), {WatchShow::Plain, 0.1, 0, "m3/h"}), 125, "12.5 m3/h"},
+        {As(F(7000), {WatchShow::Plain, 2, 1, ""}), 1.5, "4.000000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        EXPECT_EQ(ShownText(c.row, {true, ShownValue(c.row, c.raw)}), c.shown);
+    }
+    EXPECT_EQ(MeanText(I32(1), -1720516608.25), "-1720516608.25");
+
+    // Typed values go back through the field rules into the register's value.
+    std::string prompt;
+    EXPECT_EQ(RowValueFromText(As(I16(1), {WatchShow::Plain, 0.1}), "12,5", prompt)->Whole, 125);
+    EXPECT_FALSE(RowValueFromText(As(I16(1), {WatchShow::Signed}), "-40000", prompt));
+    EXPECT_EQ(prompt, "The register holds -32768 to 32767.");
+    EXPECT_FALSE(RowValueFromText(I16(1), "12abc", prompt));
+    EXPECT_EQ(prompt, "Please enter a number.");
 }
 
 TEST(WatchLog, OneColumnPerRowAndEmptyCellsForFailures) {
@@ -138,6 +189,8 @@ TEST_F(WatchPollTest, ARefusedRowFailsAloneAndTheRestKeepTogether) {
     ASSERT_TRUE(sim_->AddFault("exception=2,every=1,addr=103", &error)) << error;
     WatchPoller poller({I16(100), I16(101), I16(103), F(7000), I16(7001)});
     ASSERT_EQ(poller.Plan().size(), 2u);
+    int reads = 0;
+    poller.SetProgress({[&](const BlockRead&) { ++reads; }, {}});
 
     for (int poll = 0; poll < 2; ++poll) {
         SCOPED_TRACE(poll);
@@ -151,6 +204,7 @@ TEST_F(WatchPollTest, ARefusedRowFailsAloneAndTheRestKeepTogether) {
         EXPECT_TRUE(got[4].Ok && got[4].Value == 0x2345);
     }
     EXPECT_EQ(poller.Transactions(), 3);
+    EXPECT_EQ(reads, 4 + 3) << "each read told as it ended; a refused one as its halves";
     EXPECT_EQ(poller.Plan(), (std::vector<BlockRead>{
                                  {100, 2, {0, 1}}, {7000, 2, {3, 4}}, {103, 1, {2}}}));
 }
