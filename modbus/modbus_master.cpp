@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -434,12 +436,19 @@ bool ModbusMaster::RefuseBroadcastRead() {
     return true;
 }
 
-// The gate of the transport comes after the previous transaction's outcome
-// is cleared, so a request refused there reports nothing of another's.
+// A request refused at the transport's gate reports nothing of the
+// previous transaction's outcome.
 int ModbusMaster::RunTransaction(Framing framing) {
-    BeginTransaction();
     framing_ = framing;
-    if (IsTcp(framing) ? links_.LinkState == kLinkDown : links_.LinkOpen == 0)
+    // A TCP request refused at its gate leaves the traffic texts as they
+    // were, the page's fields showing the last exchange there was.
+    if (IsTcp(framing) && links_.LinkState == kLinkDown) {
+        ExceptionCode = 0;
+        EndedByException = false;
+        return 0;
+    }
+    BeginTransaction();
+    if (!IsTcp(framing) && links_.LinkOpen == 0)
         return 0;
     if (RequestFrameLength(Pending()) <= 0)
         return 0;  // refused by the codec: nothing that could be sent
@@ -595,10 +604,7 @@ ModbusMaster::Attempt ModbusMaster::AwaitReply(ByteLink& link, Framing framing,
             }
             Drop(held, kRepeat);
             Drop(stream, kUnfinished);
-            const size_t shown = seen.size() > size_t(row.header) ? row.header : 0;
-            RxText = TrafficText(std::span(seen).subspan(shown));
-            RxLength = static_cast<uint16_t>(std::min(seen.size() - shown, kRxBufferSize));
-            std::copy_n(seen.begin() + shown, RxLength, RxBuffer);
+            ShowUnanswered(framing, seen);
             return Attempt::Failed;
         }
         if (stream.empty())
@@ -610,6 +616,32 @@ ModbusMaster::Attempt ModbusMaster::AwaitReply(ByteLink& link, Framing framing,
                         stream.begin() + before +
                             std::min(stream.size() - before, kRxBufferSize - seen.size()));
     }
+}
+
+// What came for an attempt that took nothing, as the Receive Message field
+// shows a reply: bytes from the unit address on, an ASCII text decoded as far
+// as it is hex.
+void ModbusMaster::ShowUnanswered(Framing framing, std::span<const uint8_t> seen) {
+    std::vector<uint8_t> shown;
+    if (framing == Framing::Ascii) {
+        const auto colon = std::find(seen.begin(), seen.end(), uint8_t{':'});
+        const size_t from = colon == seen.end() ? seen.size() : size_t(colon - seen.begin()) + 1;
+        for (size_t i = from; i + 1 < seen.size() && shown.size() < kRxBufferSize; i += 2) {
+            char pair[3] = {char(seen[i]), char(seen[i + 1]), 0};
+            const long value = std::isxdigit(seen[i]) && std::isxdigit(seen[i + 1])
+                                   ? std::strtol(pair, nullptr, 16) : -1;
+            if (value < 0)
+                break;
+            shown.push_back(static_cast<uint8_t>(value));
+        }
+    } else {
+        const size_t header = static_cast<size_t>(FramingRowOf(framing).header);
+        const auto body = seen.size() > header ? seen.subspan(header) : seen;
+        shown.assign(body.begin(), body.begin() + std::min(body.size(), kRxBufferSize));
+    }
+    std::copy(shown.begin(), shown.end(), RxBuffer);
+    RxLength = static_cast<uint16_t>(shown.size());
+    RxText = TrafficText(shown);
 }
 
 bool ModbusMaster::Answers(Framing framing, std::span<const uint8_t> frame, uint16_t transaction,

@@ -210,6 +210,7 @@ class ModbusMaster : public SerialPort {
     // other frame that begins within it makes the exchange ambiguous.
     bool QuietBehind(ByteLink& link, Framing framing, std::span<const uint8_t> frame,
                      std::vector<uint8_t>& behind);
+    void ShowUnanswered(Framing framing, std::span<const uint8_t> seen);
     Attempt Take(Framing framing, std::span<const uint8_t> frame, std::span<const uint8_t> reply,
                  LinkInstant firstByte);
     // How long the quiet behind a frame lasts on `link`: 3.5 characters (at

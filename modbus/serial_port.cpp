@@ -380,19 +380,22 @@ std::optional<SerialDriverState> SerialPort::ReadDriverState() const {
 }
 
 // The runtime folder is the user's own and emptied at logout, so a record
-// never outlives the session that could still hear its line; without one
-// nothing is kept and each run knows only its own line.
+// never outlives the session that could still hear its line. Where the
+// session names none (a service, a CI runner), a folder of the user's own in
+// /tmp serves, made private and checked to be the user's before use.
 std::string SerialPort::LineRecordPath() const {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     struct stat held {};
-    if (runtime == nullptr || *runtime != '/' || fd_ < 0 || ::fstat(fd_, &held) != 0 ||
-        !S_ISCHR(held.st_mode))
+    if (fd_ < 0 || ::fstat(fd_, &held) != 0 || !S_ISCHR(held.st_mode))
         return "";
-    const std::string folder = std::string(runtime) + "/fcloader";
+    const std::string folder = runtime != nullptr && *runtime == '/'
+                                   ? std::string(runtime) + "/fcloader"
+                                   : "/tmp/fcloader-" + std::to_string(::getuid());
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return "";
     struct stat own {};
-    if (::lstat(folder.c_str(), &own) != 0 || !S_ISDIR(own.st_mode) || own.st_uid != ::getuid())
+    if (::lstat(folder.c_str(), &own) != 0 || !S_ISDIR(own.st_mode) || own.st_uid != ::getuid() ||
+        (own.st_mode & 077) != 0)
         return "";
     return folder + "/line-" + std::to_string(major(held.st_rdev)) + "-" +
            std::to_string(minor(held.st_rdev));

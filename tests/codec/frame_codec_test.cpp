@@ -81,11 +81,11 @@ TEST(FrameCodec, OnlyLow16BitsOfAddressAndCountAndLow8OfUnitAreSent) {
 }
 
 TEST(FrameCodec, UnknownFunctionBuildsNothing) {
-    PendingRequest request{8, 0, 0, 0, nullptr};
+    PendingRequest request{4, 0, 0, 0, nullptr};
     std::array<uint8_t, kTxBufferSize> tx{};
     EXPECT_EQ(BuildRequest(request, 1, tx), 0);
-    EXPECT_EQ(ExpectedReplyLength(Framing::Rtu, 8, 0), 8);
-    EXPECT_EQ(ExpectedReplyLength(Framing::Ascii, 8, 0), 0);
+    EXPECT_EQ(ExpectedReplyLength(Framing::Rtu, 4, 0), 8);
+    EXPECT_EQ(ExpectedReplyLength(Framing::Ascii, 4, 0), 0);
 }
 
 TEST(Crc16, CheckValuesAndFrameBytes) {

@@ -63,12 +63,12 @@ TEST_F(TrafficWindowTest, ListsEveryFrameWithTimeDirectionBytesAndMeaning) {
     EXPECT_TRUE(QRegularExpression(R"(^\d\d:\d\d:\d\d\.\d{3}$)").match(Cell(0, 0)).hasMatch());
     EXPECT_EQ(Cell(last - 1, TrafficModel::kDirection), "Sent");
     EXPECT_EQ(Cell(last, TrafficModel::kDirection), "Received");
-    EXPECT_EQ(Cell(last - 1, TrafficModel::kFrame), "00 00 00 00 00 06 01 03 4E 20 00 04");
+    EXPECT_EQ(Cell(last - 1, TrafficModel::kFrame), "00 04 00 00 00 06 01 03 4E 20 00 04");
     EXPECT_EQ(Cell(last - 1, TrafficModel::kMeaning).toStdString(),
-              "transaction 0, length 6, unit 1, read holding registers at 20000 (sector buffer), "
+              "transaction 4, length 6, unit 1, read holding registers at 20000 (sector buffer), "
               "count 4");
     EXPECT_EQ(Cell(last - 3, TrafficModel::kMeaning).toStdString(),
-              "transaction 0, length 9, unit 1, write registers at 2651 (sector number = 3), "
+              "transaction 3, length 9, unit 1, write registers at 2651 (sector number = 3), "
               "count 1, 2 data bytes");
 }
 

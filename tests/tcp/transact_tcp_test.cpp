@@ -41,7 +41,8 @@ TEST(ModbusTcp, ReadAt2649SendsTheMbapFrameAndStripsTheReplyHeader) {
     EXPECT_EQ(bench.master.RxLength, 5);
     EXPECT_EQ(Bytes(bench.master.RxBuffer, bench.master.RxBuffer + 5),
               (Bytes{0x01, 0x03, 0x02, 0xBE, 0xEF}));
-    EXPECT_EQ(bench.master.TxText, " 00 00 00 00 00 06 01 03 0A 59 00 01");
+    // Each request carries a new transaction id, never 0.
+    EXPECT_EQ(bench.master.TxText, " 00 01 00 00 00 06 01 03 0A 59 00 01");
     EXPECT_EQ(bench.master.RxText, " 01 03 02 BE EF");
 
     EXPECT_EQ(bench.master.WriteRegister16(100, 0x1234), 1);
@@ -50,8 +51,8 @@ TEST(ModbusTcp, ReadAt2649SendsTheMbapFrameAndStripsTheReplyHeader) {
     const auto requests = unit.RequestsPerConnection();
     ASSERT_EQ(requests.size(), 1u);
     ASSERT_EQ(requests[0].size(), 2u);
-    EXPECT_EQ(requests[0][0], (Bytes{0, 0, 0, 0, 0, 6, 1, 3, 0x0A, 0x59, 0, 1}));
-    EXPECT_EQ(requests[0][1], (Bytes{0, 0, 0, 0, 0, 9, 1, 0x10, 0, 0x64, 0, 1, 2, 0x12, 0x34}));
+    EXPECT_EQ(requests[0][0], (Bytes{0, 1, 0, 0, 0, 6, 1, 3, 0x0A, 0x59, 0, 1}));
+    EXPECT_EQ(requests[0][1], (Bytes{0, 2, 0, 0, 0, 9, 1, 0x10, 0, 0x64, 0, 1, 2, 0x12, 0x34}));
     EXPECT_EQ(bank[100], 0x1234);
 }
 
