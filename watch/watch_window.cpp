@@ -440,11 +440,8 @@ void WatchWindow::ShowReadings(std::chrono::system_clock::time_point time) {
         }
         ShowRow(static_cast<int>(i));
     }
-    if (log_.IsOpen() && !log_.Append(time, poller_->Rows(), readings)) {
-        const QString path = QString::fromStdString(log_.Path());
+    if (log_.IsOpen() && !log_.Append(time, poller_->Rows(), readings))
         StopLog();
-        Report(m::kUnwritten, path, QString::fromLocal8Bit(std::strerror(errno)));
-    }
     AppendToChart(time);
 }
 
@@ -553,10 +550,15 @@ bool WatchWindow::StartLog(const QString& path) {
     return true;
 }
 
+// A log cut short by a full disk says so, whoever stopped it.
 void WatchWindow::StopLog() {
-    log_.Close();
+    const bool written = log_.Close();
     log_button_->setText(Utf8(m::kLogToFile));
     log_button_->setToolTip({});
+    if (!written) {
+        Report(m::kUnwritten, QString::fromStdString(log_.Path()),
+               QString::fromStdString(log_.Failure()));
+    }
 }
 
 void WatchWindow::OnLogButton() {
