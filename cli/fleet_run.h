@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -17,6 +18,7 @@
 
 namespace fc {
 
+class OwnFile;
 class TrafficCapture;
 
 class Profile;
@@ -26,7 +28,7 @@ class Profile;
 // the shared display. Lives and is called on its unit's thread only.
 class UnitUserInterface : public UserInterface {
   public:
-    UnitUserInterface(size_t index, FleetDisplay& display, std::FILE* log);
+    UnitUserInterface(size_t index, FleetDisplay& display, OwnFile* log);
 
     MessageAnswer ShowMessage(const MessageBox& box) override;
     void SetStatusText(std::string_view text) override;
@@ -36,8 +38,10 @@ class UnitUserInterface : public UserInterface {
 
     void Enter(UnitPhase phase);
     // Ends the unit: done, failed with the first failure shown, or stopped
-    // with the state the stop left it in.
-    UnitOutcome Finish(const DownloadOutcome& download, std::chrono::duration<double> time);
+    // with the state the stop left it in; `unwritten` tells of a log or
+    // capture that did not reach the disk in full, which fails the unit.
+    UnitOutcome Finish(const DownloadOutcome& download, std::chrono::duration<double> time,
+                       const std::string& unwritten = "");
     // Ends a unit whose thread could not be started.
     UnitOutcome FailToStart(const std::string& reason);
 
@@ -46,7 +50,7 @@ class UnitUserInterface : public UserInterface {
 
     size_t index_;
     FleetDisplay& display_;
-    std::FILE* log_;
+    OwnFile* log_;
     UnitState state_;
     int lower_ = 0;
     std::vector<std::string> messages_;
@@ -57,8 +61,11 @@ struct FleetRunSettings {
     ImageBytes image;
     int jobs = 0;  // 0: every unit at once
     // One open trace file per unit, or none; likewise the captures.
-    std::vector<std::FILE*> logs;
+    std::vector<OwnFile*> logs;
     std::vector<TrafficCapture*> captures;
+    // Raised by the first unit whose log or capture the disk did not take:
+    // no unit starts after it.
+    std::shared_ptr<std::atomic<bool>> files_failed = std::make_shared<std::atomic<bool>>(false);
 };
 
 // Flashes every unit, `jobs` at a time, each on a thread of its own with its

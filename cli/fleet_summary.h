@@ -17,7 +17,9 @@ struct UnitOutcome {
     std::chrono::duration<double> time{};
     std::string message;  // what the summary says of the unit
     std::vector<std::string> messages;
-    bool success() const { return started && result == DownloadResult::Completed; }
+    // False when the unit's log or capture did not reach the disk in full.
+    bool files_written = true;
+    bool success() const { return started && result == DownloadResult::Completed && files_written; }
 };
 
 // The table printed once every unit has ended: unit, outcome, time, message,

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -18,9 +19,11 @@
 #include <vector>
 
 #include "download/messages.h"
+#include "platform/messages.h"
 #include "sim/simulator.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/download/download_sim_support.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/tshark.h"
 
 namespace fc::test {
@@ -438,14 +441,69 @@ TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
         {"--device " + unit.PtyPath() + "\n--device " + link + "\n",
          "line 2: reaches the same unit as line 1"},
         {"--device " + unit.PtyPath() + "\n--baud 1234\n", "line 2: bad value for --baud"},
+        {"--tcp ../ESCAPED/x\n", "line 1: the unit's name cannot name its log"},
     };
     for (const auto& c : cases) {
         std::ofstream(dir_.File("targets")) << c.targets;
-        const CliRun run = Run({"download", path, "--yes", "--targets", dir_.File("targets")});
+        const CliRun run = Run({"download", path, "--yes", "--targets", dir_.File("targets"),
+                                "--log-dir", dir_.File("logs")});
         EXPECT_EQ(run.exit_code, 2) << c.targets;
         EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
     }
     EXPECT_TRUE(unit.Requests().empty()) << "nothing may be sent before the targets are checked";
+    EXPECT_NE(access(dir_.File("ESCAPED").c_str(), F_OK), 0);
+}
+
+// What stands where the run would write (a FIFO, a link, a device, a
+// folder) is refused at once with the reason, before anything is sent.
+TEST_F(CliProgramTest, OutputFilesInTheWayAreRefusedWithTheReason) {
+    namespace pm = platform_messages;
+    const std::string fifo = dir_.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string victim = WriteFile(dir_.File("victim.img"), TestImage(1));
+    const std::string link = dir_.File("link.pcap");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    const std::string list = dir_.File("list.watch");
+    std::ofstream(list) << "100 int16\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {{"--capture", fifo, "test"}, fifo + ": " + pm::kIsFifo},
+        {{"--capture", link, "test"}, link + ": " + pm::kIsLink},
+        {{"report", "1", fifo}, fifo + ": " + pm::kIsFifo},
+        {{"watch", list, "--interval", "1", "--csv", "/dev/full"}, pm::kIsDevice},
+        {{"download", victim, "--yes", "--targets", dir_.path()}, pm::kIsFolder},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = Run(With({"--tcp", "127.0.0.1:1", "--timeout", "1"}, c.args));
+        EXPECT_EQ(run.exit_code, 2) << c.error;
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadAll(victim).size(), 1024u);
+}
+
+// The disk fills under a polling capture: polling ends, the message names
+// the file and the reason, and the run fails.
+TEST_F(CliProgramTest, AFullDiskFailsTheRunThatWritesToIt) {
+    const std::string disk = dir_.File("disk");
+    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+    if (!MountSmallDisk(disk))
+        GTEST_SKIP() << "the runner may not mount a small disk";
+    sim::SimulatorOptions options;
+    options.tcp_port = 0;
+    sim::Simulator unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    const std::string capture = disk + "/x.pcap";
+    const CliRun run = Run(With(Tcp(unit), {"--capture", capture, "--json", "read-block", "300",
+                                            "100", "--poll", "0.001", "--times", "100000"}));
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("cannot write " + capture + ": " + std::strerror(ENOSPC)),
+              std::string::npos)
+        << run.err;
+    unit.Stop();
+    umount(disk.c_str());
 }
 
 }  // namespace
