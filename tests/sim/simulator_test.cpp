@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "modbus/frame_codec.h"
 #include "sim/simulator.h"
 #include "tests/sim/sim_peer.h"
+#include "tests/support/temp_dir.h"
 
 namespace fc::sim::test {
 namespace {
@@ -36,6 +38,24 @@ Bytes ExceptionReply(uint8_t unit, uint8_t function, uint8_t code) {
 
 uint32_t Value32(const Bytes& reply) {
     return static_cast<uint32_t>(reply[3] << 24 | reply[4] << 16 | reply[5] << 8 | reply[6]);
+}
+
+// --control and --link take the place of an old socket or link only; any
+// other file there is refused and left as it was.
+TEST(SimulatorEndpoints, AFileWhereTheControlSocketOrTheLinkGoesIsKept) {
+    fc::test::TempDir dir;
+    const std::string file = dir.File("kept");
+    for (const bool control : {true, false}) {
+        std::ofstream(file) << "keep";
+        SimulatorOptions options = PtyOptions();
+        (control ? options.control : options.link) = file;
+        Simulator simulator(options);
+        std::string error;
+        EXPECT_FALSE(simulator.Start(&error));
+        EXPECT_NE(error.find(control ? "not a socket" : "not a symbolic link"), std::string::npos);
+        std::ifstream kept(file);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep") << error;
+    }
 }
 
 TEST(SimulatorRtu, ReadsWritesAndAnswersBadRequestsWithExceptions) {
