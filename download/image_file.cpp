@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "download/messages.h"
 #include "platform/regular_file.h"
@@ -18,8 +19,10 @@ ImageFile::~ImageFile() {
 }
 
 bool ImageFile::Open(const std::string& path) {
-    if (fd_ >= 0 || path.empty())
+    if (fd_ >= 0 || path.empty()) {
+        errno = path.empty() ? ENOENT : EBUSY;
         return false;
+    }
     const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0)
         return false;
@@ -110,15 +113,20 @@ const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open) {
     return cannot_open;
 }
 
+std::string LoadedImageText(const LoadedImage& image, const char* cannot_open) {
+    const std::string text = ImageVerdictText(image.verdict, cannot_open);
+    return image.reason.empty() ? text : text + "\n" + image.reason;
+}
+
 LoadedImage LoadImage(const std::string& path) {
     ImageFile file;
     if (!file.Open(path))
-        return {ImageVerdict::CannotOpen, nullptr};
+        return {ImageVerdict::CannotOpen, nullptr, OpenFailureReason(path, errno)};
     auto bytes = std::make_shared<std::vector<uint8_t>>();
     if (!file.ReadToEnd(*bytes, static_cast<size_t>(kMaxImageLength + kSectorSize)))
-        return {ImageVerdict::ReadError, nullptr};
+        return {ImageVerdict::ReadError, nullptr, std::strerror(errno)};
     const ImageVerdict verdict = JudgeImage(*bytes);
-    return {verdict, verdict == ImageVerdict::Fine ? ImageBytes(std::move(bytes)) : nullptr};
+    return {verdict, verdict == ImageVerdict::Fine ? ImageBytes(std::move(bytes)) : nullptr, {}};
 }
 
 }  // namespace fc

@@ -28,6 +28,7 @@ class ImageFile {
     ImageFile(const ImageFile&) = delete;
     ImageFile& operator=(const ImageFile&) = delete;
 
+    // False with errno set when the file does not open as an image.
     bool Open(const std::string& path);
     // The length the file system gives, which a file of /proc or /sys does
     // not hold to: only the bytes read count.
@@ -64,8 +65,13 @@ const char* ImageVerdictText(ImageVerdict verdict, const char* cannot_open);
 // rewritten while a download runs changes nothing of it.
 struct LoadedImage {
     ImageVerdict verdict = ImageVerdict::CannotOpen;
-    ImageBytes bytes;  // set when the verdict is Fine
+    ImageBytes bytes;    // set when the verdict is Fine
+    std::string reason;  // why the file did not open or read, for CannotOpen and ReadError
 };
+
+// The verdict's message, with the system's reason on a line of its own when
+// the file did not open or read.
+std::string LoadedImageText(const LoadedImage& image, const char* cannot_open);
 
 // Opens the file (never blocking, see OpenRegularFile) and reads it to its
 // end. An image too large for any loader is cut one sector past the limit,
