@@ -290,6 +290,8 @@ UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
     // disk did not take, and does not count the unit a success.
     if (!unwritten.empty()) {
         outcome.files_written = false;
+        if (!outcome.message.empty() && outcome.message.back() == '.')
+            outcome.message.pop_back();  // "... successfully, but ..."
         outcome.message += cm::kButNotWritten + unwritten;
         state_.reason = outcome.message;
         Enter(download.result == DownloadResult::Interrupted ? UnitPhase::Stopped
