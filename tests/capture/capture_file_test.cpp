@@ -1,13 +1,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "modbus/traffic_capture.h"
-#include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tshark.h"
 
@@ -127,28 +124,6 @@ TEST_F(CaptureFileTest, AFileThatCannotBeMadeSaysWhy) {
     std::string error;
     EXPECT_EQ(TrafficCapture::Create(dir_.File("no/such/folder/x.pcap"), error), nullptr);
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
-}
-
-// The disk fills mid-run: the frame that did not fit is taken out again, so
-// every record the file holds is whole and tshark reads it to its end.
-TEST_F(CaptureFileTest, AFullDiskEndsTheCaptureOnAWholePacket) {
-    if (!MountSmallDisk(dir_.path()))
-        GTEST_SKIP() << "the runner may not mount a small disk";
-    std::string error;
-    const std::string path = dir_.File("full.pcap");
-    auto capture = TrafficCapture::Create(path, error);
-    ASSERT_TRUE(capture) << error;
-    int written = 0;
-    while (written < 10000 && capture->Write(Tcp(kSent, Bytes(233, 0x5A), kT0 + written)))
-        ++written;
-    EXPECT_EQ(capture->Failure(), std::strerror(ENOSPC));
-    EXPECT_FALSE(capture->Close());
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    constexpr off_t kFileHeader = 24, kRecord = 16 + 20 + 20 + 233;
-    EXPECT_EQ(info.st_size, kFileHeader + written * kRecord);
-    EXPECT_EQ(TsharkFields(path, {}, "", {"frame.number"}).size(), static_cast<size_t>(written));
-    ::umount(dir_.path().c_str());
 }
 
 }  // namespace

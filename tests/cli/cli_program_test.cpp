@@ -324,10 +324,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
         << "name=meter-3 --tcp 127.0.0.1:" << units[2]->ModbusTcpPort()
         << "\nname=meter-4 --tcp 127.0.0.1:" << units[3]->ModbusTcpPort() << "\n";
 
-    const CliRun run =
-        Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path, "--yes",
-             "--targets", dir_.File("targets"), "--log-dir", dir_.File("logs"), "--capture",
-             "fleet.pcap"});
+    const CliRun run = Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path,
+                            "--yes", "--targets", dir_.File("targets"), "--log-dir",
+                            dir_.File("logs"), "--capture", "fleet.pcap"});
     EXPECT_EQ(run.exit_code, 1) << run.err;
     for (int good = 0; good < 3; ++good)
         EXPECT_EQ(units[good]->FlashImage(), image) << good;
@@ -345,9 +344,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
     // Each unit's capture holds its own traffic: meter-3's first request is
     // the probe of register 2649 on its own port.
     const std::string port = std::to_string(units[2]->ModbusTcpPort());
-    const auto requests = test::TsharkFields(dir_.File("logs/meter-3.pcap"),
-                                             {"-o", "mbtcp.tcp.port:" + port},
-                                             "tcp.dstport==" + port, {"modbus.func_code"});
+    const auto requests =
+        test::TsharkFields(dir_.File("logs/meter-3.pcap"), {"-o", "mbtcp.tcp.port:" + port},
+                           "tcp.dstport==" + port, {"modbus.func_code"});
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.front(), std::vector<std::string>{"3"});
 }
@@ -454,54 +453,38 @@ TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
     EXPECT_NE(access(dir_.File("ESCAPED").c_str(), F_OK), 0);
 }
 
-// What stands where the run would write (a FIFO, a link, a device, a
-// folder) is refused at once with the reason, before anything is sent.
 TEST_F(CliProgramTest, OutputFilesInTheWayAreRefusedWithTheReason) {
     namespace pm = platform_messages;
-    const std::string fifo = dir_.File("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string fifo = dir_.File("fifo"), link = dir_.File("link.pcap");
     const std::string victim = WriteFile(dir_.File("victim.img"), TestImage(1));
-    const std::string link = dir_.File("link.pcap");
-    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
-    const std::string list = dir_.File("list.watch");
-    std::ofstream(list) << "100 int16\n";
-    const struct {
-        std::vector<std::string> args;
-        std::string error;
-    } cases[] = {
+    ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 && symlink(victim.c_str(), link.c_str()) == 0);
+    std::ofstream(dir_.File("list")) << "100 int16\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--capture", fifo, "test"}, fifo + ": " + pm::kIsFifo},
         {{"--capture", link, "test"}, link + ": " + pm::kIsLink},
         {{"report", "1", fifo}, fifo + ": " + pm::kIsFifo},
-        {{"watch", list, "--interval", "1", "--csv", "/dev/full"}, pm::kIsDevice},
+        {{"watch", dir_.File("list"), "--interval", "1", "--csv", "/dev/full"}, pm::kIsDevice},
         {{"download", victim, "--yes", "--targets", dir_.path()}, pm::kIsFolder},
     };
-    for (const auto& c : cases) {
-        const CliRun run = Run(With({"--tcp", "127.0.0.1:1", "--timeout", "1"}, c.args));
-        EXPECT_EQ(run.exit_code, 2) << c.error;
-        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    for (const auto& [args, reason] : cases) {
+        const CliRun run = Run(With({"--tcp", "127.0.0.1:1", "--timeout", "1"}, args));
+        EXPECT_EQ(run.exit_code, 2) << reason;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
     }
     EXPECT_EQ(ReadAll(victim).size(), 1024u);
 }
 
-// The disk fills under a polling capture: polling ends, the message names
-// the file and the reason, and the run fails.
 TEST_F(CliProgramTest, AFullDiskFailsTheRunThatWritesToIt) {
-    const std::string disk = dir_.File("disk");
-    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
-    if (!MountSmallDisk(disk))
+    const std::string disk = dir_.File("disk"), capture = disk + "/x.pcap";
+    if (mkdir(disk.c_str(), 0700) != 0 || !MountSmallDisk(disk))
         GTEST_SKIP() << "the runner may not mount a small disk";
-    sim::SimulatorOptions options;
-    options.tcp_port = 0;
-    sim::Simulator unit(options);
+    sim::Simulator unit(UnitOn(Route::ModbusTcp, 2));
     std::string error;
     ASSERT_TRUE(unit.Start(&error)) << error;
-    const std::string capture = disk + "/x.pcap";
-    const CliRun run = Run(With(Tcp(unit), {"--capture", capture, "--json", "read-block", "300",
-                                            "100", "--poll", "0.001", "--times", "100000"}));
+    const CliRun run = Run(With(Tcp(unit), {"--unit", "5", "--capture", capture, "read-block",
+                                            "300", "100", "--poll", "0.001", "--times", "9999"}));
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.err.find("cannot write " + capture + ": " + std::strerror(ENOSPC)),
-              std::string::npos)
-        << run.err;
+    EXPECT_NE(run.err.find(capture + ": " + std::strerror(ENOSPC)), std::string::npos);
     unit.Stop();
     umount(disk.c_str());
 }
