@@ -267,7 +267,7 @@ const std::vector<OptionSpec>& Options() {
              o.capture = v;
              return !v.empty();
          },
-         "FILE", "write the traffic into FILE, a capture for Wireshark"},
+         "FILE", "write the traffic into FILE (- for standard output), a capture for Wireshark"},
         {"--poll", true, SetPoll, "S", "read, read-block: repeat every S seconds (e.g. 0.5)"},
         {"--times", true,
          [](CliOptions& o, const std::string& v) {
@@ -431,6 +431,10 @@ std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args,
         error = "--capture with --targets needs --log-dir, which keeps one capture per unit";
         return std::nullopt;
     }
+    if (options.capture == "-" && options.json) {
+        error = "--capture - and --json both write to standard output; name a capture file";
+        return std::nullopt;
+    }
     if (fleet_option && !options.targets) {
         error = "--jobs and --log-dir need --targets";
         return std::nullopt;
@@ -539,6 +543,15 @@ std::string UsageText() {
                 "TYPE auto, int16, int32, float or float-lohi, # comments) in the fewest "
                 "block reads each --interval: a table redrawn in place on a terminal, "
                 "otherwise a line per poll, and with --csv a CSV log.") +
+            "\n" +
+            WrappedText(
+                "Files written (--capture, --csv, --log-dir's logs and captures, report FILE): "
+                "a file is created in a folder that is the user's own or sticky; an existing "
+                "file is replaced only when it is a regular file of the user's with no other "
+                "link, never through a symbolic link, and anything else (a link, a FIFO, a "
+                "device, another user's file) is refused with the reason. --log-dir makes its "
+                "folder open to the user alone. A file that cannot be written in full (a full "
+                "disk) fails the run, after the unit is left as the command leaves it.") +
             "\nExit status: 0 success, 1 the unit or the link failed, 2 bad usage or bad input.\n";
     return text;
 }

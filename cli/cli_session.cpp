@@ -11,6 +11,7 @@
 
 #include "cli/fleet_query.h"
 #include "cli/fleet_run.h"
+#include "cli/messages.h"
 #include "connection/auto_detect.h"
 #include "connection/connection.h"
 #include "connection/messages.h"
@@ -25,6 +26,7 @@
 #include "platform/application_title.h"
 #include "platform/field_text.h"
 #include "platform/profile.h"
+#include "platform/regular_file.h"
 #include "platform/stop_request.h"
 #include "platform/whole_number.h"
 #include "registers/clock_registers.h"
@@ -90,25 +92,42 @@ CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Pro
     }
 }
 
-// A capture that cannot be written is bad usage: nothing is sent then.
+void SayCannotWrite(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "fcloader-cli: %s%s: %s\n", cli_messages::kCannotWrite, path.c_str(),
+                 reason.c_str());
+}
+
+// A capture that cannot be written is bad usage: nothing is sent then. One
+// that fails later (a full disk) ends with the last whole frame and fails
+// the run once the unit is left as the command leaves it.
 bool CliSession::StartCapture() {
     if (options_.capture.empty())
         return true;
     std::string error;
     capture_ = TrafficCapture::Create(options_.capture, error);
     if (!capture_) {
-        std::fprintf(stderr, "fcloader-cli: cannot write %s: %s\n", options_.capture.c_str(),
-                     error.c_str());
+        SayCannotWrite(options_.capture, error);
         return false;
     }
     capture_watch_ = master_.OnTraffic.Add([this](const TrafficFrame& frame) {
         if (capture_->Write(frame))
             return;
-        std::fprintf(stderr, "fcloader-cli: writing %s failed; the capture ends here\n",
-                     options_.capture.c_str());
         capture_watch_.Stop();
+        TellOutputFailure(options_.capture, capture_->Failure());
     });
     return true;
+}
+
+void CliSession::TellOutputFailure(const std::string& path, const std::string& reason) {
+    ui_.FinishProgress();
+    SayCannotWrite(path, reason);
+    output_failed_ = true;
+}
+
+bool CliSession::CloseOutputs() {
+    if (capture_ && !capture_->Close() && !output_failed_)
+        TellOutputFailure(options_.capture, capture_->Failure());
+    return !output_failed_;
 }
 
 PortResolver CliSession::Resolver() const {
@@ -161,6 +180,7 @@ bool CliSession::SaveIfAsked() {
 
 int CliSession::Finish(bool success, const char* failure, const char* done) {
     ui_.FinishProgress();
+    success = CloseOutputs() && success;
     if (success)
         success = SaveIfAsked();
     if (options_.json) {
@@ -304,6 +324,11 @@ int CliSession::Report() {
         return kExitUsage;
     }
     const std::string file = options_.arguments[1];
+    std::string refusal;
+    if (!OwnFileAllowed(file, refusal)) {
+        SayCannotWrite(file, refusal);
+        return kExitUsage;
+    }
     bool written = false;
     PortReportHooks hooks;
     hooks.choosePath = [&] { return std::optional<std::string>(file); };
@@ -407,10 +432,13 @@ int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
         if (!ok && master_.StoppedByRequest())
             break;  // cut short, it says nothing of the unit
         any_failed = !ok || any_failed;
+        if (output_failed_)
+            break;
         next = std::max(next + period, steady_clock::now());
         if (ProcessStopRequest().Raised())
             break;
     }
+    any_failed = !CloseOutputs() || any_failed;
     if (!any_failed)
         SaveIfAsked();
     return any_failed ? kExitUnitFailed : kExitSuccess;

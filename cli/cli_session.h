@@ -23,6 +23,9 @@ namespace fc {
 
 class Profile;
 
+// "fcloader-cli: cannot write PATH: REASON" on standard error.
+void SayCannotWrite(const std::string& path, const std::string& reason);
+
 // One run of fcloader-cli: the saved settings with this run's overrides, the
 // one driver, and the command asked for. Each command returns an exit code.
 class CliSession {
@@ -56,6 +59,10 @@ class CliSession {
     void PrintPollLine(std::chrono::system_clock::time_point time, const PollResult& result,
                        const std::vector<std::string>& messages);
     bool StartCapture();
+    // Says that a file of this run was not written in full; the run then fails.
+    void TellOutputFailure(const std::string& path, const std::string& reason);
+    // Closes the capture; false when it or any other output of the run failed.
+    bool CloseOutputs();
     // The type --type names, or the saved Auto ranges' for the address.
     RegisterType ValueType(int address) const;
     FloatLayout Layout() const;
@@ -76,6 +83,7 @@ class CliSession {
     std::unique_ptr<TrafficCapture> capture_;
     TrafficObservers::Watch trace_watch_;
     TrafficObservers::Watch capture_watch_;
+    bool output_failed_ = false;
     JsonObject result_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };

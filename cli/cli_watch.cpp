@@ -110,7 +110,7 @@ int CliSession::WatchCommand() {
     }
     WatchLog log;
     if (!options_.csv.empty() && !log.Open(options_.csv, titles, error)) {
-        std::fprintf(stderr, "fcloader-cli: %s: %s\n", options_.csv.c_str(), error.c_str());
+        SayCannotWrite(options_.csv, error);
         return kExitUsage;
     }
     WatchPoller poller(std::move(polled));
@@ -132,8 +132,7 @@ int CliSession::WatchCommand() {
         for (size_t i = 0; i < statistics.size(); ++i)
             statistics[i].Add(poller.Readings()[i], time);
         if (log.IsOpen() && !log.Append(time, poller.Rows(), poller.Readings())) {
-            std::fprintf(stderr, "fcloader-cli: %s: not written, the log ends here\n",
-                         options_.csv.c_str());
+            TellOutputFailure(options_.csv, log.Failure());
             log.Close();
         }
         const std::string stamp = IsoLocalTime(time);
@@ -153,6 +152,10 @@ int CliSession::WatchCommand() {
         return ok;
     });
     poller.Release(master_);
+    if (log.IsOpen() && !log.Close()) {
+        TellOutputFailure(options_.csv, log.Failure());
+        return kExitUnitFailed;
+    }
     return status;
 }
 

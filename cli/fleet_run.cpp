@@ -12,29 +12,28 @@
 #include <thread>
 
 #include "cli/fleet_summary.h"
+#include "cli/messages.h"
 #include "download/download_progress.h"
 #include "download/messages.h"
 #include "modbus/frame_trace.h"
 #include "modbus/modbus_master.h"
 #include "modbus/traffic_capture.h"
 #include "platform/application_title.h"
+#include "platform/messages.h"
+#include "platform/regular_file.h"
 #include "platform/stop_request.h"
 
 namespace fc {
 
 namespace m = download_messages;
+namespace cm = cli_messages;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using LogFile = std::unique_ptr<std::FILE, FileCloser>;
-
 struct UnitFiles {
-    std::vector<LogFile> logs;
+    std::vector<std::unique_ptr<OwnFile>> logs;
     std::vector<std::unique_ptr<TrafficCapture>> captures;
 };
 
@@ -56,25 +55,30 @@ std::string DeviceForPort(int port) {
 std::optional<UnitFiles> OpenUnitFiles(const std::string& folder,
                                        const std::vector<FleetUnit>& units, bool capture,
                                        std::string& error) {
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-        error = "cannot make " + folder + ": " + std::strerror(errno);
+    std::string reason;
+    if (!MakeOwnFolder(folder, reason)) {
+        error = "cannot use " + folder + ": " + reason;
         return std::nullopt;
     }
     UnitFiles files;
     for (const FleetUnit& unit : units) {
+        if (!IsFileName(unit.name)) {
+            error = "targets: line " + std::to_string(unit.line) + ": " + cm::kNameNoFileName;
+            return std::nullopt;
+        }
         const std::string path = folder + "/" + unit.name + ".log";
-        LogFile log(std::fopen(path.c_str(), "w"));
-        if (!log) {
-            error = "cannot write " + path + ": " + std::strerror(errno);
+        auto log = std::make_unique<OwnFile>();
+        if (!log->Create(path, reason)) {
+            error = cm::kCannotWrite + path + ": " + reason;
             return std::nullopt;
         }
         files.logs.push_back(std::move(log));
         if (!capture)
             continue;
         const std::string capture_path = folder + "/" + unit.name + ".pcap";
-        auto opened = TrafficCapture::Create(capture_path, error);
+        auto opened = TrafficCapture::Create(capture_path, reason);
         if (!opened) {
-            error = "cannot write " + capture_path + ": " + error;
+            error = cm::kCannotWrite + capture_path + ": " + reason;
             return std::nullopt;
         }
         files.captures.push_back(std::move(opened));
@@ -82,34 +86,57 @@ std::optional<UnitFiles> OpenUnitFiles(const std::string& folder,
     return files;
 }
 
+// "PATH was not written: REASON" for the first of the unit's files that did
+// not reach the disk in full, once both are closed; empty when both did.
+std::string CloseUnitFiles(OwnFile* log, TrafficCapture* capture) {
+    const bool log_written = !log || log->Close();
+    const bool capture_written = !capture || capture->Close();
+    if (!log_written)
+        return log->Path() + cm::kNotWritten + log->Failure();
+    if (!capture_written)
+        return capture->Path() + cm::kNotWritten + capture->Failure();
+    return "";
+}
+
 UnitOutcome FlashUnit(const FleetUnit& unit, size_t index, const FleetRunSettings& run,
                       FleetDisplay& display) {
     const auto start = Clock::now();
-    std::FILE* log = run.logs.empty() ? nullptr : run.logs[index];
+    OwnFile* log = run.logs.empty() ? nullptr : run.logs[index];
+    TrafficCapture* capture = run.captures.empty() ? nullptr : run.captures[index];
     UnitUserInterface ui(index, display, log);
     CommSettings settings = unit.settings;
     LinkFlags links;
     ModbusMaster master(settings, links, ui, FixedDevice(unit.device));
+    // A log or capture that fails to write (a full disk) ends there; the unit
+    // goes on to a known state, and the run starts no other unit.
     TrafficObservers::Watch trace_watch;
     if (log) {
-        trace_watch = master.OnTraffic.Add([log](const TrafficFrame& frame) {
-            std::fprintf(log, "%s\n", TraceLine(frame).c_str());
+        trace_watch = master.OnTraffic.Add([log, &run](const TrafficFrame& frame) {
+            if (!log->Write(TraceLine(frame) + "\n"))
+                *run.files_failed = true;
         });
     }
-    // A capture that fails to write (a full disk) ends there; the unit goes on.
     TrafficObservers::Watch capture_watch;
-    if (TrafficCapture* capture = run.captures.empty() ? nullptr : run.captures[index]) {
-        capture_watch = master.OnTraffic.Add([capture, &capture_watch](const TrafficFrame& frame) {
-            if (!capture->Write(frame))
+    if (capture) {
+        capture_watch =
+            master.OnTraffic.Add([capture, &capture_watch, &run](const TrafficFrame& frame) {
+                if (capture->Write(frame))
+                    return;
                 capture_watch.Stop();
-        });
+                *run.files_failed = true;
+            });
     }
     ui.Enter(UnitPhase::Connecting);
     DownloadHooks hooks;
     hooks.stop = &ProcessStopRequest();
     const DownloadOutcome outcome = RunDownloadSession(master, run.image, hooks, {}, run.checks);
     TellDownloadOutcome(ui, outcome);
-    return ui.Finish(outcome, Clock::now() - start);
+    trace_watch.Stop();
+    capture_watch.Stop();
+    const std::string unwritten = CloseUnitFiles(log, capture);
+    if (!unwritten.empty())
+        *run.files_failed = true;
+    return ui.Finish(outcome, Clock::now() - start, unwritten);
 }
 
 // Texts that tell how the run goes, not what went wrong.
@@ -137,13 +164,13 @@ const char* LeftInNote(UnitMode unit) {
 
 }  // namespace
 
-UnitUserInterface::UnitUserInterface(size_t index, FleetDisplay& display, std::FILE* log)
+UnitUserInterface::UnitUserInterface(size_t index, FleetDisplay& display, OwnFile* log)
     : index_(index), display_(display), log_(log) {}
 
 MessageAnswer UnitUserInterface::ShowMessage(const MessageBox& box) {
     messages_.push_back(box.text);
     if (log_)
-        std::fprintf(log_, "%s\n", box.text.c_str());
+        log_->Write(box.text + "\n");
     if (first_failure_.empty() && !IsNotice(box.text))
         first_failure_ = box.text;
     // Nobody sits at a unit of a fleet to answer: a question gets the answer
@@ -153,7 +180,7 @@ MessageAnswer UnitUserInterface::ShowMessage(const MessageBox& box) {
 
 void UnitUserInterface::SetStatusText(std::string_view text) {
     if (log_ && !text.empty())
-        std::fprintf(log_, "%.*s\n", static_cast<int>(text.size()), text.data());
+        log_->Write(std::string(text) + "\n");
     if (text == m::kSettingDownloadMode)
         Enter(UnitPhase::DownloadMode);
     else if (text == m::kBeingReset)
@@ -220,9 +247,8 @@ UnitOutcome UnitUserInterface::FinishQuery(bool ok, bool stopped, const std::str
 }
 
 UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
-                                      std::chrono::duration<double> time) {
-    if (log_)
-        std::fflush(log_);
+                                      std::chrono::duration<double> time,
+                                      const std::string& unwritten) {
     UnitOutcome outcome;
     outcome.started = true;
     outcome.result = download.result;
@@ -250,6 +276,17 @@ UnitOutcome UnitUserInterface::Finish(const DownloadOutcome& download,
             state_.reason = outcome.message;
             Enter(UnitPhase::Stopped);
             break;
+    }
+    // The download said how it ended; the summary says that and what the
+    // disk did not take, and does not count the unit a success.
+    if (!unwritten.empty()) {
+        outcome.files_written = false;
+        if (!outcome.message.empty() && outcome.message.back() == '.')
+            outcome.message.pop_back();  // "... successfully, but ..."
+        outcome.message += cm::kButNotWritten + unwritten;
+        state_.reason = outcome.message;
+        Enter(download.result == DownloadResult::Interrupted ? UnitPhase::Stopped
+                                                             : UnitPhase::Failed);
     }
     return outcome;
 }
@@ -305,8 +342,12 @@ std::vector<UnitOutcome> RunUnits(const std::vector<FleetUnit>& units, int jobs_
 
 std::vector<UnitOutcome> RunFleet(const std::vector<FleetUnit>& units,
                                   const FleetRunSettings& settings, FleetDisplay& display) {
+    // After a unit whose log or capture the disk did not take, no unit starts.
     return RunUnits(
-        units, settings.jobs, [&](size_t i) { return FlashUnit(units[i], i, settings, display); },
+        units, settings.jobs,
+        [&](size_t i) {
+            return *settings.files_failed ? UnitOutcome{} : FlashUnit(units[i], i, settings, display);
+        },
         display);
 }
 
@@ -388,7 +429,7 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
 
     FleetRunSettings run{image.bytes, options.jobs.value_or(0), {}, {},
                          {options.unless, options.expect}};
-    for (const LogFile& log : files.logs)
+    for (const auto& log : files.logs)
         run.logs.push_back(log.get());
     for (const auto& capture : files.captures)
         run.captures.push_back(capture.get());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -19,6 +20,7 @@
 
 namespace fc {
 
+class OwnFile;
 class TrafficCapture;
 
 class Profile;
@@ -28,7 +30,7 @@ class Profile;
 // the shared display. Lives and is called on its unit's thread only.
 class UnitUserInterface : public UserInterface {
   public:
-    UnitUserInterface(size_t index, FleetDisplay& display, std::FILE* log);
+    UnitUserInterface(size_t index, FleetDisplay& display, OwnFile* log);
 
     MessageAnswer ShowMessage(const MessageBox& box) override;
     void SetStatusText(std::string_view text) override;
@@ -38,8 +40,10 @@ class UnitUserInterface : public UserInterface {
 
     void Enter(UnitPhase phase);
     // Ends the unit: done, failed with the first failure shown, or stopped
-    // with the state the stop left it in.
-    UnitOutcome Finish(const DownloadOutcome& download, std::chrono::duration<double> time);
+    // with the state the stop left it in; `unwritten` tells of a log or
+    // capture that did not reach the disk in full, which fails the unit.
+    UnitOutcome Finish(const DownloadOutcome& download, std::chrono::duration<double> time,
+                       const std::string& unwritten = "");
     // Ends a unit asked by test or read: `said` is what its answer says.
     UnitOutcome FinishQuery(bool ok, bool stopped, const std::string& said,
                             std::chrono::duration<double> time);
@@ -51,7 +55,7 @@ class UnitUserInterface : public UserInterface {
 
     size_t index_;
     FleetDisplay& display_;
-    std::FILE* log_;
+    OwnFile* log_;
     UnitState state_;
     int lower_ = 0;
     std::vector<std::string> messages_;
@@ -62,9 +66,12 @@ struct FleetRunSettings {
     ImageBytes image;
     int jobs = 0;  // 0: every unit at once
     // One open trace file per unit, or none; likewise the captures.
-    std::vector<std::FILE*> logs;
+    std::vector<OwnFile*> logs;
     std::vector<TrafficCapture*> captures;
     DownloadChecks checks;
+    // Raised by the first unit whose log or capture the disk did not take:
+    // no unit starts after it.
+    std::shared_ptr<std::atomic<bool>> files_failed = std::make_shared<std::atomic<bool>>(false);
 };
 
 // Runs work(i) for every unit i, the units of one line one after the other

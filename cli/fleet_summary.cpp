@@ -15,7 +15,7 @@ const char* OutcomeWord(const UnitOutcome& outcome) {
         return "not started";
     switch (outcome.result) {
         case DownloadResult::Completed:
-            return "success";
+            return outcome.files_written ? "success" : "failed";
         case DownloadResult::Skipped:
             return "skipped";
         case DownloadResult::Failed:

@@ -22,8 +22,10 @@ struct UnitOutcome {
     std::optional<std::string> value;
     std::optional<std::vector<std::string>> values;
     std::optional<int> loader_version;
+    // False when the unit's log or capture did not reach the disk in full.
+    bool files_written = true;
     bool success() const {
-        return started &&
+        return started && files_written &&
                (result == DownloadResult::Completed || result == DownloadResult::Skipped);
     }
 };

@@ -39,20 +39,11 @@ std::string LineError(int line, const std::string& reason) {
     return "line " + std::to_string(line) + ": " + Shown(reason);
 }
 
-// A name is also a log file's name, so it keeps to what any file system takes.
-bool IsGoodName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..")
-        return false;
-    for (const unsigned char c : name) {
-        if (!std::isalnum(c) && c != '-' && c != '_' && c != '.' && c != ':' && c != '@')
-            return false;
-    }
-    return true;
-}
-
+// A default name may hold anything the address held; it is shown as the
+// trace shows bytes, and IsFileName judges it before it names a log.
 std::string DefaultName(const SettingsOverrides& o, int line) {
     if (o.tcp_host)
-        return *o.tcp_host + ":" + std::to_string(o.tcp_port.value_or(502));
+        return Shown(*o.tcp_host + ":" + std::to_string(o.tcp_port.value_or(502)));
     if (o.device) {
         const auto slash = o.device->find_last_of('/');
         return Shown(slash == std::string::npos ? *o.device : o.device->substr(slash + 1));
@@ -68,7 +59,7 @@ std::optional<FleetTarget> ParseTargetLine(std::vector<std::string> words, int l
     target.line = line;
     if (!words.empty() && words.front().rfind(kNamePrefix, 0) == 0) {
         target.name = words.front().substr(std::char_traits<char>::length(kNamePrefix));
-        if (!IsGoodName(target.name)) {
+        if (!IsFileName(target.name)) {
             error = LineError(line, "a name takes letters, digits and - _ . : @");
             return std::nullopt;
         }
@@ -148,6 +139,17 @@ std::string DeviceOf(const SettingsOverrides& line, const SettingsOverrides& run
 }
 
 }  // namespace
+
+// A name is also a log file's name, so it keeps to what any file system takes.
+bool IsFileName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    for (const unsigned char c : name) {
+        if (!std::isalnum(c) && c != '-' && c != '_' && c != '.' && c != ':' && c != '@')
+            return false;
+    }
+    return true;
+}
 
 // As a shell splits: blanks between words, '...' keeps every byte, "..."
 // keeps all but \ before " \ $ or `, a \ outside quotes keeps the byte

@@ -38,6 +38,10 @@ std::optional<std::vector<FleetTarget>> ReadTargetsFile(const std::string& sourc
 // with the reason, for an unclosed quote or a backslash at the end.
 std::optional<std::vector<std::string>> SplitWords(const std::string& line, std::string& error);
 
+// Whether a unit's name can name its files in --log-dir: letters, digits and
+// - _ . : @, and neither . nor .. alone.
+bool IsFileName(const std::string& name);
+
 // A unit ready to run: its whole settings and the device its serial port
 // stands for, settled before any thread starts.
 struct FleetUnit {

@@ -1,12 +1,15 @@
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/cli_session.h"
+#include "cli/messages.h"
 #include "cli/terminal_user_interface.h"
 #include "platform/application_title.h"
 #include "platform/command_line.h"
@@ -36,5 +39,13 @@ int main(int argc, char** argv) {
     fc::Profile profile(fc::ApplicationTitle());
     fc::TerminalUserInterface ui(stdin, stderr, isatty(STDIN_FILENO) && isatty(STDERR_FILENO));
     fc::CliSession session(*options, ui, profile);
-    return session.Run();
+    const int status = session.Run();
+    // Results that did not reach standard output (a full disk) are no success.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "fcloader-cli: %sstandard output: %s\n",
+                     fc::cli_messages::kCannotWrite, std::strerror(errno != 0 ? errno : EIO));
+        return status == fc::kExitSuccess ? fc::kExitUnitFailed : status;
+    }
+    return status;
 }

@@ -181,19 +181,14 @@ std::optional<SerialDriverState> ReadPortState(ModbusMaster& master, int port) {
     return state;
 }
 
-// A FIFO or a device named as the report would hold the window until some
-// other program opened it; only a regular file is written.
-bool WritePortReport(const std::string& path, const std::string& text) {
-    const int fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0)
+bool WritePortReport(const std::string& path, const std::string& text, std::string& reason) {
+    OwnFile file;
+    if (!file.Create(path, reason))
         return false;
-    std::FILE* file = ::fdopen(fd, "w");
-    if (file == nullptr) {
-        ::close(fd);
-        return false;
-    }
-    const bool written = std::fputs(text.c_str(), file) >= 0;
-    return std::fclose(file) == 0 && written;
+    if (file.Write(text) && file.Close())
+        return true;
+    reason = file.Failure();
+    return false;
 }
 
 bool StartDetached(const std::vector<std::string>& argv) {
@@ -253,9 +248,11 @@ void GenerateFullPortReport(ModbusMaster& master, int port, const PortReportHook
     const std::optional<std::string> path = hooks.choosePath ? hooks.choosePath() : std::nullopt;
     if (!path)
         return;
-    if (!WritePortReport(*path, FormatPortReport(PortReportFromDriver(port, *state)))) {
-        ui.ShowMessage({std::string(connection_messages::kUnableToCreateReport) + "\n" + *path, "",
-                        MessageButtons::Ok, MessageIcon::Warning});
+    std::string reason;
+    if (!WritePortReport(*path, FormatPortReport(PortReportFromDriver(port, *state)), reason)) {
+        ui.ShowMessage(
+            {std::string(connection_messages::kUnableToCreateReport) + "\n" + *path + "\n" + reason,
+             "", MessageButtons::Ok, MessageIcon::Warning});
         return;
     }
     if (hooks.open)

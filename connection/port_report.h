@@ -64,9 +64,10 @@ std::string FormatPortReport(const PortReportValues& values);
 // Empty when the port does not open.
 std::optional<SerialDriverState> ReadPortState(ModbusMaster& master, int port);
 
-// Creates (or truncates) the file and writes the text; false when the file
-// cannot be created or written in full.
-bool WritePortReport(const std::string& path, const std::string& text);
+// Creates the file (or replaces one of the user's own, see CreateOwnFile) and
+// writes the text; false with the reason when the file cannot be created or
+// written in full.
+bool WritePortReport(const std::string& path, const std::string& text, std::string& reason);
 
 // Starts a program with its arguments, without a shell and without waiting;
 // true when it started.

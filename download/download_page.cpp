@@ -101,7 +101,7 @@ void DownloadPage::OnStartDownload() {
     // bytes confirmed are the bytes flashed.
     const LoadedImage image = LoadImage(dialog_.FilePath);
     if (image.verdict != ImageVerdict::Fine) {
-        dialog_.Ui().ShowMessage({ImageVerdictText(image.verdict, m::kUnableToOpenSelectedFile), "",
+        dialog_.Ui().ShowMessage({ImageRefusalText(image, m::kUnableToOpenSelectedFile), "",
                                   MessageButtons::Ok, MessageIcon::None});
         return;
     }

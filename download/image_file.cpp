@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "download/messages.h"
 #include "platform/regular_file.h"
@@ -19,8 +20,10 @@ ImageFile::~ImageFile() {
 }
 
 bool ImageFile::Open(const std::string& path) {
-    if (fd_ >= 0 || path.empty())
+    if (fd_ >= 0 || path.empty()) {
+        errno = path.empty() ? ENOENT : EBUSY;
         return false;
+    }
     const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0)
         return false;
@@ -117,11 +120,14 @@ LoadedImage LoadImage(const std::string& path, const std::string& expected_sha25
     LoadedImage image;
     image.expected_sha256 = expected_sha256;
     ImageFile file;
-    if (!file.Open(path))
+    if (!file.Open(path)) {
+        image.reason = OpenFailureReason(path, errno);
         return image;
+    }
     auto bytes = std::make_shared<std::vector<uint8_t>>();
     if (!file.ReadToEnd(*bytes, static_cast<size_t>(kMaxImageLength + kSectorSize))) {
         image.verdict = ImageVerdict::ReadError;
+        image.reason = std::strerror(errno);
         return image;
     }
     image.sha256 = Sha256Hex(*bytes);
@@ -137,6 +143,8 @@ LoadedImage LoadImage(const std::string& path, const std::string& expected_sha25
 std::string ImageRefusalText(const LoadedImage& image, const char* cannot_open) {
     namespace m = download_messages;
     std::string text = ImageVerdictText(image.verdict, cannot_open);
+    if (!image.reason.empty())
+        text += "\n" + image.reason;
     if (image.verdict == ImageVerdict::DigestDiffers)
         text += std::string("\n") + m::kImageDigestRead + image.sha256 + "\n" +
                 m::kImageDigestGiven + image.expected_sha256;

@@ -28,6 +28,7 @@ class ImageFile {
     ImageFile(const ImageFile&) = delete;
     ImageFile& operator=(const ImageFile&) = delete;
 
+    // False with errno set when the file does not open as an image.
     bool Open(const std::string& path);
     // The length the file system gives, which a file of /proc or /sys does
     // not hold to: only the bytes read count.
@@ -75,6 +76,7 @@ struct LoadedImage {
     ImageBytes bytes;    // set when the verdict is Fine
     std::string sha256;  // of the bytes read, once they were read whole
     std::string expected_sha256;  // the digest the caller gave, if any
+    std::string reason;  // why the file did not open or read, for CannotOpen and ReadError
 };
 
 // Opens the file (never blocking, see OpenRegularFile) and reads it to its
@@ -85,7 +87,9 @@ struct LoadedImage {
 // second read of the file in between.
 LoadedImage LoadImage(const std::string& path, const std::string& expected_sha256 = "");
 
-// The refusal of an image that is not Fine; a differing digest names both.
+// The refusal of an image that is not Fine, with the system's reason on a
+// line of its own when the file did not open or read; a differing digest
+// names both.
 std::string ImageRefusalText(const LoadedImage& image, const char* cannot_open);
 
 // The download's confirmation, with the digest of the image it would flash.

@@ -1,5 +1,7 @@
 #include "modbus/comm_settings.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/profile.h"
@@ -10,8 +12,21 @@ namespace k = settings_keys;
 
 namespace {
 
-int16_t Low16(int32_t value) {
-    return static_cast<int16_t>(static_cast<uint16_t>(value));
+// A value too wide for its field is clamped to the nearest one the field
+// holds, not cut to its low bits: a "UnitId" of 70000 that became 4464 would
+// address some other unit without a word. Within the field's width nothing
+// is checked; the Parts that use a value judge it (an unknown baud index
+// gives 9600).
+int16_t Within16(int32_t value) {
+    return static_cast<int16_t>(std::clamp<int32_t>(value, INT16_MIN, INT16_MAX));
+}
+
+// The unit address travels in one byte: above it, the highest address; below
+// it the default unit, never the broadcast 0 that every unit on the line obeys.
+int16_t UnitIdWithin(int32_t value) {
+    constexpr int32_t kHighestUnitId = 255;
+    constexpr int32_t kDefaultUnitId = 1;
+    return static_cast<int16_t>(value < 0 ? kDefaultUnitId : std::min(value, kHighestUnitId));
 }
 
 // How each integer key is written from the record; "IPAddress" is the one string.
@@ -65,18 +80,18 @@ void LoadSettings(CommSettings& s, const Profile& profile) {
         return profile.GetInt(k::kSection, key, fallback);
     };
     s.ModbusType = get(k::kModbusType, 0);
-    s.ComPort = Low16(get(k::kComPort, 1));
+    s.ComPort = Within16(get(k::kComPort, 1));
     s.BaudRate = get(k::kBaudRate, 3);
     s.Parity = get(k::kParity, 0);
-    s.DataBits = Low16(get(k::kDataBits, 8));
-    s.UnitId = Low16(get(k::kUnitId, 1));
-    s.Timeout = Low16(get(k::kTimeout, 2));
-    s.Retry = Low16(get(k::kRetry, 3));
+    s.DataBits = Within16(get(k::kDataBits, 8));
+    s.UnitId = UnitIdWithin(get(k::kUnitId, 1));
+    s.Timeout = Within16(get(k::kTimeout, 2));
+    s.Retry = Within16(get(k::kRetry, 3));
     s.StopBits = get(k::kStopBits, 0);
     s.UseIP = get(k::kUseIP, 0) != 0;
     s.IPAddress = profile.GetString(k::kSection, k::kIPAddress, "10.1.1.1");
-    s.IPPort = static_cast<uint16_t>(get(k::kIPPort, 502));
-    s.IPProtocol = Low16(get(k::kIPProtocol, 0));
+    s.IPPort = static_cast<uint16_t>(std::clamp<int32_t>(get(k::kIPPort, 502), 0, UINT16_MAX));
+    s.IPProtocol = Within16(get(k::kIPProtocol, 0));
     s.RemoveEcho = get(k::kRemoveEcho, 0) != 0;
 }
 

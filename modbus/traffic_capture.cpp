@@ -4,8 +4,15 @@
 #include <netinet/in.h>
 #include <pcap/pcap.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/regular_file.h"
 
 namespace fc {
 
@@ -141,23 +148,74 @@ std::vector<uint8_t> TcpSegment(uint16_t from_port, uint16_t to_port, uint32_t s
 
 std::unique_ptr<TrafficCapture> TrafficCapture::Create(const std::string& path,
                                                        std::string& error) {
-    pcap_t* handle = pcap_open_dead(DLT_RAW, kSnapLength);
-    if (!handle) {
-        error = "libpcap could not start a capture";
+    const int fd =
+        path == "-" ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0) : CreateOwnFile(path, error);
+    if (fd < 0) {
+        if (path == "-")
+            error = std::strerror(errno);
         return nullptr;
     }
-    pcap_dumper_t* dumper = pcap_dump_open(handle, path.c_str());
+    pcap_t* handle = pcap_open_dead(DLT_RAW, kSnapLength);
+    // libpcap closes the stream it is given; the capture keeps its own
+    // descriptor to cut a partial packet off and to check the close.
+    const int stream_fd = handle ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    std::FILE* stream = stream_fd >= 0 ? ::fdopen(stream_fd, "wb") : nullptr;
+    if (!stream) {
+        error = handle ? std::strerror(errno) : "libpcap could not start a capture";
+        if (stream_fd >= 0)
+            ::close(stream_fd);
+        if (handle)
+            pcap_close(handle);
+        ::close(fd);
+        return nullptr;
+    }
+    // Unbuffered: a failed write shows at once, and nothing is left over for
+    // the close to write behind a packet that was taken out.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    pcap_dumper_t* dumper = pcap_dump_fopen(handle, stream);
     if (!dumper) {
         error = pcap_geterr(handle);
+        std::fclose(stream);
         pcap_close(handle);
+        ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<TrafficCapture>(new TrafficCapture(handle, dumper));
+    std::unique_ptr<TrafficCapture> capture(new TrafficCapture(fd, handle, dumper));
+    capture->path_ = path;
+    if (!capture->Flushed()) {
+        error = capture->failure_;
+        return nullptr;
+    }
+    return capture;
 }
 
 TrafficCapture::~TrafficCapture() {
+    Close();
+}
+
+bool TrafficCapture::Flushed() {
+    std::FILE* stream = pcap_dump_file(dumper_);
+    if (std::ferror(stream) == 0 && pcap_dump_flush(dumper_) == 0) {
+        const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+        whole_length_ = end >= 0 ? end : whole_length_;
+        return true;
+    }
+    failure_ = std::strerror(errno != 0 ? errno : EIO);
+    // Standard output may be a pipe, which cannot be cut; a file can.
+    if (::ftruncate(fd_, whole_length_) == 0)
+        ::lseek(fd_, whole_length_, SEEK_SET);
+    return false;
+}
+
+bool TrafficCapture::Close() {
+    if (!dumper_)
+        return failure_.empty();
     pcap_dump_close(dumper_);
     pcap_close(pcap_);
+    dumper_ = nullptr;
+    if (::close(fd_) != 0 && failure_.empty())
+        failure_ = std::strerror(errno);
+    return failure_.empty();
 }
 
 std::vector<uint8_t> TrafficCapture::Packet(const TrafficFrame& frame) {
@@ -183,6 +241,8 @@ std::vector<uint8_t> TrafficCapture::Packet(const TrafficFrame& frame) {
 }
 
 bool TrafficCapture::Write(const TrafficFrame& frame) {
+    if (!failure_.empty() || !dumper_)
+        return false;
     const std::vector<uint8_t> packet = Packet(frame);
     using namespace std::chrono;
     const auto since_epoch = duration_cast<microseconds>(frame.time.time_since_epoch()).count();
@@ -191,10 +251,9 @@ bool TrafficCapture::Write(const TrafficFrame& frame) {
     header.ts.tv_usec = static_cast<suseconds_t>(since_epoch % 1000000);
     header.caplen = static_cast<bpf_u_int32>(packet.size());
     header.len = header.caplen;
+    errno = 0;
     pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, packet.data());
-    if (pcap_dump_flush(dumper_) != 0)
-        failed_ = true;
-    return !failed_;
+    return Flushed();
 }
 
 bool WriteCaptureFile(const std::string& path, const std::vector<TrafficFrame>& frames,
@@ -203,12 +262,13 @@ bool WriteCaptureFile(const std::string& path, const std::vector<TrafficFrame>& 
     if (!capture)
         return false;
     for (const TrafficFrame& frame : frames) {
-        if (!capture->Write(frame)) {
-            error = "the capture file could not be written";
-            return false;
-        }
+        if (!capture->Write(frame))
+            break;
     }
-    return true;
+    if (capture->Close())
+        return true;
+    error = capture->Failure();
+    return false;
 }
 
 }  // namespace fc

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/types.h>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -34,21 +35,30 @@ inline constexpr const char* kCaptureSerialUnit = "127.0.0.2";
 // acknowledgement numbers that run on from segment to segment, so Wireshark
 // follows the stream and its Modbus/TCP dissector takes port 502 unasked.
 // Each frame is on disk once Write returns, so a run that is killed keeps
-// what it saw.
+// what it saw; a frame that does not fit (a full disk) is taken out again,
+// so the file always ends on a whole packet.
 class TrafficCapture {
   public:
-    // Creates (or empties) the file; none, with the reason, when it cannot.
+    // Creates the file, or replaces one of the user's own (see CreateOwnFile);
+    // "-" is standard output. None, with the reason, when it cannot.
     static std::unique_ptr<TrafficCapture> Create(const std::string& path, std::string& error);
     ~TrafficCapture();
     TrafficCapture(const TrafficCapture&) = delete;
     TrafficCapture& operator=(const TrafficCapture&) = delete;
 
-    // False once a write has failed (a full disk, say).
+    // False once a write has failed; nothing is written after that.
     bool Write(const TrafficFrame& frame);
+    // Closes the file; false when it, or any write before, failed.
+    bool Close();
+    const std::string& Path() const { return path_; }
+    // Why a write or the close failed, empty while none has.
+    const std::string& Failure() const { return failure_; }
 
   private:
-    TrafficCapture(pcap* handle, pcap_dumper* dumper) : pcap_(handle), dumper_(dumper) {}
+    TrafficCapture(int fd, pcap* handle, pcap_dumper* dumper)
+        : fd_(fd), pcap_(handle), dumper_(dumper) {}
     std::vector<uint8_t> Packet(const TrafficFrame& frame);
+    bool Flushed();
 
     // Next sequence numbers of a connection, the PC's way and the unit's.
     struct Stream {
@@ -58,11 +68,14 @@ class TrafficCapture {
     using ConnectionKey =
         std::tuple<std::array<uint8_t, 16>, uint16_t, std::array<uint8_t, 16>, uint16_t>;
 
+    int fd_;
     pcap* pcap_;
     pcap_dumper* dumper_;
     std::map<ConnectionKey, Stream> streams_;
     uint16_t ip_id_ = 1;
-    bool failed_ = false;
+    std::string path_;
+    off_t whole_length_ = 0;  // where the last whole packet ends
+    std::string failure_;
 };
 
 // Writes frames, oldest first, into a new capture file at path; false with

@@ -191,7 +191,13 @@ const std::vector<OptionInfo>& Options() {
                  cl.options.faults.push_back(*rule);
              return rule.has_value();
          }},
-        {"--control", "PATH", "Unix socket taking one-line commands (see CONTROL)",
+        {"--idle-timeout", "SECONDS",
+         "close a connection that sends nothing so long (60; 0: never)",
+         IntField(
+             [](CommandLine& cl, long long v) { cl.options.idle_timeout_s = static_cast<int>(v); },
+             0, 86400)},
+        {"--control", "PATH",
+         "Unix socket taking one-line commands (see CONTROL); replaces only a socket",
          Text([](CommandLine& cl, const std::string& v) { cl.options.control = v; })},
         {"--help", nullptr, "show this text and exit",
          Flag([](CommandLine& cl) { cl.help = true; })},

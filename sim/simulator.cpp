@@ -130,6 +130,7 @@ struct Simulator::Endpoint {
     RequestParser parser;
     std::deque<Outgoing> out;
     std::string control_text;
+    std::chrono::steady_clock::time_point last_heard = std::chrono::steady_clock::now();
     bool dead = false;
 
     Endpoint(EndpointKind k, int f, std::string n, Transport t)
@@ -207,10 +208,11 @@ void Simulator::CloseAll() {
             close(fd);
         fd = -1;
     }
-    if (!options_.link.empty())
+    if (link_made_)
         unlink(options_.link.c_str());
-    if (!options_.control.empty())
+    if (control_made_)
         unlink(options_.control.c_str());
+    link_made_ = control_made_ = false;
 }
 
 bool Simulator::OpenPty(std::string* error) {
@@ -243,6 +245,7 @@ bool Simulator::OpenPty(std::string* error) {
             *error = "cannot create link " + options_.link + ": " + std::strerror(errno);
             return false;
         }
+        link_made_ = true;
     }
     endpoints_.push_back(
         std::make_unique<Endpoint>(EndpointKind::Serial, master, "pty", Transport::SerialRtu));
@@ -308,6 +311,12 @@ bool Simulator::ListenControl(std::string* error) {
         return false;
     }
     std::strcpy(address.sun_path, options_.control.c_str());
+    // A socket left by an earlier run is replaced; anything else is not ours.
+    struct stat st {};
+    if (lstat(options_.control.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+        *error = "will not replace " + options_.control + ": not a socket";
+        return false;
+    }
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     unlink(options_.control.c_str());
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
@@ -317,6 +326,7 @@ bool Simulator::ListenControl(std::string* error) {
             close(fd);
         return false;
     }
+    control_made_ = true;
     endpoints_.push_back(std::make_unique<Endpoint>(EndpointKind::ControlListener, fd, "control",
                                                     Transport::SerialRtu));
     return true;
@@ -362,6 +372,7 @@ void Simulator::Run() {
         for (auto& endpoint : endpoints_) {
             if (endpoint->kind == EndpointKind::Serial || endpoint->kind == EndpointKind::Stream)
                 ServeFrames(*endpoint, after);
+            CloseIfIdle(*endpoint, after);
         }
         for (size_t i = 0; i < endpoints_.size(); ++i)
             Flush(*endpoints_[i], Clock::now());
@@ -393,6 +404,10 @@ timespec Simulator::PollTimeout(Clock::time_point now) const {
         next = std::min(next, pty_reopen_at_);
     if (accept_paused_until_ > now)
         next = std::min(next, accept_paused_until_);
+    for (const auto& endpoint : endpoints_) {
+        if (const auto deadline = IdleDeadline(*endpoint))
+            next = std::min(next, *deadline);
+    }
     const auto wait = std::clamp<long long>(
         std::chrono::ceil<std::chrono::microseconds>(next - now).count(), 0, kMaxPollMs * 1000LL);
     return {static_cast<time_t>(wait / 1'000'000), static_cast<long>(wait % 1'000'000 * 1000)};
@@ -414,6 +429,24 @@ void Simulator::OnReadable(Endpoint& endpoint, Clock::time_point now) {
             ReadControl(endpoint);
             break;
     }
+}
+
+std::optional<Simulator::Clock::time_point> Simulator::IdleDeadline(
+    const Endpoint& endpoint) const {
+    const bool connection =
+        endpoint.kind == EndpointKind::Stream || endpoint.kind == EndpointKind::Control;
+    if (!connection || options_.idle_timeout_s <= 0 || endpoint.dead)
+        return std::nullopt;
+    return endpoint.last_heard + std::chrono::seconds(options_.idle_timeout_s);
+}
+
+// A reply still on its way keeps the connection until it is sent.
+void Simulator::CloseIfIdle(Endpoint& endpoint, Clock::time_point now) {
+    const auto deadline = IdleDeadline(endpoint);
+    if (!deadline || now < *deadline || !endpoint.out.empty())
+        return;
+    log_.Note(endpoint.name, "idle for " + std::to_string(options_.idle_timeout_s) + " s; closed");
+    endpoint.dead = true;
 }
 
 void Simulator::Accept(Endpoint& listener) {
@@ -503,6 +536,7 @@ void Simulator::ReadStream(Endpoint& endpoint, Clock::time_point now) {
         endpoint.dead = true;
         return;
     }
+    endpoint.last_heard = now;
     const std::span<const uint8_t> bytes(buffer, static_cast<size_t>(n));
     log_.Bytes(endpoint.name, "rx", bytes);
     endpoint.parser.Feed(bytes, now);
@@ -516,6 +550,7 @@ void Simulator::ReadControl(Endpoint& endpoint) {
             endpoint.dead = true;
         return;
     }
+    endpoint.last_heard = Clock::now();
     endpoint.control_text.append(buffer, static_cast<size_t>(n));
     size_t newline;
     while ((newline = endpoint.control_text.find('\n')) != std::string::npos) {

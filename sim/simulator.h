@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -38,8 +39,11 @@ struct SimulatorOptions {
     std::vector<uint8_t> more_units;  // further units on the same endpoints, at these addresses
     std::vector<FaultRule> faults;
     std::vector<std::pair<uint16_t, uint32_t>> registers;  // initial contents
-    std::string log;        // traffic log file, "-" for stderr, empty for none
-    std::string control;    // Unix socket for one-line commands, empty for none
+    std::string log;      // traffic log file, "-" for stderr, empty for none
+    std::string control;  // Unix socket for one-line commands, empty for none
+    // A connection (TCP or control) that sends nothing for this long is
+    // closed, so idle clients cannot hold every descriptor; 0: never.
+    int idle_timeout_s = 60;
     std::string flash_out;  // where "flash-out" without a path writes the image
 };
 
@@ -105,6 +109,9 @@ class Simulator {
     timespec PollTimeout(Clock::time_point now) const;
     void OnReadable(Endpoint& endpoint, Clock::time_point now);
     void Accept(Endpoint& listener);
+    // When a connection that stays silent is closed; none for the others.
+    std::optional<Clock::time_point> IdleDeadline(const Endpoint& endpoint) const;
+    void CloseIfIdle(Endpoint& endpoint, Clock::time_point now);
     void ReadSerial(Endpoint& endpoint, Clock::time_point now);
     void ReadStream(Endpoint& endpoint, Clock::time_point now);
     void ReadControl(Endpoint& endpoint);
@@ -138,6 +145,9 @@ class Simulator {
     Clock::time_point serial_idle_until_{};
     Clock::time_point pty_reopen_at_{};
     bool pty_reopen_pending_ = false;
+    // What this run made, and only that, is removed when it ends.
+    bool link_made_ = false;
+    bool control_made_ = false;
     Clock::time_point accept_paused_until_{};
     std::atomic<bool> stop_{false};
     std::thread thread_;

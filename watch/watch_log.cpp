@@ -1,13 +1,8 @@
 #include "watch/watch_log.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 
 #include "modbus/frame_trace.h"
-#include "platform/regular_file.h"
 
 namespace fc {
 
@@ -53,16 +48,10 @@ WatchLog::~WatchLog() {
 bool WatchLog::Open(const std::string& path, const std::vector<std::string>& titles,
                     std::string& error) {
     Close();
-    const int fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0 || !(file_ = ::fdopen(fd, "w"))) {
-        error = std::strerror(errno);
-        if (fd >= 0)
-            ::close(fd);
+    if (!file_.Create(path, error))
         return false;
-    }
-    path_ = path;
     if (!WriteLine(CsvHeader(titles))) {
-        error = std::strerror(errno);
+        error = file_.Failure();
         Close();
         return false;
     }
@@ -71,17 +60,15 @@ bool WatchLog::Open(const std::string& path, const std::vector<std::string>& tit
 
 bool WatchLog::Append(std::chrono::system_clock::time_point time,
                       const std::vector<PolledRow>& rows, const std::vector<RowReading>& readings) {
-    return file_ && WriteLine(CsvLine(time, rows, readings));
+    return WriteLine(CsvLine(time, rows, readings));
 }
 
 bool WatchLog::WriteLine(const std::string& line) {
-    return std::fprintf(file_, "%s\n", line.c_str()) >= 0 && std::fflush(file_) == 0;
+    return file_.Write(line + "\n");
 }
 
-void WatchLog::Close() {
-    if (file_)
-        std::fclose(file_);
-    file_ = nullptr;
+bool WatchLog::Close() {
+    return file_.Close();
 }
 
 }  // namespace fc

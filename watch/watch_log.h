@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/regular_file.h"
 #include "watch/watch_poller.h"
 
 namespace fc {
@@ -29,20 +30,22 @@ class WatchLog {
     WatchLog(const WatchLog&) = delete;
     WatchLog& operator=(const WatchLog&) = delete;
 
-    // Replaces the file; false with `error` when it cannot be written (a
-    // FIFO or a device is refused at once).
+    // Creates the file, or replaces one of the user's own (see CreateOwnFile);
+    // false with `error` when it cannot be written.
     bool Open(const std::string& path, const std::vector<std::string>& titles, std::string& error);
     bool Append(std::chrono::system_clock::time_point time, const std::vector<PolledRow>& rows,
                 const std::vector<RowReading>& readings);
-    void Close();
-    bool IsOpen() const { return file_ != nullptr; }
-    const std::string& Path() const { return path_; }
+    // False when the file, or a line before, was not written in full.
+    bool Close();
+    bool IsOpen() const { return file_.IsOpen(); }
+    const std::string& Path() const { return file_.Path(); }
+    // Why a line or the close failed.
+    const std::string& Failure() const { return file_.Failure(); }
 
   private:
     bool WriteLine(const std::string& line);
 
-    std::FILE* file_ = nullptr;
-    std::string path_;
+    OwnFile file_;
 };
 
 }  // namespace fc

@@ -474,11 +474,9 @@ void WatchWindow::RunPoll() {
 void WatchWindow::EndPoll(const std::string& last_message,
                           std::chrono::steady_clock::duration took) {
     const auto ended = std::chrono::system_clock::now();
-    if (log_.IsOpen() && !log_.Append(ended, poller_->Rows(), poller_->Readings())) {
-        const QString path = QString::fromStdString(log_.Path());
+    // A line the disk did not take stops the log, which says why.
+    if (log_.IsOpen() && !log_.Append(ended, poller_->Rows(), poller_->Readings()))
         StopLog();
-        Report(m::kUnwritten, path, QString::fromLocal8Bit(std::strerror(errno)));
-    }
     QString status = Utf8(m::kPolling)
                          .arg(poller_->Transactions())
                          .arg(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
@@ -760,10 +758,15 @@ bool WatchWindow::StartLog(const QString& path) {
     return true;
 }
 
+// A log cut short by a full disk says so, whoever stopped it.
 void WatchWindow::StopLog() {
-    log_.Close();
+    const bool written = log_.Close();
     log_button_->setText(Utf8(m::kLogToFile));
     log_button_->setToolTip({});
+    if (!written) {
+        Report(m::kUnwritten, QString::fromStdString(log_.Path()),
+               QString::fromStdString(log_.Failure()));
+    }
 }
 
 void WatchWindow::OnLogButton() {

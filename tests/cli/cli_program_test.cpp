@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -19,9 +20,11 @@
 
 #include "download/messages.h"
 #include "download/unit_contact.h"
+#include "platform/messages.h"
 #include "sim/simulator.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/download/download_sim_support.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/tshark.h"
 
 namespace fc::test {
@@ -322,10 +325,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
         << "name=meter-3 --tcp 127.0.0.1:" << units[2]->ModbusTcpPort()
         << "\nname=meter-4 --tcp 127.0.0.1:" << units[3]->ModbusTcpPort() << "\n";
 
-    const CliRun run =
-        Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path, "--yes",
-             "--targets", dir_.File("targets"), "--log-dir", dir_.File("logs"), "--capture",
-             "fleet.pcap"});
+    const CliRun run = Run({"--unit", "5", "--timeout", std::to_string(kTimeout), "download", path,
+                            "--yes", "--targets", dir_.File("targets"), "--log-dir",
+                            dir_.File("logs"), "--capture", "fleet.pcap"});
     EXPECT_EQ(run.exit_code, 1) << run.err;
     for (int good = 0; good < 3; ++good)
         EXPECT_EQ(units[good]->FlashImage(), image) << good;
@@ -343,9 +345,9 @@ TEST_F(CliProgramTest, FleetFlashesEveryGoodUnitAndReportsTheFailingOne) {
     // Each unit's capture holds its own traffic: meter-3's first request is
     // the probe of register 2649 on its own port.
     const std::string port = std::to_string(units[2]->ModbusTcpPort());
-    const auto requests = test::TsharkFields(dir_.File("logs/meter-3.pcap"),
-                                             {"-o", "mbtcp.tcp.port:" + port},
-                                             "tcp.dstport==" + port, {"modbus.func_code"});
+    const auto requests =
+        test::TsharkFields(dir_.File("logs/meter-3.pcap"), {"-o", "mbtcp.tcp.port:" + port},
+                           "tcp.dstport==" + port, {"modbus.func_code"});
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.front(), std::vector<std::string>{"3"});
 }
@@ -480,6 +482,8 @@ TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
          {"test"}},
         {"--device " + unit.PtyPath() + " read 1\n", "line 1: unexpected word \"read\"",
          {"read", "100"}},
+        {"--tcp ../ESCAPED/x\n", "line 1: the unit's name cannot name its log",
+         {"download", path, "--yes", "--log-dir", dir_.File("logs")}},
     };
     for (const auto& c : cases) {
         std::ofstream(dir_.File("targets")) << c.targets;
@@ -490,6 +494,43 @@ TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
         EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
     }
     EXPECT_TRUE(unit.Requests().empty()) << "nothing may be sent before the targets are checked";
+    EXPECT_NE(access(dir_.File("ESCAPED").c_str(), F_OK), 0);
+}
+
+TEST_F(CliProgramTest, OutputFilesInTheWayAreRefusedWithTheReason) {
+    namespace pm = platform_messages;
+    const std::string fifo = dir_.File("fifo"), link = dir_.File("link.pcap");
+    const std::string victim = WriteFile(dir_.File("victim.img"), TestImage(1));
+    ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 && symlink(victim.c_str(), link.c_str()) == 0);
+    std::ofstream(dir_.File("list")) << "100 int16\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--capture", fifo, "test"}, fifo + ": " + pm::kIsFifo},
+        {{"--capture", link, "test"}, link + ": " + pm::kIsLink},
+        {{"report", "1", fifo}, fifo + ": " + pm::kIsFifo},
+        {{"watch", dir_.File("list"), "--interval", "1", "--csv", "/dev/full"}, pm::kIsDevice},
+        {{"download", victim, "--yes", "--targets", dir_.path()}, pm::kIsFolder},
+    };
+    for (const auto& [args, reason] : cases) {
+        const CliRun run = Run(With({"--tcp", "127.0.0.1:1", "--timeout", "1"}, args));
+        EXPECT_EQ(run.exit_code, 2) << reason;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadAll(victim).size(), 1024u);
+}
+
+TEST_F(CliProgramTest, AFullDiskFailsTheRunThatWritesToIt) {
+    const std::string disk = dir_.File("disk"), capture = disk + "/x.pcap";
+    if (mkdir(disk.c_str(), 0700) != 0 || !MountSmallDisk(disk))
+        GTEST_SKIP() << "the runner may not mount a small disk";
+    sim::Simulator unit(UnitOn(Route::ModbusTcp, 2));
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error)) << error;
+    const CliRun run = Run(With(Tcp(unit), {"--unit", "5", "--capture", capture, "read-block",
+                                            "300", "100", "--poll", "0.001", "--times", "9999"}));
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find(capture + ": " + std::strerror(ENOSPC)), std::string::npos);
+    unit.Stop();
+    umount(disk.c_str());
 }
 
 // test and read ask every unit at once, as a download flashes them, and say

@@ -57,6 +57,8 @@ TEST(FleetTargets, WordsAreSplitAsAShellWouldSplitThem) {
         EXPECT_EQ(targets->front().overrides.device, c.device) << c.text;
         EXPECT_EQ(targets->front().name, c.name) << c.text;
     }
+    std::string error;
+    EXPECT_EQ(Read("--tcp x\x1b[2J\n", error)->front().name, "x\\x1B[2J:502");
 }
 
 TEST(FleetTargets, ABadLineIsRefusedWithItsNumber) {
@@ -165,6 +167,8 @@ TEST(FleetTargets, FleetOptionsBelongToADownloadWithTargets) {
         {{"download", "fw.img", "--targets", "t", "--save"},
          "--save saves one unit's settings, not a fleet's"},
         {{"download", "fw.img", "--targets", "t", "--jobs", "0"}, "bad value for --jobs: \"0\""},
+        {{"read", "1", "--capture", "-", "--json"},
+         "--capture - and --json both write to standard output; name a capture file"},
     };
     for (const auto& c : cases) {
         std::string error;

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -317,7 +318,9 @@ TEST_F(DownloadPageTest, FileThatCannotBeOpenedSendsNothing) {
     Click(ids::kBrowse);
     sim_->ClearRequests();
     Click(ids::kStartDownload);
-    EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{m::kUnableToOpenSelectedFile});
+    EXPECT_EQ(answerer_.Texts(),
+              std::vector<std::string>{std::string(m::kUnableToOpenSelectedFile) + "\n" +
+                                       std::strerror(ENOENT)});
     EXPECT_EQ(State(), kFileChosen);
     EXPECT_TRUE(sim_->Requests().empty());
 }

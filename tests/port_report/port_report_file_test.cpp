@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "modbus/link_failure.h"
 #include "connection/messages.h"
 #include "connection/port_report.h"
+#include "platform/messages.h"
 #include "tests/peers/serial_bench.h"
 #include "tests/support/temp_dir.h"
 
@@ -160,14 +162,17 @@ TEST_F(PortReportRun, APortThatDoesNotOpenGetsAWarningNotStaleZeros) {
 TEST_F(PortReportRun, AFileThatCannotBeCreatedGetsAMessage) {
     const std::string fifo = dir.File("fifo.txt");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& path : {dir.File("no such folder/Config.txt"), fifo}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.File("no such folder/Config.txt"), std::strerror(ENOENT)},
+        {fifo, platform_messages::kIsFifo}};
+    for (const auto& [path, reason] : cases) {
         chosen = path;
         ui.messages.clear();
         GenerateFullPortReport(master, 3, Hooks());
         EXPECT_TRUE(opened.empty());
         ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0].text,
-                  std::string(connection_messages::kUnableToCreateReport) + "\n" + path);
+        EXPECT_EQ(ui.messages[0].text, std::string(connection_messages::kUnableToCreateReport) +
+                                           "\n" + path + "\n" + reason);
     }
 }
 

@@ -69,8 +69,9 @@ TEST_F(CommSettingsTest, StoredValuesAreKeptAsTheyAreAndNarrowedToTheirField) {
         Profile profile = Open();
         profile.WriteInt(k::kSection, k::kBaudRate, 9);
         profile.WriteInt(k::kSection, k::kUseIP, 5);
-        profile.WriteInt(k::kSection, k::kComPort, 70000);  // 16-bit field: low bits 0x1170
+        profile.WriteInt(k::kSection, k::kComPort, 70000);  // 16-bit field: clamped, not wrapped
         profile.WriteInt(k::kSection, k::kIPPort, 70000);   // unsigned 16-bit
+        profile.WriteInt(k::kSection, k::kUnitId, 70000);   // one byte on the wire
         profile.WriteInt(k::kSection, k::kTimeout, -1);
         profile.WriteString(k::kSection, k::kRetry, "many");  // not a number: the default
     }
@@ -78,8 +79,9 @@ TEST_F(CommSettingsTest, StoredValuesAreKeptAsTheyAreAndNarrowedToTheirField) {
     EXPECT_EQ(s.BaudRate, 9);
     EXPECT_EQ(BaudFromIndex(s.BaudRate), 9600);
     EXPECT_TRUE(s.UseIP);
-    EXPECT_EQ(s.ComPort, 0x1170);
-    EXPECT_EQ(s.IPPort, 70000 - 65536);
+    EXPECT_EQ(s.ComPort, 32767);
+    EXPECT_EQ(s.IPPort, 65535);
+    EXPECT_EQ(s.UnitId, 255);
     EXPECT_EQ(s.Timeout, -1);
     EXPECT_EQ(s.Retry, 3);
 

@@ -181,6 +181,18 @@ TEST(HostileMaster, NoDescriptorsLeftNeitherSpinsNorStopsServing) {
     EXPECT_TRUE(Answers(late, 3));
 }
 
+// Silent clients are closed after the idle time-out and cannot lock others out.
+TEST(HostileMaster, IdleConnectionsTimeOutAndLetTheNextClientIn) {
+    SimulatorOptions options = TcpOnly();
+    options.idle_timeout_s = 1;
+    ChildSimulator sim(options, 24);
+    for (int i = 0; i < 40; ++i)
+        ConnectWithoutWaiting(sim.TcpPort());  // left open until the test ends
+    TcpPeer late(sim.TcpPort());
+    late.Send(ModbusTcpRead(1));
+    EXPECT_EQ(late.Receive(11, 10s).size(), 11u);
+}
+
 TEST(HostileMaster, UnreadRepliesToPipelinedRequestsStayBounded) {
     ::signal(SIGPIPE, SIG_IGN);  // the flood writes to a socket
     ChildSimulator sim(TcpOnly());

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "modbus/frame_codec.h"
 #include "sim/simulator.h"
 #include "tests/sim/sim_peer.h"
+#include "tests/support/temp_dir.h"
 
 namespace fc::sim::test {
 namespace {
@@ -36,6 +38,19 @@ Bytes ExceptionReply(uint8_t unit, uint8_t function, uint8_t code) {
 
 uint32_t Value32(const Bytes& reply) {
     return static_cast<uint32_t>(reply[3] << 24 | reply[4] << 16 | reply[5] << 8 | reply[6]);
+}
+
+TEST(SimulatorEndpoints, AFileWhereTheControlSocketOrTheLinkGoesIsKept) {
+    fc::test::TempDir dir;
+    for (const bool control : {true, false}) {
+        std::ofstream(dir.File("kept")) << "keep";
+        SimulatorOptions options = PtyOptions();
+        (control ? options.control : options.link) = dir.File("kept");
+        std::string error;
+        EXPECT_FALSE(Simulator(options).Start(&error));
+        EXPECT_NE(error.find(control ? "not a socket" : "not a symbolic link"), std::string::npos);
+        EXPECT_EQ(std::ifstream(dir.File("kept")).get(), 'k') << error;
+    }
 }
 
 TEST(SimulatorRtu, ReadsWritesAndAnswersBadRequestsWithExceptions) {
