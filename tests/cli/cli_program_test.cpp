@@ -508,7 +508,7 @@ TEST_F(CliProgramTest, OutputFilesInTheWayAreRefusedWithTheReason) {
         {{"--capture", link, "test"}, link + ": " + pm::kIsLink},
         {{"report", "1", fifo}, fifo + ": " + pm::kIsFifo},
         {{"watch", dir_.File("list"), "--interval", "1", "--csv", "/dev/full"}, pm::kIsDevice},
-        {{"download", victim, "--yes", "--targets", dir_.path()}, pm::kIsFolder},
+        {{"download", victim, "--yes", "--targets", dir_.path()}, "Is a directory"},
     };
     for (const auto& [args, reason] : cases) {
         const CliRun run = Run(With({"--tcp", "127.0.0.1:1", "--timeout", "1"}, args));
