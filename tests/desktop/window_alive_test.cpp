@@ -169,6 +169,7 @@ class WindowAliveTest : public ::testing::Test, protected TestWindow {
 
     // A picture of the screen for a person, named for the scale.
     static void SaveScreen(const QString& name) {
+        QTest::qWait(500);  // the window manager and the last repaint first
         const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
         QDir().mkpath(FC_SCREENSHOT_DIR);
         QProcess::execute("import",
@@ -310,7 +311,8 @@ TEST_F(WindowAliveTest, StopEndsADownloadAndSaysWhatItLeft) {
         Click(ids::kBrowse);
         dialog_.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog_));
-        const QPoint at = stop.mapToGlobal(stop.rect().center());
+        // xdotool counts the screen's own pixels.
+        const QPoint at = stop.mapToGlobal(stop.rect().center()) * stop.devicePixelRatioF();
         const QStringList press = std::string(how) == "click"
                                       ? QStringList{"mousemove", QString::number(at.x()),
                                                     QString::number(at.y()), "click", "1"}
