@@ -286,12 +286,12 @@ void FlashDownload::ShowElapsed() {
 }
 
 void FlashDownload::ShowProgress(int sectors_done) {
-    const auto texts = ComputeProgressTexts(hooks_.clock() - start_second_, sectors_done,
-                                            sector_count_, file_length_);
+    const int64_t elapsed = hooks_.clock() - start_second_;
+    const auto texts = ComputeProgressTexts(elapsed, sectors_done, sector_count_, file_length_);
     if (!texts)
         return;
     UserInterface& ui = master_.Ui();
-    shown_elapsed_ = hooks_.clock() - start_second_;
+    shown_elapsed_ = elapsed;
     ui.SetProgressText(kElapsedTimeText, texts->elapsed);
     ui.SetProgressText(kTransferRateText, texts->rate);
     ui.SetProgressText(kBytesSentText, texts->sent);
