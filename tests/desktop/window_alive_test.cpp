@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <set>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -121,6 +122,20 @@ class ProgressAtBoxes : public QObject {
         return false;
     }
     const QProgressBar& bar_;
+};
+
+// Runs `seen` whenever a widget it watches paints.
+class PaintSpy : public QObject {
+  public:
+    explicit PaintSpy(std::function<void()> seen) : seen_(std::move(seen)) {}
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            seen_();
+        return false;
+    }
+    std::function<void()> seen_;
 };
 
 // The real window on a real X server, over the simulated unit on a
@@ -330,6 +345,39 @@ TEST_F(WindowAliveTest, StopEndsADownloadAndSaysWhatItLeft) {
     }
     EXPECT_NE(sim_.FlashImage(), TestImage(16));
     SaveScreen("download-stopped");
+}
+
+// The unit goes quiet a quarter into the transfer for two attempts: the
+// status line says which attempt is under way, Elapsed keeps counting, and
+// the step's own status comes back once the unit answers again.
+TEST_F(WindowAliveTest, StalledDownloadSaysSoAndKeepsCounting) {
+    AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
+    Click(ids::kTestCommunication);
+    Click(ids::kBrowse);
+    auto& status = *dialog_.ControlAs<QLabel>(ids::kStatusLine);
+    auto& elapsed = *dialog_.ControlAs<QLabel>(ids::kElapsedTime);
+    std::vector<std::string> said;
+    std::set<std::string> counted_while_quiet;
+    // Read whenever the pump paints the labels.
+    const auto note = [&] {
+        const std::string now = status.text().toStdString();
+        if (said.empty() || said.back() != now)
+            said.push_back(now);
+        if (now.rfind("No answer", 0) == 0)
+            counted_while_quiet.insert(elapsed.text().toStdString());
+        if (now == "No answer, attempt 3 of 11")
+            sim_.ClearFaults();
+    };
+    PaintSpy spy(note);
+    status.installEventFilter(&spy);
+    elapsed.installEventFilter(&spy);
+    std::string error;
+    AtAQuarter([&] { ASSERT_TRUE(sim_.AddFault("no-reply,every=1", &error)) << error; });
+    Click(ids::kStartDownload);
+    EXPECT_NE(std::find(said.begin(), said.end(), "No answer, attempt 2 of 11"), said.end());
+    EXPECT_GE(counted_while_quiet.size(), 3u) << "Elapsed went on through the 4 s";
+    EXPECT_NE(std::find(said.rbegin(), said.rend(), download_messages::kLoaderV2Found), said.rend());
+    EXPECT_EQ(sim_.FlashImage(), TestImage(16));
 }
 
 // The traffic window's Save dialog, opened a quarter into a download, takes
