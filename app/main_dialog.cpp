@@ -18,6 +18,7 @@
 #include "modbus/modbus_master.h"
 #include "platform/application_title.h"
 #include "ui/application_icon.h"
+#include "ui/held_input.h"
 #include "ui/main_dialog_template.h"
 #include "watch/watch_messages.h"
 #include "watch/watch_window.h"
@@ -35,6 +36,7 @@ MainDialog::MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent)
       ui_(this, [this](int id) { return Control(id); }),
       exchange_(ui_) {
     driver_ui_.SetTarget(&ui_);
+    ui_.SetBeforeBox([this] { CloseRefusalBox(); });
     // A caption bar with the system commands and a minimise box, no maximise
     // box; the size is fixed below.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -48,6 +50,7 @@ MainDialog::MainDialog(ModbusMaster& master, Profile& profile, QWidget* parent)
     GroupRadioButtons(this, controls_, MainDialogRadioGroups());
     tabs_ = ControlAs<QTabWidget>(ids::kTabControl);
     BindFields();
+    stop_ = new StopButton(*ControlAs<QPushButton>(ids::kStopOperation));
     ConnectButtons();
     AttachPageControllers(*this);
     traffic_ = new TrafficWindow(master_.OnTraffic, this);
@@ -88,7 +91,7 @@ void MainDialog::BindFields() {
 
 void MainDialog::ConnectButtons() {
     for (const auto& [id, widget] : controls_)
-        if (auto* button = qobject_cast<QPushButton*>(widget))
+        if (auto* button = qobject_cast<QPushButton*>(widget); button && id != ids::kStopOperation)
             connect(button, &QPushButton::clicked, this, [this, id = id] { OnCommand(id); });
     SetCommandHandler(ids::kStartOver, [this] { OnStartOver(); });
     connect(tabs_, &QTabWidget::currentChanged, this, [this] { OnTabSelChange(); });
@@ -174,8 +177,10 @@ void MainDialog::RunOperation(const std::function<void()>& operation) {
         } scope(operation_depth_);
         operation();
     }
-    if (!OperationRunning())
+    if (!OperationRunning()) {
+        CloseRefusalBox();
         held_close_.Release();
+    }
 }
 
 void MainDialog::ShowPage() {
@@ -242,8 +247,16 @@ void MainDialog::closeEvent(QCloseEvent* event) {
         QDialog::closeEvent(event);
 }
 
-// Modeless: a modal box would stop the operation until it is answered. It
-// takes its OK once the operation lets input through again.
+void MainDialog::RefuseCloseWith(std::string reason) {
+    close_refusal_ = std::move(reason);
+    if (close_refusal_.empty())
+        CloseRefusalBox();
+}
+
+// Modeless, since a modal box would stop the operation until it is answered,
+// but it takes its OK and Enter during the operation's waits as any box
+// does. Its word holds only while the operation runs: it goes when the
+// operation ends, or when a box of the operation itself takes its place.
 void MainDialog::ShowCloseRefusal() {
     if (refusal_box_) {
         refusal_box_->raise();
@@ -254,7 +267,16 @@ void MainDialog::ShowCloseRefusal() {
     refusal_box_->setTextFormat(Qt::PlainText);
     refusal_box_->setModal(false);
     refusal_box_->setAttribute(Qt::WA_DeleteOnClose);
+    TakeInputDuringOperations(*refusal_box_);
     refusal_box_->show();
+}
+
+// The keys go back to where the focus was in the window.
+void MainDialog::CloseRefusalBox() {
+    if (!refusal_box_)
+        return;
+    refusal_box_->close();
+    activateWindow();
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {

@@ -15,6 +15,7 @@
 #include "ui/held_close.h"
 #include "ui/page_host.h"
 #include "ui/qt_user_interface.h"
+#include "ui/stop_button.h"
 
 class QMessageBox;
 class QTabWidget;
@@ -65,7 +66,8 @@ class MainDialog : public QDialog, public PageHost {
     // guard that OperationRunning reads.
     void RunOperation(const std::function<void()>& operation) override;
     bool OperationRunning() const override { return operation_depth_ > 0; }
-    void RefuseCloseWith(std::string reason) override { close_refusal_ = std::move(reason); }
+    void RefuseCloseWith(std::string reason) override;
+    StopButton& OperationStop() override { return *stop_; }
     void AdoptController(std::unique_ptr<PageController> controller);
 
     void ShowPage();
@@ -94,6 +96,7 @@ class MainDialog : public QDialog, public PageHost {
     void OnCommand(int id);
     void SetEnabled(int id, bool enabled);
     void ShowCloseRefusal();
+    void CloseRefusalBox();
 
     ModbusMaster& master_;
     CommSettings& settings_;
@@ -118,6 +121,7 @@ class MainDialog : public QDialog, public PageHost {
                           }};
     std::string close_refusal_;
     QPointer<QMessageBox> refusal_box_;
+    StopButton* stop_ = nullptr;
     // Built with the window, so it has watched the driver from the start.
     TrafficWindow* traffic_ = nullptr;
     WatchWindow* watch_ = nullptr;

@@ -136,6 +136,7 @@ TrafficWindow::TrafficWindow(TrafficObservers& traffic, QWidget* parent)
     pause_->setCheckable(true);
     auto* clear = new QPushButton(Utf8(m::kTrafficClear), this);
     auto* save_text = new QPushButton(Utf8(m::kTrafficSaveText), this);
+    save_text->setObjectName(QStringLiteral("saveText"));
     auto* save_capture = new QPushButton(Utf8(m::kTrafficSaveCapture), this);
     auto* close = new QPushButton(Utf8(m::kTrafficClose), this);
     count_ = new QLabel(this);

@@ -37,48 +37,49 @@ constexpr int kDialogHeight = 276;
 constexpr const char* kCaption = "Comm Settings";
 constexpr const char* kNoDevice = "(no device)";
 
-// Creation order is the keyboard order: the serial area, the IP area, the
-// three always-enabled fields, the buttons, the report.
+// The keyboard goes in reading order: the serial area, the IP area, the
+// three always-enabled fields, then the buttons' column, then the report.
 // clang-format off
 constexpr ControlSpec kControls[] = {
     {id::kSerialGroup, K::GroupBox, nullptr, 7, 7, 168, 92},
-    {1100, K::Label, "Port", 14, 18, 36, 8},
+    {1100, K::Label, "&Port", 14, 18, 36, 8},
     {id::kPort, K::Edit, nullptr, 52, 16, 36, 12, kAlignRight},
-    {1105, K::Label, "Type", 96, 18, 28, 8},
+    {1105, K::Label, "T&ype", 96, 18, 28, 8},
     {id::kType, K::ComboBox, nullptr, 126, 16, 42, 12},
-    {1106, K::Label, "Device", 14, 33, 36, 8},
+    {1106, K::Label, "De&vice", 14, 33, 36, 8},
     {id::kPortDevice, K::ComboBox, nullptr, 52, 31, 116, 12, kElideMiddle},
-    {1101, K::Label, "Baud", 14, 48, 36, 8},
+    {1101, K::Label, "&Baud", 14, 48, 36, 8},
     {id::kBaud, K::ComboBox, nullptr, 52, 46, 40, 12},
-    {1102, K::Label, "Parity", 96, 48, 28, 8},
+    {1102, K::Label, "Pa&rity", 96, 48, 28, 8},
     {id::kParity, K::ComboBox, nullptr, 126, 46, 42, 12},
-    {1103, K::Label, "Data Bits", 14, 63, 36, 8},
+    {1103, K::Label, "&Data Bits", 14, 63, 36, 8},
     {id::kDataBits, K::ComboBox, nullptr, 52, 61, 40, 12},
-    {1104, K::Label, "Stop Bits", 96, 63, 30, 8},
+    {1104, K::Label, "S&top Bits", 96, 63, 30, 8},
     {id::kStopBits, K::ComboBox, nullptr, 126, 61, 42, 12},
-    {id::kRemoveEcho, K::CheckBox, "Remove echo", 14, 80, 58, 10},
+    {id::kRemoveEcho, K::CheckBox, "Remove ec&ho", 14, 80, 58, 10},
     {id::kAutoDetect, K::PushButton, "&Auto Detect Settings", 78, 78, 90, 14},
     {id::kIPGroup, K::GroupBox, nullptr, 7, 106, 168, 64},
-    {id::kUseIP, K::CheckBox, "Use Internet Protocol", 13, 102, 92, 10},
-    {1107, K::Label, "IP Address", 14, 120, 44, 8},
+    {id::kUseIP, K::CheckBox, "Use I&nternet Protocol", 13, 102, 92, 10},
+    {1107, K::Label, "&IP Address", 14, 120, 44, 8},
     {id::kIPAddress, K::Edit, nullptr, 60, 118, 108, 12},
-    {1108, K::Label, "Port", 14, 135, 44, 8},
+    {1108, K::Label, "P&ort", 14, 135, 44, 8},
     {id::kIPPort, K::Edit, nullptr, 60, 133, 40, 12},
-    {1109, K::Label, "Protocol", 14, 150, 44, 8},
+    {1109, K::Label, "Protoco&l", 14, 150, 44, 8},
     {id::kProtocol, K::ComboBox, nullptr, 60, 148, 108, 12},
-    {1110, K::Label, "Unit ID", 14, 180, 72, 8},
+    {1110, K::Label, "&Unit ID", 14, 180, 72, 8},
     {id::kUnitId, K::Edit, nullptr, 90, 178, 40, 12, kAlignRight},
-    {1111, K::Label, "Time Out (Seconds)", 14, 195, 72, 8},
+    {1111, K::Label, "Ti&me Out (Seconds)", 14, 195, 72, 8},
     {id::kTimeout, K::Edit, nullptr, 90, 193, 40, 12, kAlignRight},
-    {1112, K::Label, "Retry Attemps", 14, 210, 72, 8},
+    {1112, K::Label, "R&etry Attemps", 14, 210, 72, 8},
     {id::kRetry, K::Edit, nullptr, 90, 208, 40, 12, kAlignRight},
-    {id::kOk, K::PushButton, "OK", 186, 7, 68, 14, kDefaultButton},
-    {id::kCancel, K::PushButton, "Cancel", 186, 25, 68, 14},
+    {id::kOk, K::PushButton, "O&K", 186, 7, 68, 14, kDefaultButton},
+    {id::kCancel, K::PushButton, "&Cancel", 186, 25, 68, 14},
+    {id::kStopScan, K::PushButton, "&Stop", 186, 43, 68, 14},
     {ids::kStatusLine, K::Label, nullptr, 186, 60, 68, 40},
     {id::kAdvancedGroup, K::GroupBox, "Advanced Options", 7, 226, 248, 44},
     {1113, K::Label, "Create Port settings report including Flow Control and Timing configuration.",
      14, 238, 134, 26},
-    {id::kPortReport, K::PushButton, "Generate Full Port Report", 154, 240, 94, 14},
+    {id::kPortReport, K::PushButton, "&Generate Full Port Report", 154, 240, 94, 14},
 };
 // clang-format on
 
@@ -163,6 +164,7 @@ CommSettingsDialog::CommSettingsDialog(ModbusMaster& master, Profile& profile,
     FillLists();
     BindFields();
     ConnectButtons();
+    stop_ = new StopButton(*ControlAs<QPushButton>(id::kStopScan));
     ChooseReportPath = [this] { return AskReportPath(); };
     OpenReport = [this](const std::string& path) {
         OpenReportOrSayWhere(master_.Ui(), path, ReportOpeners{OpenWithDesktop, StartDetached});
@@ -253,12 +255,18 @@ void CommSettingsDialog::closeEvent(QCloseEvent* event) {
 
 void CommSettingsDialog::OnAutoDetect() {
     scanning_ = true;
-    RunAutoDetect();
+    {
+        const StopButton::Armed stop(*stop_);
+        const ModbusMaster::StopScope stoppable(master_, stop.Request());
+        RunAutoDetect(stop);
+    }
     scanning_ = false;
     held_close_.Release();
 }
 
-void CommSettingsDialog::RunAutoDetect() {
+// A stopped scan has found nothing and changed nothing; the user who
+// stopped it needs no box to say so, only the line that the settings stand.
+void CommSettingsDialog::RunAutoDetect(const StopButton::Armed& stop) {
     exchange_.Save();  // a prompt may appear; the scan runs all the same
     CommSettings& settings = master_.Settings();
     settings.ComPort = static_cast<int16_t>(fields_.Port);
@@ -266,6 +274,10 @@ void CommSettingsDialog::RunAutoDetect() {
     settings.RemoveEcho = fields_.RemoveEcho;
     UserInterface& ui = master_.Ui();
     if (!AutoDetect(master_)) {
+        if (stop.Stopped()) {
+            ui.SetStatusText(connection_messages::kScanStopped);
+            return;
+        }
         ui.ShowMessage({connection_messages::kUnableToFindDevice,
                         connection_messages::kFailedCaption, MessageButtons::Ok,
                         MessageIcon::None});
@@ -284,6 +296,8 @@ void CommSettingsDialog::RunAutoDetect() {
     exchange_.Load();
     ui.ShowMessage({DeviceFoundText(settings), connection_messages::kDeviceFoundCaption,
                     MessageButtons::Ok, MessageIcon::Information});
+    // The next step is to keep what was found.
+    Control(id::kOk)->setFocus();
 }
 
 int CommSettingsDialog::PortFieldNumber() const {

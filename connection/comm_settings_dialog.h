@@ -8,6 +8,7 @@
 #include "ui/control_table.h"
 #include "ui/field_exchange.h"
 #include "ui/held_close.h"
+#include "ui/stop_button.h"
 
 class QComboBox;
 
@@ -39,6 +40,8 @@ inline constexpr int kPortReport = 1015;
 // The device COM n reaches, and the choice of another (Linux has no COM n).
 inline constexpr int kPortDevice = 1016;
 inline constexpr int kRemoveEcho = 1017;
+// Stops the scan that runs (Escape too).
+inline constexpr int kStopScan = 1018;
 inline constexpr int kSerialGroup = 1200;
 inline constexpr int kIPGroup = 1201;
 inline constexpr int kAdvancedGroup = 1202;
@@ -104,7 +107,7 @@ class CommSettingsDialog : public QDialog {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void RunAutoDetect();
+    void RunAutoDetect(const StopButton::Armed& stop);
     void FillLists();
     void BindFields();
     void ConnectButtons();
@@ -121,6 +124,7 @@ class CommSettingsDialog : public QDialog {
     FieldExchange exchange_;
     bool initialised_ = false;
     bool scanning_ = false;
+    StopButton* stop_ = nullptr;
     HeldClose held_close_{*this};
 };
 

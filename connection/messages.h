@@ -25,5 +25,7 @@ inline constexpr const char* kDeviceFoundText =
     "Flow Computer Settings\n- %s Mode\n- Port: Comm %d\n- Unit ID: %d";
 inline constexpr const char* kFailedCaption = "Failed";
 inline constexpr const char* kUnableToFindDevice = "Unable to find device";
+// A scan the user stopped: nothing was found, and nothing was changed.
+inline constexpr const char* kScanStopped = "Auto detect stopped: the settings are as they were.";
 
 }  // namespace fc::connection_messages

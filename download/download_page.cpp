@@ -14,6 +14,7 @@
 #include "platform/profile.h"
 #include "platform/user_interface.h"
 #include "ui/main_dialog_template.h"
+#include "ui/stop_button.h"
 
 namespace fc {
 
@@ -59,6 +60,8 @@ void DownloadPage::OnTestCommunication() {
         SetEnabled(ids::kBrowse, true);
         SetEnabled(ids::kFileBox, true);
         SetEnabled(ids::kStartDownload, true);
+        // The next step.
+        dialog_.Control(ids::kBrowse)->setFocus();
     }
     Disconnect(master);
 }
@@ -91,6 +94,7 @@ void DownloadPage::CheckImageSelected() {
     SetEnabled(ids::kBrowse, false);
     SetEnabled(ids::kFileBox, false);
     SetEnabled(ids::kStartDownload, true);
+    dialog_.Control(ids::kStartDownload)->setFocus();
 }
 
 void DownloadPage::OnStartDownload() {
@@ -118,19 +122,27 @@ void DownloadPage::OnStartDownload() {
     SetEnabled(ids::kBrowse, false);
     SetEnabled(ids::kFileBox, false);
     dialog_.RefuseCloseWith(m::kCloseRefusedDuringDownload);
-    const DownloadOutcome outcome = RunDownloadSession(dialog_.Master(), image.bytes, hooks_,
-                                                       [this] { ShowProgressBar(true); });
+    DownloadOutcome outcome;
+    {
+        const StopButton::Armed stop(dialog_.OperationStop());
+        DownloadHooks hooks = hooks_;
+        hooks.stop = stop.Request();
+        outcome = RunDownloadSession(dialog_.Master(), image.bytes, hooks,
+                                     [this] { ShowProgressBar(true); });
+    }
     dialog_.RefuseCloseWith("");
     const bool completed = outcome.result == DownloadResult::Completed;
     SetEnabled(ids::kStartDownload, !completed);
     SetEnabled(ids::kStartOver, true);
     SetEnabled(ids::kBrowse, browse_was_enabled);
     SetEnabled(ids::kFileBox, browse_was_enabled);
+    // After a download that did not complete, running it again is the way
+    // on; after one that did, starting over.
+    dialog_.Control(completed ? ids::kStartOver : ids::kStartDownload)->setFocus();
     if (!completed) {
         // The status line must not go on saying that bytes are being sent.
-        dialog_.Ui().SetStatusText(FailureStatusText(outcome.unit));
-        dialog_.Ui().ShowMessage({DownloadFailureText(outcome.unit), m::kErrorCaption,
-                                  MessageButtons::Ok, MessageIcon::None});
+        dialog_.Ui().SetStatusText(EndStatusText(outcome));
+        TellDownloadOutcome(dialog_.Ui(), outcome);
     }
     ShowProgressBar(false);
 }

@@ -4,20 +4,18 @@
 
 namespace fc {
 
-namespace {
-std::string MinutesSeconds(int64_t seconds) {
+std::string ElapsedText(int64_t seconds) {
     char text[48];
     std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(seconds / 60),
                   static_cast<long long>(seconds % 60));
     return text;
 }
-}  // namespace
 
 std::optional<ProgressTexts> ComputeProgressTexts(int64_t e, int d, int n, int64_t file_length) {
     if (e == 0)
         return std::nullopt;
     ProgressTexts texts;
-    texts.elapsed = MinutesSeconds(e);
+    texts.elapsed = ElapsedText(e);
     char text[96];
     // The products are unsigned 32-bit values, so the figures are those of
     // the unit's own arithmetic: the percentage would wrap only past 41,943 sectors
@@ -32,7 +30,7 @@ std::optional<ProgressTexts> ComputeProgressTexts(int64_t e, int d, int n, int64
     texts.sent = text;
     if (d > 0) {
         const auto left = static_cast<int64_t>(static_cast<double>(e) / d * (n - d));
-        texts.left = MinutesSeconds(left);
+        texts.left = ElapsedText(left);
     }
     return texts;
 }

@@ -28,6 +28,9 @@ struct ProgressTexts {
 std::optional<ProgressTexts> ComputeProgressTexts(int64_t elapsed_seconds, int sectors_done,
                                                   int sector_count, int64_t file_length);
 
+// "%02d:%02d": whole minutes and seconds.
+std::string ElapsedText(int64_t seconds);
+
 // The chosen file as the 40-character file box shows it: whole when it fits,
 // otherwise the head of the folder, "...", and the file part with its "/".
 std::string ShortenPathForDisplay(const std::string& path, size_t width = 40);

@@ -44,8 +44,14 @@ DownloadHooks WithDefaults(ModbusMaster& master, DownloadHooks hooks) {
 
 }  // namespace
 
+// The note on unanswered attempts is the run's for as long as it lives; a
+// watcher of the driver's own has it back afterwards.
 FlashDownload::FlashDownload(ModbusMaster& master, ImageBytes image, DownloadHooks hooks)
-    : master_(master), image_(std::move(image)), hooks_(WithDefaults(master, std::move(hooks))) {}
+    : master_(master),
+      image_(std::move(image)),
+      hooks_(WithDefaults(master, std::move(hooks))),
+      attempt_note_(master.OnAttemptFailed,
+                    [this](int failed, int attempts) { NoteUnansweredAttempt(failed, attempts); }) {}
 
 void FlashDownload::PumpPaintMessages() {
     master_.Ui().PumpPaintMessages();
@@ -65,9 +71,27 @@ bool FlashDownload::StopAsked() {
     return stopped_;
 }
 
+// A request has been answered since the note went up (the run goes on only
+// past answered requests): the status of the step comes back.
 bool FlashDownload::Continue() {
     PumpPaintMessages();
+    if (attempt_noted_) {
+        attempt_noted_ = false;
+        master_.Ui().SetStatusText(status_);
+    }
     return !StopAsked();
+}
+
+void FlashDownload::SetStatus(const char* text) {
+    status_ = text;
+    master_.Ui().SetStatusText(text);
+}
+
+void FlashDownload::NoteUnansweredAttempt(int failed, int attempts) {
+    char text[96];
+    std::snprintf(text, sizeof text, m::kNoAnswerAttempt, failed + 1, attempts);
+    attempt_noted_ = true;
+    master_.Ui().SetStatusText(text);
 }
 
 bool FlashDownload::RunDownload() {
@@ -103,7 +127,7 @@ bool FlashDownload::RunInLoader(int loader_version) {
     const bool version2 = loader_version == kLoaderVersion2;
     if (version2 && !SwitchLoaderSpeed(kLoaderFastBaudIndex))
         return false;
-    master_.Ui().SetStatusText(version2 ? m::kLoaderV2Found : m::kLoaderV1Found);
+    SetStatus(version2 ? m::kLoaderV2Found : m::kLoaderV1Found);
     if (!Transfer(loader_version))
         return false;
     if (version2 && !SwitchLoaderSpeed(kLoaderSlowBaudIndex))
@@ -115,7 +139,7 @@ bool FlashDownload::RunInLoader(int loader_version) {
 // listens at its own fixed settings; the version it reports decides the rest.
 bool FlashDownload::EnterDownloadMode(int& loader_version) {
     loader_version = 0;
-    master_.Ui().SetStatusText(m::kSettingDownloadMode);
+    SetStatus(m::kSettingDownloadMode);
     if (!Continue())
         return false;
     master_.WriteRegister16(kLoaderVersionRegister, kEnterDownloadMode);
@@ -162,6 +186,8 @@ bool FlashDownload::Transfer(int loader_version) {
     sector_count_ = static_cast<int>(file_length_ / kSectorSize);
     master_.Ui().SetProgressRange(0, sector_count_);
     start_second_ = hooks_.clock();
+    // A unit that leaves requests unanswered stalls the sectors, not the clock.
+    const PumpTask ticking(master_.Ui(), [this] { ShowElapsed(); });
     ForgetLoaderState();
     int starts = 1;
     for (int sector = 0; sector < sector_count_;) {
@@ -212,10 +238,10 @@ bool FlashDownload::LeaveDownloadMode() {
         return Fail(m::kUnableToExitDownloadMode);
     }
     unit_mode_ = UnitMode::Flashed;
-    master_.Ui().SetStatusText(m::kBeingReset);
+    SetStatus(m::kBeingReset);
     if (!answered_as_application)
         hooks_.wait(kResetWait);
-    master_.Ui().SetStatusText("");
+    SetStatus("");
     if (StopAsked())
         return false;
     master_.Ui().ShowMessage({m::kDownloadCompleted, "", MessageButtons::Ok, MessageIcon::None});
@@ -471,12 +497,21 @@ void FlashDownload::ForgetLoaderState() {
     sector_tried_.reset();
 }
 
+void FlashDownload::ShowElapsed() {
+    const int64_t elapsed = hooks_.clock() - start_second_;
+    if (elapsed <= 0 || elapsed == shown_elapsed_)
+        return;
+    shown_elapsed_ = elapsed;
+    master_.Ui().SetProgressText(kElapsedTimeText, ElapsedText(elapsed));
+}
+
 void FlashDownload::ShowProgress(int sectors_done) {
-    const auto texts = ComputeProgressTexts(hooks_.clock() - start_second_, sectors_done,
-                                            sector_count_, file_length_);
+    const int64_t elapsed = hooks_.clock() - start_second_;
+    const auto texts = ComputeProgressTexts(elapsed, sectors_done, sector_count_, file_length_);
     if (!texts)
         return;
     UserInterface& ui = master_.Ui();
+    shown_elapsed_ = elapsed;
     ui.SetProgressText(kElapsedTimeText, texts->elapsed);
     ui.SetProgressText(kTransferRateText, texts->rate);
     ui.SetProgressText(kBytesSentText, texts->sent);
@@ -660,14 +695,23 @@ std::string InterruptionText(UnitMode unit) {
     return std::string(download_messages::kDownloadInterrupted) + " " + UnitNote(unit);
 }
 
-const char* FailureStatusText(UnitMode unit) {
-    switch (unit) {
+// Four modes, each said as a failure or as a stop.
+const char* EndStatusText(const DownloadOutcome& outcome) {
+    const bool stopped = outcome.result == DownloadResult::Interrupted;
+    switch (outcome.unit) {
         case UnitMode::InLoader:
-            return download_messages::kStatusFailedInDownloadMode;
+            return stopped ? download_messages::kStatusStoppedInDownloadMode
+                           : download_messages::kStatusFailedInDownloadMode;
         case UnitMode::MaybeInLoader:
-            return download_messages::kStatusFailedMaybeInDownloadMode;
-        case UnitMode::Application:
+            return stopped ? download_messages::kStatusStoppedMaybeInDownloadMode
+                           : download_messages::kStatusFailedMaybeInDownloadMode;
         case UnitMode::Flashed:
+            if (stopped)
+                return download_messages::kStatusStoppedResetting;
+            break;
+        case UnitMode::Application:
+            if (stopped)
+                return download_messages::kStatusStoppedNotSwitched;
             break;
     }
     return download_messages::kStatusDownloadFailed;

@@ -13,6 +13,7 @@
 #include "download/loader.h"
 #include "download/image_file.h"
 #include "modbus/comm_settings.h"
+#include "platform/scoped_value.h"
 
 namespace fc {
 
@@ -44,7 +45,7 @@ struct DownloadHooks {
     // Seen by every wait of the run, the transactions' included; once
     // raised, the run ends at the next slice without a failure message of
     // its own (the caller says what the stop left). None: the run cannot be
-    // stopped, as in the window.
+    // stopped.
     const StopRequest* stop = nullptr;
 };
 
@@ -138,7 +139,13 @@ class FlashDownload {
     bool Transfer(int loader_version);
     bool LeaveDownloadMode();
     void ShowProgress(int sectors_done);
+    // Elapsed alone, as it goes on during the waits of a stalled sector.
+    void ShowElapsed();
     bool Fail(const char* text);
+    // The status line: the step the run is at, or for a while that the
+    // unit leaves attempts unanswered.
+    void SetStatus(const char* text);
+    void NoteUnansweredAttempt(int failed, int attempts);
 
     ModbusMaster& master_;
     ImageBytes image_;
@@ -157,6 +164,10 @@ class FlashDownload {
     int loader_version_ = 0;
     // Raised by the driver after an attempt that went unanswered.
     bool disturbed_ = false;
+    int64_t shown_elapsed_ = 0;
+    std::string status_;
+    bool attempt_noted_ = false;
+    ScopedValue<std::function<void(int, int)>> attempt_note_;
 };
 
 // Skipped: the unit already reads what the image makes it read, and was
@@ -206,8 +217,9 @@ std::string AlreadyAtText(int value);
 std::string DownloadFailureText(UnitMode unit);
 // What an interrupted run says: the stop, and the state it left the unit in.
 std::string InterruptionText(UnitMode unit);
-// The window's status line after a run that did not complete.
-const char* FailureStatusText(UnitMode unit);
+// The window's status line after a run that did not complete: failed or
+// stopped, and what it left the unit in.
+const char* EndStatusText(const DownloadOutcome& outcome);
 
 // What a download that did not complete says to the user, as a single
 // download and each unit of a fleet say it.

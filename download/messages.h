@@ -8,6 +8,8 @@ inline constexpr const char* kSettingDownloadMode =
 inline constexpr const char* kLoaderV1Found = "Loader v.1 Found. Sending Bytes...";
 inline constexpr const char* kLoaderV2Found = "Loader v.2 Found. Sending Bytes...";
 inline constexpr const char* kBeingReset = "Flow Computer is being reset, please wait...";
+// While the unit leaves requests unanswered: the attempt now under way.
+inline constexpr const char* kNoAnswerAttempt = "No answer, attempt %d of %d";
 
 // The flash exchange's own boxes.
 inline constexpr const char* kImageTooLarge =
@@ -72,6 +74,14 @@ inline constexpr const char* kStatusFailedInDownloadMode =
     "Download failed: the unit is left in download mode.";
 inline constexpr const char* kStatusFailedMaybeInDownloadMode =
     "Download failed: the unit may be left in download mode.";
+inline constexpr const char* kStatusStoppedInDownloadMode =
+    "Download stopped: the unit is left in download mode.";
+inline constexpr const char* kStatusStoppedMaybeInDownloadMode =
+    "Download stopped: the unit may be left in download mode.";
+inline constexpr const char* kStatusStoppedNotSwitched =
+    "Download stopped: the unit was not switched to download mode.";
+inline constexpr const char* kStatusStoppedResetting =
+    "Download stopped: the image is written and the unit is resetting.";
 inline constexpr const char* kWrittenAndResetting =
     "The image is written and the unit has left download mode; it is resetting.";
 

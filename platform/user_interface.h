@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,23 @@ class UserInterface {
     // inside it. Every wait longer than a moment calls it at least every
     // 100 ms; it is cheap to call far more often.
     virtual void PumpPaintMessages() {}
+    // Work for the pump to do on each of its passes while a long operation
+    // waits (a clock that must keep counting); empty for none.
+    virtual void SetPumpTask(std::function<void()>) {}
+};
+
+// Gives the pump a task for the lifetime of the object.
+class PumpTask {
+  public:
+    PumpTask(UserInterface& ui, std::function<void()> task) : ui_(ui) {
+        ui_.SetPumpTask(std::move(task));
+    }
+    ~PumpTask() { ui_.SetPumpTask({}); }
+    PumpTask(const PumpTask&) = delete;
+    PumpTask& operator=(const PumpTask&) = delete;
+
+  private:
+    UserInterface& ui_;
 };
 
 // Sleeps for `total`, pumping the window at least every 100 ms.

@@ -61,6 +61,10 @@ class UserInterfaceRelay : public UserInterface {
         if (target_)
             target_->PumpPaintMessages();
     }
+    void SetPumpTask(std::function<void()> task) override {
+        if (target_)
+            target_->SetPumpTask(std::move(task));
+    }
 
   private:
     UserInterface* target_ = nullptr;

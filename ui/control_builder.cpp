@@ -13,6 +13,8 @@
 #include <QStylePainter>
 #include <QTabWidget>
 #include <algorithm>
+#include <cstring>
+#include <map>
 #include <vector>
 
 #include "ui/application_icon.h"
@@ -175,46 +177,147 @@ bool IsFrame(ControlKind kind) {
     return kind == ControlKind::GroupBox || kind == ControlKind::TabControl;
 }
 
-// Orders rows [first, last) of one page as a person reads them: line by
-// line from the top, and left to right along a line. A control starting
-// above the middle of its line's first control shares that line (a button a
-// little taller than the edit beside it), wherever the table lists it.
-template <typename Iterator>
-void SortInReadingOrder(Iterator first, Iterator last) {
-    std::stable_sort(first, last,
+// A gap wider than a label keeps from its field: what parts two columns.
+constexpr int kColumnGutter = 10;
+
+bool Overlaps(int a_from, int a_to, int b_from, int b_to) {
+    return a_from < b_to && b_from < a_to;
+}
+
+// The first place after `from` along one axis where no row of `rows`
+// straddles, and a gap of at least `gap` opens; 0 when there is none.
+// `lowest` looks from the far end instead.
+template <typename Start, typename Extent>
+int FindCut(const std::vector<const ControlSpec*>& rows, Start start, Extent extent, int gap,
+            bool lowest) {
+    std::vector<std::pair<int, int>> spans;
+    for (const ControlSpec* row : rows)
+        spans.emplace_back(start(*row), start(*row) + extent(*row));
+    std::sort(spans.begin(), spans.end());
+    std::vector<int> cuts;
+    int reach = spans.front().second;
+    for (const auto& [from, to] : spans) {
+        if (from - reach >= gap)
+            cuts.push_back(from);
+        reach = std::max(reach, to);
+    }
+    if (cuts.empty())
+        return 0;
+    return lowest ? cuts.back() : cuts.front();
+}
+
+// Orders the rows of one page or dialog as a person reads them: columns
+// left to right where a gutter parts them from top to bottom (a dialog's
+// button column at the right comes after the fields), otherwise bands from
+// the top, the lowest band parted off first so that the rest may still
+// fall into columns; within a band without either, line by line. A frame
+// that holds all the rest of its part does not stand in the way.
+void ReadingOrder(std::vector<const ControlSpec*> rows, std::vector<const ControlSpec*>& out) {
+    if (rows.size() <= 1) {
+        out.insert(out.end(), rows.begin(), rows.end());
+        return;
+    }
+    const auto x = [](const ControlSpec& r) { return r.x; };
+    const auto w = [](const ControlSpec& r) { return r.width; };
+    const auto y = [](const ControlSpec& r) { return r.y; };
+    const auto h = [](const ControlSpec& r) { return r.height; };
+    const auto holds_all = [&](const ControlSpec* frame) {
+        return IsFrame(frame->kind) && std::all_of(rows.begin(), rows.end(), [&](auto* r) {
+                   return r == frame || (r->x >= frame->x && r->x + r->width <= frame->x + frame->width &&
+                                         r->y + r->height / 2 >= frame->y &&
+                                         r->y + r->height / 2 <= frame->y + frame->height);
+               });
+    };
+    const auto frame = std::find_if(rows.begin(), rows.end(), holds_all);
+    if (frame != rows.end()) {
+        out.push_back(*frame);
+        rows.erase(frame);
+        ReadingOrder(std::move(rows), out);
+        return;
+    }
+    const auto split = [&](int cut, auto start) {
+        std::vector<const ControlSpec*> before, after;
+        for (const ControlSpec* row : rows)
+            (start(*row) < cut ? before : after).push_back(row);
+        ReadingOrder(std::move(before), out);
+        ReadingOrder(std::move(after), out);
+    };
+    if (const int column = FindCut(rows, x, w, kColumnGutter, false))
+        return split(column, x);
+    if (const int band = FindCut(rows, y, h, 1, true))
+        return split(band, y);
+    // One line: a control starting above the middle of the first shares it.
+    std::stable_sort(rows.begin(), rows.end(),
                      [](const ControlSpec* a, const ControlSpec* b) { return a->y < b->y; });
-    while (first != last) {
+    for (auto first = rows.begin(); first != rows.end();) {
         const int middle = (*first)->y + (*first)->height / 2;
         const auto end = std::find_if(
-            first, last, [middle](const ControlSpec* row) { return row->y >= middle; });
+            first, rows.end(), [middle](const ControlSpec* row) { return row->y >= middle; });
         std::stable_sort(first, end,
                          [](const ControlSpec* a, const ControlSpec* b) { return a->x < b->x; });
         first = end;
     }
+    out.insert(out.end(), rows.begin(), rows.end());
 }
 
-// Tab goes through the frames (the tab control) first, then each page in
-// reading order.
+bool TakesFocus(const ControlSpec& row, const ControlMap& controls) {
+    return controls.at(row.id)->focusPolicy() != Qt::NoFocus;
+}
+
+// Tab goes through what every page shares (the tab control) first, then
+// each page in reading order. Every row of a page shapes its columns
+// and bands, the labels and group boxes too: they are what the eye reads.
 void SetReadingTabOrder(std::span<const ControlSpec> rows, const ControlMap& controls) {
     std::vector<const ControlSpec*> order;
+    std::map<Page, std::vector<const ControlSpec*>> pages;
     for (const ControlSpec& row : rows)
-        if (controls.at(row.id)->focusPolicy() != Qt::NoFocus)
-            order.push_back(&row);
-    const auto frames_then_pages = [](const ControlSpec* row) {
-        return IsFrame(row->kind) ? -2 : static_cast<int>(row->page);
-    };
-    std::stable_sort(order.begin(), order.end(), [&](const ControlSpec* a, const ControlSpec* b) {
-        return frames_then_pages(a) < frames_then_pages(b);
-    });
-    for (auto page = order.begin(); page != order.end();) {
-        const auto end = std::find_if(page, order.end(), [&](const ControlSpec* row) {
-            return frames_then_pages(row) != frames_then_pages(*page);
-        });
-        SortInReadingOrder(page, end);
-        page = end;
-    }
+        pages[row.page].push_back(&row);
+    for (auto& [page, page_rows] : pages)
+        ReadingOrder(std::move(page_rows), order);
+    std::erase_if(order, [&](const ControlSpec* row) { return !TakesFocus(*row, controls); });
     for (size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(controls.at(order[i - 1]->id), controls.at(order[i]->id));
+}
+
+// A label with a mnemonic hands the focus to the control it names: the
+// nearest one to its right on its line, else the nearest below it.
+void SetBuddies(std::span<const ControlSpec> rows, const ControlMap& controls) {
+    for (const ControlSpec& label : rows) {
+        if (label.kind != ControlKind::Label || !label.text || !std::strchr(label.text, '&'))
+            continue;
+        const ControlSpec* buddy = nullptr;
+        const auto distance = [&](const ControlSpec& row) {
+            const bool beside = Overlaps(row.y, row.y + row.height, label.y, label.y + label.height) &&
+                                row.x >= label.x + label.width;
+            const bool below = Overlaps(row.x, row.x + row.width, label.x, label.x + label.width) &&
+                               row.y >= label.y + label.height;
+            if (beside)
+                return row.x - label.x;
+            return below ? 100000 + row.y - label.y : -1;
+        };
+        for (const ControlSpec& row : rows) {
+            if (row.page != label.page || IsFrame(row.kind) || !TakesFocus(row, controls))
+                continue;
+            const int d = distance(row);
+            if (d >= 0 && (!buddy || d < distance(*buddy)))
+                buddy = &row;
+        }
+        if (buddy)
+            qobject_cast<QLabel*>(controls.at(label.id))->setBuddy(controls.at(buddy->id));
+    }
+}
+
+// Tab enters a group of radio buttons at its checked button (the first when
+// none is), and leaves it with the next Tab; the arrow keys move within it.
+void KeepTabStopOnChecked(QButtonGroup& group) {
+    const auto update = [&group] {
+        const QList<QAbstractButton*> buttons = group.buttons();
+        QAbstractButton* stop = group.checkedButton() ? group.checkedButton() : buttons.value(0);
+        for (QAbstractButton* button : buttons)
+            button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    QObject::connect(&group, &QButtonGroup::buttonToggled, &group, update);
+    update();
 }
 
 }  // namespace
@@ -238,6 +341,7 @@ ControlMap BuildControls(QWidget* parent, std::span<const ControlSpec> rows,
     for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame)
         (*frame)->lower();
     SetReadingTabOrder(rows, controls);
+    SetBuddies(rows, controls);
     return controls;
 }
 
@@ -248,6 +352,7 @@ void GroupRadioButtons(QWidget* parent, const ControlMap& controls,
         group->setExclusive(true);
         for (const int id : ids)
             group->addButton(qobject_cast<QRadioButton*>(controls.at(id)), id);
+        KeepTabStopOnChecked(*group);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
 
@@ -31,11 +32,35 @@ QWidget* WidgetOf(QObject* receiver) {
     return nullptr;
 }
 
-// A marked window, or a dialog raised from one (its save dialog, its boxes).
-bool TakesInput(QObject* receiver) {
-    for (QWidget* widget = WidgetOf(receiver); widget; widget = widget->parentWidget())
-        if (widget->isWindow() && widget->property(kTakesInput).toBool())
+// The widget a window's event reaches in the end: the one under the pointer
+// for a click, the focused one for a key.
+QWidget* TargetOf(QWidget* widget, const QEvent& event) {
+    if (!widget || !widget->isWindow())
+        return widget;
+    if (const auto* pointer = dynamic_cast<const QSinglePointEvent*>(&event)) {
+        const QPoint at = widget->mapFromGlobal(pointer->globalPosition()).toPoint();
+        if (QWidget* child = widget->childAt(at))
+            return child;
+    } else if (event.type() == QEvent::KeyPress || event.type() == QEvent::KeyRelease) {
+        if (QWidget* focused = widget->focusWidget())
+            return focused;
+    }
+    return widget;
+}
+
+// A marked widget or window, a dialog raised from one (its save dialog, its
+// boxes), or a popup that works for one of those: a completer's list has no
+// parent, only the field it completes as its focus proxy.
+bool TakesInput(QObject* receiver, const QEvent& event) {
+    QWidget* widget = TargetOf(WidgetOf(receiver), event);
+    while (widget) {
+        if (widget->property(kTakesInput).toBool())
             return true;
+        QWidget* proxy = widget->focusProxy();
+        const bool proxy_elsewhere = proxy && widget->isWindow() && !widget->parentWidget() &&
+                                     !widget->isAncestorOf(proxy);
+        widget = proxy_elsewhere ? proxy : widget->parentWidget();
+    }
     return false;
 }
 
@@ -54,7 +79,7 @@ HeldInput::Scope::~Scope() {
 }
 
 bool HeldInput::eventFilter(QObject* receiver, QEvent* event) {
-    if (!IsUserInput(*event) || TakesInput(receiver))
+    if (!IsUserInput(*event) || TakesInput(receiver, *event))
         return false;
     kept_.emplace_back(receiver, event->clone());
     return true;

@@ -13,7 +13,8 @@ namespace fc {
 
 // Marks a window (the traffic window, the watch window) as one the user may
 // work in while an operation runs in the main window: its scrolling, buttons
-// and saves go on during the operation's waits.
+// and saves go on during the operation's waits. A control marked so (the
+// Stop of the operation) takes its clicks and keys while its window waits.
 void TakeInputDuringOperations(QWidget& window);
 
 // The user's input (keys, mouse, wheel, shortcuts) that arrives during an

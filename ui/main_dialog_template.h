@@ -24,6 +24,8 @@ inline constexpr int kTransferRate = 1044;
 inline constexpr int kBytesSent = 1045;
 inline constexpr int kCommSettings = 1004;
 inline constexpr int kStatusLine = 1046;
+// Stops the download that runs (Escape too).
+inline constexpr int kStopOperation = 1019;
 // Modbus Driver.
 inline constexpr int kRadio32Bit = 1012;
 inline constexpr int kRead = 1021;

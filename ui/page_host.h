@@ -10,6 +10,7 @@ struct CommSettings;
 struct LinkFlags;
 class ModbusMaster;
 class Profile;
+class StopButton;
 class UserInterface;
 
 // The values the main window exchanges with its controls, in exchange order.
@@ -68,6 +69,9 @@ class PageHost {
     // While `reason` is non-empty, a close request during the operation is
     // refused with it instead of being carried out when the operation ends.
     virtual void RefuseCloseWith(std::string reason) = 0;
+    // The window's Stop for the operation that runs, armed by the page whose
+    // operation can be stopped.
+    virtual StopButton& OperationStop() = 0;
 
     // The full path of the chosen image file (File Downloader page).
     std::string FilePath;

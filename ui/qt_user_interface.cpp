@@ -83,26 +83,53 @@ MessageAnswer QtUserInterface::ShowMessage(const MessageBox& box) {
     // clears the unit): Enter, pressed out of habit, must not take it.
     if (box.buttons == MessageButtons::YesNo && box.icon == MessageIcon::Warning)
         message.setDefaultButton(QMessageBox::No);
-    // The box's own loop would drop the pump's cursor from under the arrow
-    // set here; it goes first, and the next pump after the box brings it back.
+    if (before_box_)
+        before_box_();
+    // The box's own loop lets the pump's busy cursor go; the next pump after
+    // the box brings it back. The wait cursor of a long operation gives way
+    // to the arrow over the box, and comes back when it is answered.
     DropBusyCursor();
-    // The wait cursor of a long operation would otherwise hang over the box
-    // too; it comes back when the box is answered.
-    const bool waiting = QApplication::overrideCursor() != nullptr;
-    if (waiting)
-        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    ++boxes_open_;
+    ShowCursor();
     const int button = message.exec();
-    if (waiting)
-        QApplication::restoreOverrideCursor();
+    --boxes_open_;
+    ShowCursor();
     return AnswerOf(button, box.buttons);
 }
 
+ScopedOverrideCursor::ScopedOverrideCursor(Qt::CursorShape shape) {
+    QApplication::setOverrideCursor(shape);
+}
+
+ScopedOverrideCursor::~ScopedOverrideCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
+void ScopedOverrideCursor::Change(Qt::CursorShape shape) {
+    QApplication::changeOverrideCursor(shape);
+}
+
 void QtUserInterface::BeginWaitCursor() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++wait_depth_;
+    ShowCursor();
 }
 
 void QtUserInterface::EndWaitCursor() {
-    QApplication::restoreOverrideCursor();
+    if (wait_depth_ > 0)
+        --wait_depth_;
+    ShowCursor();
+}
+
+void QtUserInterface::ShowCursor() {
+    if (wait_depth_ == 0 && !busy_cursor_shown_) {
+        cursor_.reset();
+        return;
+    }
+    const Qt::CursorShape shape = boxes_open_ > 0 ? Qt::ArrowCursor : Qt::WaitCursor;
+    if (cursor_)
+        cursor_->Change(shape);
+    else
+        cursor_.emplace(shape);
 }
 
 QWidget* QtUserInterface::ControlOrNull(int id) const {
@@ -154,8 +181,12 @@ void QtUserInterface::PumpPaintMessages() {
         return;
     last_pump_ = now;
     ShowBusyUntilIdle();
-    const HeldInput::Scope holding(held_input_);
-    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
+    {
+        const HeldInput::Scope holding(held_input_);
+        QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
+    }
+    if (pump_task_)
+        pump_task_();
 }
 
 // A wait that pumps is a long operation; whether its handler showed the wait
@@ -166,7 +197,7 @@ void QtUserInterface::ShowBusyUntilIdle() {
     if (busy_cursor_shown_)
         return;
     busy_cursor_shown_ = true;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ShowCursor();
     if (!idle_timer_) {
         idle_timer_ = std::make_unique<QTimer>();
         idle_timer_->setSingleShot(true);
@@ -183,7 +214,7 @@ void QtUserInterface::DropBusyCursor() {
     if (!busy_cursor_shown_)
         return;
     busy_cursor_shown_ = false;
-    QApplication::restoreOverrideCursor();
+    ShowCursor();
 }
 
 }  // namespace fc

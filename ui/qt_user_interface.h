@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/user_interface.h"
 #include "ui/held_input.h"
@@ -11,6 +12,16 @@
 class QWidget;
 
 namespace fc {
+
+// One push of the application's override cursor, popped with the object.
+class ScopedOverrideCursor {
+  public:
+    explicit ScopedOverrideCursor(Qt::CursorShape shape);
+    ~ScopedOverrideCursor();
+    ScopedOverrideCursor(const ScopedOverrideCursor&) = delete;
+    ScopedOverrideCursor& operator=(const ScopedOverrideCursor&) = delete;
+    void Change(Qt::CursorShape shape);
+};
 
 // The user-interface services of the window: message boxes, the wait cursor,
 // and the status line, progress bar and progress texts of the main window,
@@ -31,6 +42,9 @@ class QtUserInterface : public UserInterface {
     void SetProgressPosition(int position) override;
     void SetProgressText(int control_id, std::string_view text) override;
     void PumpPaintMessages() override;
+    void SetPumpTask(std::function<void()> task) override { pump_task_ = std::move(task); }
+    // Runs before each box of an operation: what the box replaces goes.
+    void SetBeforeBox(std::function<void()> before) { before_box_ = std::move(before); }
 
   private:
     static constexpr std::chrono::milliseconds kPumpInterval{50};
@@ -38,11 +52,19 @@ class QtUserInterface : public UserInterface {
     QWidget* ControlOrNull(int id) const;
     void ShowBusyUntilIdle();
     void DropBusyCursor();
+    // The one cursor of the window's operations, from what is going on: the
+    // wait cursor while an operation runs, the arrow over its boxes.
+    void ShowCursor();
 
     QWidget* window_;
     ControlLookup control_;
     std::chrono::steady_clock::time_point last_pump_{};
     bool busy_cursor_shown_ = false;
+    int wait_depth_ = 0;
+    int boxes_open_ = 0;
+    std::optional<ScopedOverrideCursor> cursor_;
+    std::function<void()> pump_task_;
+    std::function<void()> before_box_;
     std::unique_ptr<QTimer> idle_timer_;
     HeldInput held_input_;
 };

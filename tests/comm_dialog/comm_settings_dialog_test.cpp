@@ -144,7 +144,8 @@ TEST_F(CommSettingsDialogTest, ShowsEveryLabelListAndCaptionAndFollowsTheCheckBo
             {id::kPortReport, "Generate Full Port Report"},
         };
         for (const auto& [control, text] : texts)
-            EXPECT_EQ(TextOf(d.Control(control)), text) << control;
+            // The captions as shown; the mnemonics are the keyboard's.
+            EXPECT_EQ(TextOf(d.Control(control)).remove('&'), QString(text).remove('&')) << control;
         auto list = [&](int control) { return Items(d.ControlAs<QComboBox>(control)); };
         EXPECT_EQ(list(id::kBaud), QStringList({"1200", "2400", "4800", "9600", "19200", "38400",
                                                 "57600", "115200"}));
@@ -183,6 +184,23 @@ TEST_F(CommSettingsDialogTest, ShowsEveryLabelListAndCaptionAndFollowsTheCheckBo
 
 // A by-id path is longer than the list: the list keeps the whole path, and
 // the picture shows both ends of it, with the scan's progress beside.
+// Tab reads the fields column first, then the buttons at the right.
+TEST_F(CommSettingsDialogTest, TabGoesInReadingOrder) {
+    WithDialog([&](CommSettingsDialog& d) {
+        std::vector<int> reached;
+        QWidget* widget = d.Control(id::kPort);
+        for (int i = 0; i < 12 && reached.size() < 6; ++i) {
+            widget = widget->nextInFocusChain();
+            if (widget->focusPolicy() & Qt::TabFocus && widget->isEnabled())
+                reached.push_back(widget->objectName().mid(7).toInt());
+        }
+        EXPECT_EQ(reached, (std::vector<int>{id::kType, id::kPortDevice, id::kBaud, id::kParity,
+                                             id::kDataBits, id::kStopBits}));
+        EXPECT_EQ(d.Control(id::kRetry)->nextInFocusChain(), d.Control(id::kOk));
+        d.reject();
+    });
+}
+
 TEST_F(CommSettingsDialogTest, ALongDevicePathAndTheScanProgressInPicture) {
     device_ = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345XY-if00-port0";
     WithDialog([&](CommSettingsDialog& d) {

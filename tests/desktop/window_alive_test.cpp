@@ -5,6 +5,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <set>
+#include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -21,6 +24,8 @@
 #include <string>
 
 #include "app/traffic_window.h"
+#include "connection/comm_settings_dialog.h"
+#include "connection/messages.h"
 #include "download/download_page.h"
 #include "download/messages.h"
 #include "modbus/messages.h"
@@ -106,14 +111,32 @@ class ProgressAtBoxes : public QObject {
         QApplication::instance()->installEventFilter(this);
     }
     std::map<std::string, int> at;
+    std::map<std::string, int> gone;
 
   protected:
     bool eventFilter(QObject* object, QEvent* event) override {
-        if (auto* box = qobject_cast<QMessageBox*>(object); box && event->type() == QEvent::Show)
+        auto* box = qobject_cast<QMessageBox*>(object);
+        if (box && event->type() == QEvent::Show)
             at.emplace(box->text().toStdString(), bar_.value());
+        if (box && event->type() == QEvent::Hide)
+            gone.emplace(box->text().toStdString(), bar_.value());
         return false;
     }
     const QProgressBar& bar_;
+};
+
+// Runs `seen` whenever a widget it watches paints.
+class PaintSpy : public QObject {
+  public:
+    explicit PaintSpy(std::function<void()> seen) : seen_(std::move(seen)) {}
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            seen_();
+        return false;
+    }
+    std::function<void()> seen_;
 };
 
 // The real window on a real X server, over the simulated unit on a
@@ -160,6 +183,15 @@ class WindowAliveTest : public ::testing::Test, protected TestWindow {
     // Whether `progress` came soon after the quarter: before half way.
     bool SoonAfterAQuarter(int progress) { return progress < Progress().maximum() / 2; }
 
+    // A picture of the screen for a person, named for the scale.
+    static void SaveScreen(const QString& name) {
+        QTest::qWait(500);  // the window manager and the last repaint first
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+        QDir().mkpath(FC_SCREENSHOT_DIR);
+        QProcess::execute("import",
+                          {"-window", "root", FC_SCREENSHOT_DIR "/" + name + "-" + scale + "x.png"});
+    }
+
     sim::Simulator sim_{PacedUnit()};
     BoxAnswerer answerer_;
     bool quarter_reached_ = false;
@@ -179,7 +211,10 @@ TEST_F(WindowAliveTest, DownloadAnswersPingsAndRefusesToClose) {
 
     const ProgressAtBoxes progress(Progress());
     WindowManager desktop(dialog_.winId(), dir_.File("download-pings"), std::nullopt);
-    AtAQuarter([] { QProcess::startDetached("xdotool", {"key", "alt+F4"}); });
+    // The refusal is answered with Enter a second after it came.
+    AtAQuarter([] {
+        QProcess::startDetached("sh", {"-c", "xdotool key alt+F4 sleep 1 key Return"});
+    });
     Click(ids::kStartDownload);
     const PingReplies replies = desktop.Finish();
 
@@ -187,6 +222,10 @@ TEST_F(WindowAliveTest, DownloadAnswersPingsAndRefusesToClose) {
     EXPECT_TRUE(dialog_.isVisible());
     ASSERT_EQ(progress.at.count(download_messages::kCloseRefusedDuringDownload), 1u);
     EXPECT_TRUE(SoonAfterAQuarter(progress.at.at(download_messages::kCloseRefusedDuringDownload)));
+    ASSERT_EQ(progress.gone.count(download_messages::kCloseRefusedDuringDownload), 1u)
+        << "Enter took the refusal's OK during the download";
+    EXPECT_LT(progress.gone.at(download_messages::kCloseRefusedDuringDownload),
+              Progress().maximum() - 1);
     EXPECT_EQ(sim_.FlashImage(), TestImage(16));
 }
 
@@ -286,6 +325,119 @@ TEST_F(WindowAliveTest, SideWindowsOpenBesideTheWindowOnTheScreen) {
                                          .arg(opened.name, scale)});
         opened.window.hide();
     }
+}
+
+// Stop, clicked or Escape, a quarter into the transfer ends the download at
+// once; the page says the unit is left in download mode, and that running
+// the download again recovers it. Pictures of the page are left for a person.
+TEST_F(WindowAliveTest, StopEndsADownloadAndSaysWhatItLeft) {
+    AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
+    QPushButton& stop = *dialog_.ControlAs<QPushButton>(ids::kStopOperation);
+    for (const char* how : {"click", "Escape"}) {
+        SCOPED_TRACE(how);
+        quarter_reached_ = false;
+        Click(ids::kStartOver);
+        Click(ids::kTestCommunication);
+        Click(ids::kBrowse);
+        dialog_.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog_));
+        // xdotool counts the screen's own pixels.
+        const QPoint at = stop.mapToGlobal(stop.rect().center()) * stop.devicePixelRatioF();
+        const QStringList press = std::string(how) == "click"
+                                      ? QStringList{"mousemove", QString::number(at.x()),
+                                                    QString::number(at.y()), "click", "1"}
+                                      : QStringList{"key", "Escape"};
+        AtAQuarter([=] { QProcess::startDetached("xdotool", press); });
+        const ProgressAtBoxes progress(Progress());
+        Click(ids::kStartDownload);
+        const std::string said = InterruptionText(UnitMode::InLoader);
+        ASSERT_EQ(progress.at.count(said), 1u);
+        EXPECT_TRUE(SoonAfterAQuarter(progress.at.at(said)));
+        EXPECT_EQ(dialog_.ControlAs<QLabel>(ids::kStatusLine)->text().toStdString(),
+                  download_messages::kStatusStoppedInDownloadMode);
+        EXPECT_FALSE(stop.isEnabled());
+        EXPECT_TRUE(dialog_.isVisible());
+    }
+    EXPECT_NE(sim_.FlashImage(), TestImage(16));
+    SaveScreen("download-stopped");
+}
+
+// The unit goes quiet a quarter into the transfer for two attempts: the
+// status line says which attempt is under way, Elapsed keeps counting, and
+// the step's own status comes back once the unit answers again.
+TEST_F(WindowAliveTest, StalledDownloadSaysSoAndKeepsCounting) {
+    AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
+    Click(ids::kTestCommunication);
+    Click(ids::kBrowse);
+    auto& status = *dialog_.ControlAs<QLabel>(ids::kStatusLine);
+    auto& elapsed = *dialog_.ControlAs<QLabel>(ids::kElapsedTime);
+    std::vector<std::string> said;
+    std::set<std::string> counted_while_quiet;
+    // Read whenever the pump paints the labels.
+    const auto note = [&] {
+        const std::string now = status.text().toStdString();
+        if (said.empty() || said.back() != now)
+            said.push_back(now);
+        if (now.rfind("No answer", 0) == 0)
+            counted_while_quiet.insert(elapsed.text().toStdString());
+        if (now == "No answer, attempt 3 of 11")
+            sim_.ClearFaults();
+    };
+    PaintSpy spy(note);
+    status.installEventFilter(&spy);
+    elapsed.installEventFilter(&spy);
+    std::string error;
+    AtAQuarter([&] { ASSERT_TRUE(sim_.AddFault("no-reply,every=1", &error)) << error; });
+    Click(ids::kStartDownload);
+    EXPECT_NE(std::find(said.begin(), said.end(), "No answer, attempt 2 of 11"), said.end());
+    EXPECT_GE(counted_while_quiet.size(), 3u) << "Elapsed went on through the 4 s";
+    EXPECT_NE(std::find(said.rbegin(), said.rend(), download_messages::kLoaderV2Found), said.rend());
+    EXPECT_EQ(sim_.FlashImage(), TestImage(16));
+}
+
+// The traffic window's Save dialog, opened a quarter into a download, takes
+// a path typed whole (its completer pops up after the "/") and saves.
+TEST_F(WindowAliveTest, SaveDialogTakesTypingDuringADownload) {
+    AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
+    Click(ids::kTestCommunication);
+    Click(ids::kBrowse);
+    dialog_.OnTraffic();
+    TrafficWindow& traffic = dialog_.Traffic();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&traffic));
+    QPushButton* save = traffic.findChild<QPushButton*>(QStringLiteral("saveText"));
+    ASSERT_NE(save, nullptr);
+    const QPoint at = save->mapToGlobal(save->rect().center());
+    const std::string path = dir_.File("typed/traffic.txt");
+    QDir().mkpath(QString::fromStdString(dir_.File("typed")));
+    const QString script = QString("xdotool mousemove %1 %2 click 1 sleep 1 key ctrl+a type --delay 20 '%3'; xdotool key Return")
+                               .arg(at.x()).arg(at.y()).arg(QString::fromStdString(path));
+    AtAQuarter([=] { QProcess::startDetached("sh", {"-c", script}); });
+    Click(ids::kStartDownload);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(QString::fromStdString(path)); }, 5000));
+    EXPECT_EQ(sim_.FlashImage(), TestImage(16));
+}
+
+// Escape two seconds into Auto Detect on a silent line ends the scan then,
+// not after its 15 steps; the settings are as before and the dialog stays.
+TEST_F(WindowAliveTest, EscapeStopsAScanAndPutsTheSettingsBack) {
+    std::string error;
+    ASSERT_TRUE(sim_.AddFault("no-reply,every=1", &error)) << error;
+    const CommSettings before = settings_;
+    CommSettingsDialog comm(master_, profile_, FieldsFromSettings(settings_), &dialog_);
+    comm.setModal(true);  // as the window runs it
+    comm.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&comm));
+    QProcess::startDetached("sh", {"-c", "sleep 2; xdotool key Escape"});
+    const auto started = std::chrono::steady_clock::now();
+    comm.ControlAs<QPushButton>(comm_ids::kAutoDetect)->click();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_TRUE(comm.isVisible());
+    EXPECT_EQ(FieldsFromSettings(settings_).BaudPosition, FieldsFromSettings(before).BaudPosition);
+    EXPECT_EQ(settings_.ModbusType, before.ModbusType);
+    EXPECT_EQ(settings_.Parity, before.Parity);
+    EXPECT_EQ(comm.ControlAs<QLabel>(ids::kStatusLine)->text().toStdString(),
+              connection_messages::kScanStopped);
+    EXPECT_TRUE(answerer_.Take().empty());
 }
 
 TEST_F(WindowAliveTest, ReadOfASilentUnitAnswersPings) {

@@ -28,7 +28,7 @@ namespace {
 // kept apart from the table so a row lost or moved there shows up here.
 const std::vector<int> kFileDownloaderIds = {1000, 1001, 1002, 1003, 1014, 1018, 1047,
                                              1048, 1049, 1050, 1051, 1052, 1053, 1042,
-                                             1043, 1044, 1045, 1004, 1046};
+                                             1043, 1044, 1045, 1004, 1046, 1019};
 const std::vector<int> kModbusDriverIds = {1035, 1012, 1037, 1021, 1022, 1011, 1024,
                                            1023, 1040, 1041, 1026, 1027, 1086, 1085,
                                            1013, 1015, 1091, 1089, 1087};
@@ -88,7 +88,8 @@ TEST_F(MainDialogTest, PagesHoldExactlyTheirControlsInWalkOrder) {
     std::set<int> unique;
     for (const ControlSpec& row : MainDialogControls())
         EXPECT_TRUE(unique.insert(row.id).second) << "id twice: " << row.id;
-    EXPECT_EQ(unique.size(), 76u);
+    // The layout's 76, and the download's Stop.
+    EXPECT_EQ(unique.size(), 77u);
 }
 
 TEST_F(MainDialogTest, EveryControlHasItsKindTextAndGeometry) {
@@ -104,7 +105,7 @@ TEST_F(MainDialogTest, EveryControlHasItsKindTextAndGeometry) {
         }
     }
     // A few rows written out in full, as the layout gives them.
-    EXPECT_EQ(C<QPushButton>(1001)->text(), "Test Communication with FC");
+    EXPECT_EQ(C<QPushButton>(1001)->text(), "&Test Communication with FC");
     EXPECT_EQ(dialog_.Control(1001)->geometry(), units.ToPixels(17, 38, 141, 16));
     EXPECT_EQ(C<QGroupBox>(1103)->title(), "Writting Loop");
     EXPECT_EQ(dialog_.Control(1103)->geometry(), units.ToPixels(16, 116, 250, 62));
@@ -186,7 +187,8 @@ TEST_F(MainDialogTest, TabFollowsThePagesReadingOrder) {
         if (widget->focusPolicy() & Qt::TabFocus && widget->isVisible())
             reached.push_back(widget->objectName().mid(7).toInt());
     }
-    EXPECT_EQ(reached, (std::vector<int>{ids::kData, ids::kRead, ids::kWrite, ids::kRadio16Bit}));
+    // The radio group is entered at its checked button, "Auto".
+    EXPECT_EQ(reached, (std::vector<int>{ids::kData, ids::kRead, ids::kWrite, ids::kRadioAuto}));
 }
 
 TEST_F(MainDialogTest, PageSwitchShowsOnlyTheSelectedPage) {

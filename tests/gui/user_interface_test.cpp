@@ -102,7 +102,7 @@ TEST_F(UserInterfaceTest, StatusAndProgressGoToTheirControls) {
     // An id that is not a text of the window is ignored.
     ui.SetProgressText(ids::kStartDownload, "x");
     ui.SetProgressText(4242, "x");
-    EXPECT_EQ(C<QPushButton>(ids::kStartDownload)->text(), "Start Download");
+    EXPECT_EQ(C<QPushButton>(ids::kStartDownload)->text(), "Start &Download");
 }
 
 // A timer of the window, due at once. (QTimer::singleShot(0) is no timer
