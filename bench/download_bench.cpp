@@ -11,8 +11,9 @@
 // rows run on loopback. Each row shows the measured time next to the
 // wire-limited ideal: every byte of every request and reply at the line's
 // character rate, plus the unit latency per transaction. On loopback there
-// is no line; the ideal there is the tool's 25 ms pause before each
-// attempt plus the latency. The tool's CPU time is that of this thread (the
+// is no line; the mark there is the goal of 10 ms a sector plus the latency
+// of each request (the tool pauses only after an attempt that failed). The
+// tool's CPU time is that of this thread (the
 // simulator runs on its own thread).
 //
 // The loader v1 at 9600 and v2 at 38400 rows are whole downloads (entering
@@ -70,7 +71,8 @@ struct Figures {
     size_t requests = 0;
 };
 
-constexpr double kAttemptPauseSeconds = 0.025;
+// Over TCP nothing paces the bytes: a sector is to take 10 ms at most.
+constexpr double kTcpSectorSeconds = 0.010;
 
 double ThreadCpuSeconds() {
     timespec now{};
@@ -190,9 +192,9 @@ Figures Download(const Route& route, const Options& options, const std::string& 
     fc::Disconnect(master);
     const auto log = sim.Requests();
     figures.requests = log.size();
-    const double per_request =
-        options.latency_ms / 1000.0 + (route.link == Link::Pty ? 0 : kAttemptPauseSeconds);
-    figures.ideal_seconds = per_request * static_cast<double>(log.size());
+    figures.ideal_seconds = options.latency_ms / 1000.0 * static_cast<double>(log.size());
+    if (route.link != Link::Pty)
+        figures.ideal_seconds += kTcpSectorSeconds * options.sectors;
     if (route.link == Link::Pty)
         figures.ideal_seconds += WireSeconds(log, route.transfer_only ? route.baud : 9600);
     std::ifstream file(image_path, std::ios::binary);
@@ -264,8 +266,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     std::printf(
-        "* sector transfer alone, the loader started at 115200. TCP ideal: 25 ms pause per "
-        "request.\n");
+        "* sector transfer alone, the loader started at 115200. TCP mark: 10 ms a sector "
+        "and the latency.\n");
     std::filesystem::remove_all(folder);
     return 0;
 }
