@@ -189,10 +189,13 @@ void OpenGateForLoader(ModbusMaster& master) {
     master.Links().LinkOpen = kLinkDownloading;
 }
 
+bool GateOpen(ModbusMaster& master) {
+    return master.Settings().UseIP ? master.Links().LinkState != kLinkDown
+                                   : master.Links().LinkOpen != 0;
+}
+
 bool LinkCarriesRequests(ModbusMaster& master) {
-    if (master.Settings().UseIP)
-        return master.Links().LinkState != kLinkDown;
-    return master.IsOpen() && master.Links().LinkOpen != 0;
+    return GateOpen(master) && (master.Settings().UseIP ? master.Socket.IsOpen() : master.IsOpen());
 }
 
 void MarkDownloading(ModbusMaster& master) {

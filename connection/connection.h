@@ -54,8 +54,12 @@ bool ReopenAt(ModbusMaster& master, const CommSettings& settings);
 // Reconnect, and lets the next request find out.
 void OpenGateForLoader(ModbusMaster& master);
 
-// Whether the link as it stands carries requests: the TCP connection up, or
-// the serial port open with its gate open.
+// The link's state asked of the one place that writes it, so no caller
+// combines the flags itself. Whether a transaction would go through its transport's gate (it may still
+// find its port or socket gone).
+bool GateOpen(ModbusMaster& master);
+// Whether the link as it stands carries requests: the gate open and the
+// port or the socket there.
 bool LinkCarriesRequests(ModbusMaster& master);
 
 // The link as carrying a firmware download (LinkState 3).

@@ -56,22 +56,6 @@ std::vector<CommSettings> LoaderPlaces(const CommSettings& user) {
     return places;
 }
 
-// A search needs a line to search on: an open port, or a TCP connection that
-// the failed attempts could make again.
-bool LinkUsable(ModbusMaster& master) {
-    if (master.Settings().UseIP)
-        return master.Links().LinkState != kLinkDown && master.Socket.IsOpen();
-    return master.Links().LinkOpen != 0 && master.IsOpen();
-}
-
-// The transaction asks only after attempts that it could send.
-bool WouldAsk(ModbusMaster& master, int retry) {
-    if (retry < 0)
-        return false;
-    return master.Settings().UseIP ? master.Links().LinkState != kLinkDown
-                                   : master.Links().LinkOpen != 0;
-}
-
 std::optional<UnitContact> SearchLoader(ModbusMaster& master, const CommSettings& user,
                                         const StopRequest* stop) {
     std::optional<UnitContact> found;
@@ -113,11 +97,13 @@ UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop) {
         int value = 0;
         if (QuietRead(master, std::max(retry, 0) + 1, value, stop))
             return {value == 0 ? UnitFound::Application : UnitFound::Loader, value};
-        if (!Stopped(stop) && LinkUsable(master)) {
+        // A search needs a line to search on: an open port, or a TCP
+        // connection that the failed attempts could make again.
+        if (!Stopped(stop) && LinkCarriesRequests(master)) {
             if (const auto found = SearchLoader(master, user, stop))
                 return *found;
         }
-        if (Stopped(stop) || !WouldAsk(master, retry))
+        if (Stopped(stop) || retry < 0 || !GateOpen(master))
             return {};
         const MessageBox box{modbus_messages::kUnableToConnect, "", MessageButtons::RetryCancel,
                              MessageIcon::Stop};

@@ -174,16 +174,6 @@ WatchPoller::WatchPoller(std::vector<PolledRow> rows)
       readings_(rows_.size()),
       refused_(rows_.size(), false) {}
 
-namespace {
-// Whether the link a watch kept open still carries transactions: another
-// operation's Disconnect, or a failed open, leaves it down.
-bool LinkUp(ModbusMaster& master) {
-    if (master.Settings().UseIP)
-        return master.Links().LinkState != kLinkDown;
-    return master.IsOpen() && master.Links().LinkOpen != 0;
-}
-}  // namespace
-
 bool WatchPoller::Poll(ModbusMaster& master) {
     std::fill(readings_.begin(), readings_.end(), RowReading{});
     transactions_ = 0;
@@ -193,7 +183,9 @@ bool WatchPoller::Poll(ModbusMaster& master) {
             return true;
         });
     } else {
-        if (!held_ || !LinkUp(master)) {
+        // Another operation's Disconnect, or a failed open, leaves the link a
+        // watch kept down: it is made again.
+        if (!held_ || !LinkCarriesRequests(master)) {
             NoteUnitAnswered(master, Connect(master));
             held_ = true;
         }
