@@ -166,25 +166,6 @@ int ExpectedReplyLength(Framing framing, int32_t function_code, int32_t byte_cou
     return 0;
 }
 
-int ExceptionReplyLength(Framing framing) {
-    switch (framing) {
-        case Framing::Ascii:
-            return 4;
-        case Framing::ModbusTcp:
-            return kMbapHeaderLength + 3;
-        case Framing::Rtu:
-        case Framing::Encapsulated:
-            break;
-    }
-    return 5;
-}
-
-int ReplyLengthFor(Framing framing, const PendingRequest& request, uint8_t function) {
-    if (function & kExceptionBit)
-        return ExceptionReplyLength(framing);
-    return ExpectedReplyLength(framing, request.FunctionCode, request.ByteCount);
-}
-
 namespace {
 int WordAt(std::span<const uint8_t> bytes, size_t at) {
     return bytes[at] << 8 | bytes[at + 1];
@@ -210,11 +191,6 @@ ReplyCheck CheckReply(const PendingRequest& request, uint8_t unit, std::span<con
                   WordAt(reply, 4) == (request.RegisterCount & 0xFFFF);
     }
     return {matches ? ReplyVerdict::Valid : ReplyVerdict::Mismatch, 0};
-}
-
-bool MbapHeaderMatches(std::span<const uint8_t> header, int following) {
-    return header.size() >= size_t(kMbapHeaderLength) && WordAt(header, 0) == 0 &&
-           WordAt(header, 2) == 0 && WordAt(header, 4) == following;
 }
 
 void ReverseBytes(uint8_t* destination, const uint8_t* source, int length) {

@@ -89,10 +89,6 @@ int ExpectedReplyLength(Framing framing, int32_t function_code, int32_t byte_cou
 
 // An exception reply carries the function with this bit set, then its code.
 inline constexpr int kExceptionBit = 0x80;
-// The length of an exception reply in the framing's own terms (as above).
-int ExceptionReplyLength(Framing framing);
-// The length that completes a reply whose function byte is `function`.
-int ReplyLengthFor(Framing framing, const PendingRequest& request, uint8_t function);
 
 // What a reply with intact check bytes says to its request. `reply` runs from
 // the unit address to the last byte before the check bytes.
@@ -106,10 +102,8 @@ struct ReplyCheck {
 // byte count asked, for a write with the request's address and count.
 ReplyCheck CheckReply(const PendingRequest& request, uint8_t unit, std::span<const uint8_t> reply);
 
-// The MBAP header of a reply matches the request's transaction id (always 0
-// here), protocol id 0, and states the length that follows it.
+// The MBAP header in front of a Modbus TCP frame.
 inline constexpr int kMbapHeaderLength = 6;
-bool MbapHeaderMatches(std::span<const uint8_t> header, int following);
 
 // Reverses length bytes (at most 80) from source into destination, which may
 // be the same bytes.
