@@ -213,7 +213,8 @@ int ModbusMaster::ReadWaiting(ByteLink& link, std::vector<uint8_t>& stream) {
 // unit would keep the user from the box, and from Cancel, for hours.
 int ModbusMaster::RunAttempts() {
     const int retry = std::min<int>(settings_.Retry, kMaxRetry);
-    if (guard_.OwedUntil(RequestFrame()) != LinkInstant{})
+    request_ = RequestFrame();
+    if (guard_.OwedUntil(request_) != LinkInstant{})
         SettleOwedReplies(TransactionLink());
     failedBefore_ = false;
     seriesIds_.clear();
@@ -281,7 +282,7 @@ void ModbusMaster::NoteOwedReply(Attempt result) {
     if (!owed || IsBroadcast(framing_) || identified ||
         (IsTcp(framing_) && result != Attempt::Busy))
         return;
-    guard_.NoteOwed(RequestFrame(), sentAt_, std::chrono::seconds(std::max<int>(settings_.Timeout, 0)),
+    guard_.NoteOwed(request_, sentAt_, std::chrono::seconds(std::max<int>(settings_.Timeout, 0)),
                     result == Attempt::Busy);
 }
 
@@ -483,7 +484,9 @@ ModbusMaster::Attempt ModbusMaster::RunAttempt() {
     const FramingRow& row = FramingRowOf(framing_);
     if (!PrepareLink(link, DeadlineFrom(link)))
         return Attempt::Failed;
-    const std::vector<uint8_t> frame = RequestFrame();
+    // Built each attempt: a unit asked as 0 may have told its address.
+    request_ = RequestFrame();
+    const std::vector<uint8_t>& frame = request_;
     const uint16_t transaction = row.identified ? NextTransaction() : 0;
     uint8_t wire[kAsciiTxBufferSize];
     const int total = row.wrap(frame, transaction, std::span<uint8_t>(wire));
@@ -566,7 +569,7 @@ ModbusMaster::Attempt ModbusMaster::AwaitReply(ByteLink& link, Framing framing,
                 continue;
             const bool judged = evidence || idsIgnored_;
             const LinkInstant now = link.Now();
-            if (judged && guard_.LooksRepeated(RequestFrame(), reply, now)) {
+            if (judged && guard_.LooksRepeated(request_, reply, now)) {
                 // Later than the unit ever answers, or behind another such
                 // frame, it is not the answer.
                 if (!held.empty() || now >= guard_.HoldUntil(sentAt_, deadline)) {
@@ -735,9 +738,9 @@ ModbusMaster::Attempt ModbusMaster::Take(Framing framing, std::span<const uint8_
     const LinkInstant now = link.Now();
     const auto answerTime = std::chrono::duration_cast<microseconds>(
         (firstByte == LinkInstant{} ? now : firstByte) - sentAt_);
-    guard_.NoteAnswer(RequestFrame(), reply, now, std::max(answerTime, microseconds{}));
+    guard_.NoteAnswer(request_, reply, now, std::max(answerTime, microseconds{}));
     if (failedBefore_)
-        guard_.NoteRetryAnswered(RequestFrame());
+        guard_.NoteRetryAnswered(request_);
     return Judge(reply);
 }
 

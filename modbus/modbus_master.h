@@ -287,6 +287,8 @@ class ModbusMaster : public SerialPort {
     // This connection's server answers with id 0 whatever was asked: its
     // replies are judged by the line's evidence, as frames without ids.
     bool idsIgnored_ = false;
+    // The request frame of the attempt under way, without check bytes.
+    std::vector<uint8_t> request_;
     // The ids the attempts of the request under way went out with.
     std::vector<uint16_t> seriesIds_;
     // TCP: the last attempt failed, so the next one makes a new connection
