@@ -23,6 +23,22 @@ bool Same(std::span<const uint8_t> a, std::span<const uint8_t> b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
 
+// What a reply to `request` depends on. A block write is answered with its
+// place and count only, so every write of the same block (each sector of a
+// download through one buffer) gets the same reply: those writes count as
+// one request here, else each of them would hold its own answer as a repeat.
+std::span<const uint8_t> ReplyKey(std::span<const uint8_t> request) {
+    constexpr uint8_t kWriteCoils = 15, kWriteRegisters = 16;
+    constexpr size_t kBlockHead = 6;  // unit, function, address, count
+    const bool block = request.size() > kBlockHead &&
+                       (request[1] == kWriteCoils || request[1] == kWriteRegisters);
+    return block ? request.first(kBlockHead) : request;
+}
+
+bool SameRequest(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+    return Same(ReplyKey(a), ReplyKey(b));
+}
+
 long long Micros(LinkInstant at) {
     return std::chrono::duration_cast<microseconds>(at.time_since_epoch()).count();
 }
@@ -61,7 +77,8 @@ bool FromHex(const std::string& text, LineGuard::Bytes& bytes) {
 void LineGuard::NoteAnswer(std::span<const uint8_t> request, std::span<const uint8_t> reply,
                            LinkInstant at, microseconds answerTime) {
     Expire(at);
-    answers_.push_back({at, Bytes(request.begin(), request.end()), Bytes(reply.begin(), reply.end())});
+    answers_.push_back(
+        {at, Bytes(request.begin(), request.end()), Bytes(reply.begin(), reply.end()), answerTime});
     if (answers_.size() > kAnswersKept)
         answers_.pop_front();
     slowest_ = std::max(slowest_, answerTime);
@@ -74,17 +91,23 @@ bool LineGuard::LooksRepeated(std::span<const uint8_t> request, std::span<const 
     for (const Answer& answer : answers_) {
         if (now - answer.at > kRepeatHorizon || !Same(answer.reply, reply))
             continue;
-        if (Same(answer.request, request))
+        if (SameRequest(answer.request, request))
             return false;
         carriedForAnother = true;
     }
     return carriedForAnother;
 }
 
-LinkInstant LineGuard::HoldUntil(LinkInstant sent, LinkInstant deadline) const {
-    if (!timed_)
+LinkInstant LineGuard::HoldUntil(std::span<const uint8_t> request, LinkInstant sent,
+                                 LinkInstant deadline) const {
+    microseconds slowest{-1};
+    for (const Answer& answer : answers_)
+        if (SameRequest(answer.request, request))
+            slowest = std::max(slowest, answer.answerTime);
+    if (slowest < microseconds{} && !timed_)
         return deadline;
-    return std::min(deadline, sent + 2 * slowest_ + kAnswerMargin);
+    return std::min(deadline, sent + 2 * (slowest < microseconds{} ? slowest_ : slowest) +
+                                  kAnswerMargin);
 }
 
 void LineGuard::NoteOwed(std::span<const uint8_t> request, LinkInstant sent,
@@ -134,7 +157,8 @@ void LineGuard::Forget() {
 }
 
 // One fact a line: "line SPEED", "slowest US", "owed UNTIL SENT COUNT REQUEST",
-// "answer AT REQUEST REPLY", times on the link's clock in microseconds.
+// "answer AT US REQUEST REPLY" (US: how soon it came), times on the link's
+// clock in microseconds.
 std::string LineGuard::Record(LinkInstant now, int line) const {
     const bool recent = std::any_of(answers_.begin(), answers_.end(),
                                     [&](const Answer& answer) { return now - answer.at <= kRepeatHorizon; });
@@ -147,8 +171,8 @@ std::string LineGuard::Record(LinkInstant now, int line) const {
             << " " << Hex(owedRequest_) << "\n";
     for (const Answer& answer : answers_)
         if (now - answer.at <= kRepeatHorizon)
-            out << "answer " << Micros(answer.at) << " " << Hex(answer.request) << " "
-                << Hex(answer.reply) << "\n";
+            out << "answer " << Micros(answer.at) << " " << answer.answerTime.count() << " "
+                << Hex(answer.request) << " " << Hex(answer.reply) << "\n";
     return out.str();
 }
 
@@ -172,8 +196,8 @@ void LineGuard::Restore(const std::string& record, LinkInstant now, int line) {
                 owedRequest_ = request;
                 owedReplies_ = std::clamp(replies, 1, 1000);
             }
-        } else if (kind == "answer" && in >> a >> first >> second) {
-            Answer answer{FromMicros(a), {}, {}};
+        } else if (kind == "answer" && in >> a >> b >> first >> second) {
+            Answer answer{FromMicros(a), {}, {}, microseconds(std::clamp(b, 0LL, 3'600'000'000LL))};
             const bool known = std::any_of(answers_.begin(), answers_.end(),
                                            [&](const Answer& kept) { return kept.at == answer.at; });
             if (!known && FromHex(first, answer.request) && FromHex(second, answer.reply) &&

@@ -30,9 +30,13 @@ class LineGuard {
     bool LooksRepeated(std::span<const uint8_t> request, std::span<const uint8_t> reply,
                        LinkInstant now) const;
     // A suspected repeat is held back for the answer behind it until then:
-    // twice the slowest answer seen after the request went out, or the
-    // attempt's deadline while no answer has been timed.
-    LinkInstant HoldUntil(LinkInstant sent, LinkInstant deadline) const;
+    // twice the slowest answer this line gave to the same request (or, for
+    // a request it never answered, to any) after the request went out, or
+    // the attempt's deadline while no answer has been timed. A unit answers
+    // each kind of request in its own time: one slow flash commit says
+    // nothing of how soon a status read is answered.
+    LinkInstant HoldUntil(std::span<const uint8_t> request, LinkInstant sent,
+                          LinkInstant deadline) const;
 
     // An attempt sent at `sent` went unanswered: its reply may come until
     // `sent` + 2 x Timeout, the bound libmodbus also waits out after an
@@ -67,6 +71,7 @@ class LineGuard {
         LinkInstant at;
         Bytes request;
         Bytes reply;
+        std::chrono::microseconds answerTime{};
     };
     void Expire(LinkInstant now);
 

@@ -47,6 +47,7 @@ constexpr const char* kCorrupt = "check bytes do not hold";
 constexpr const char* kOtherRequest = "answers another request";
 constexpr const char* kRepeat = "a repeat of an earlier reply";
 constexpr const char* kAmbiguous = "ambiguous: two different frames back to back";
+constexpr const char* kUndecided = "the same as a reply to another request; asked again";
 constexpr const char* kOtherTransaction = "another transaction id";
 constexpr const char* kOwed = "owed to an earlier attempt";
 constexpr const char* kBeforeRequest = "came before the request";
@@ -218,6 +219,7 @@ int ModbusMaster::RunAttempts() {
         SettleOwedReplies(TransactionLink());
     failedBefore_ = false;
     seriesIds_.clear();
+    suspectedBefore_.clear();
     int index = 0;
     for (;;) {
         const Attempt result = StopRaised() ? Attempt::Failed : RunAttempt();
@@ -569,14 +571,16 @@ ModbusMaster::Attempt ModbusMaster::AwaitReply(ByteLink& link, Framing framing,
                 continue;
             const bool judged = evidence || idsIgnored_;
             const LinkInstant now = link.Now();
-            if (judged && guard_.LooksRepeated(request_, reply, now)) {
-                // Later than the unit ever answers, or behind another such
-                // frame, it is not the answer.
-                if (!held.empty() || now >= guard_.HoldUntil(sentAt_, deadline)) {
+            const bool suspectBefore = std::ranges::equal(reply, suspectedBefore_);
+            if (judged && !suspectBefore && guard_.LooksRepeated(request_, reply, now)) {
+                // Later than the unit answers this request, or behind another
+                // such frame, it is not the answer.
+                holdUntil = guard_.HoldUntil(request_, sentAt_, deadline);
+                if (!held.empty() || now >= holdUntil) {
+                    suspectedBefore_ = reply;
                     Drop(front, kRepeat);
                     continue;
                 }
-                holdUntil = guard_.HoldUntil(sentAt_, deadline);
                 held = front;
                 heldReply = reply;
                 heldFirst = first;
@@ -599,7 +603,13 @@ ModbusMaster::Attempt ModbusMaster::AwaitReply(ByteLink& link, Framing framing,
         if (!held.empty() && stream.empty())
             until = std::min(until, holdUntil);
         if (!AwaitInput(link, until)) {
-            if (!held.empty() && !StopRaised() && link.Now() < deadline) {
+            if (!held.empty() && !StopRaised()) {
+                if (link.Now() >= deadline) {
+                    // Held to the end: the unit's answer may be this very frame.
+                    suspectedBefore_ = heldReply;
+                    Drop(held, kUndecided);
+                    return Attempt::Ambiguous;
+                }
                 if (QuietBehind(link, framing, held, stream))
                     return Take(framing, held, heldReply, heldFirst);
                 Drop(held, kAmbiguous);

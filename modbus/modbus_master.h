@@ -291,6 +291,10 @@ class ModbusMaster : public SerialPort {
     std::vector<uint8_t> request_;
     // The ids the attempts of the request under way went out with.
     std::vector<uint16_t> seriesIds_;
+    // A reply this series set aside as a likely repeat. A line repeats a
+    // reply once: the same bytes again, for a retry of the same request,
+    // are the unit's answer.
+    std::vector<uint8_t> suspectedBefore_;
     // TCP: the last attempt failed, so the next one makes a new connection
     // (a late answer goes with the old one).
     bool reconnectDue_ = false;
