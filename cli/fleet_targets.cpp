@@ -44,10 +44,10 @@ std::string LineError(int line, const std::string& reason) {
 std::string DefaultName(const SettingsOverrides& o, int line) {
     if (o.tcp_host)
         return Shown(*o.tcp_host + ":" + std::to_string(o.tcp_port.value_or(502)));
-    if (o.device) {
-        const auto slash = o.device->find_last_of('/');
+    // A folder's path ("/dev/") leaves no last part to name the unit by.
+    const auto slash = o.device ? o.device->find_last_of('/') : std::string::npos;
+    if (o.device && slash + 1 < o.device->size())
         return Shown(slash == std::string::npos ? *o.device : o.device->substr(slash + 1));
-    }
     if (o.port)
         return "COM" + std::to_string(*o.port);
     return "line" + std::to_string(line);
