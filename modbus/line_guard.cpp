@@ -77,8 +77,8 @@ bool FromHex(const std::string& text, LineGuard::Bytes& bytes) {
 void LineGuard::NoteAnswer(std::span<const uint8_t> request, std::span<const uint8_t> reply,
                            LinkInstant at, microseconds answerTime) {
     Expire(at);
-    answers_.push_back(
-        {at, Bytes(request.begin(), request.end()), Bytes(reply.begin(), reply.end()), answerTime});
+    const auto key = ReplyKey(request);
+    answers_.push_back({at, Bytes(key.begin(), key.end()), Bytes(reply.begin(), reply.end()), answerTime});
     if (answers_.size() > kAnswersKept)
         answers_.pop_front();
     slowest_ = std::max(slowest_, answerTime);

@@ -69,7 +69,7 @@ class LineGuard {
   private:
     struct Answer {
         LinkInstant at;
-        Bytes request;
+        Bytes request;  // what the reply depends on (ReplyKey)
         Bytes reply;
         std::chrono::microseconds answerTime{};
     };

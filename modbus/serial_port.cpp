@@ -401,15 +401,34 @@ std::string SerialPort::LineRecordPath() const {
            std::to_string(minor(held.st_rdev));
 }
 
+// A device number names another line once its node is made again (a pty
+// opened anew, an adapter plugged in again): the node's change time tells
+// which one a record was written beside.
+std::string SerialPort::NodeStamp() const {
+    struct stat held {};
+    if (fd_ < 0 || ::fstat(fd_, &held) != 0)
+        return "";
+    return "node " + std::to_string(held.st_ctim.tv_sec) + "." +
+           std::to_string(held.st_ctim.tv_nsec) + "\n";
+}
+
 std::string SerialPort::LoadLineRecord() {
     const std::string path = LineRecordPath();
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return "";
-    char text[4096];
-    const ssize_t n = ::read(fd, text, sizeof text);
+    // Far more than a record holds: one this long is none of ours.
+    constexpr size_t kMostRead = 64 * 1024;
+    std::string text;
+    char chunk[4096];
+    ssize_t n = 0;
+    while (text.size() <= kMostRead && (n = ::read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(n));
     ::close(fd);
-    return n > 0 ? std::string(text, static_cast<size_t>(n)) : "";
+    const std::string stamp = NodeStamp();
+    if (n < 0 || text.size() > kMostRead || stamp.empty() || text.rfind(stamp, 0) != 0)
+        return "";
+    return text.substr(stamp.size());
 }
 
 void SerialPort::SaveLineRecord(const std::string& record) {
@@ -426,7 +445,8 @@ void SerialPort::SaveLineRecord(const std::string& record) {
         return;
     // A record is advice to the next run; one that cannot be written costs
     // that run its knowledge, never this run's outcome.
-    [[maybe_unused]] const ssize_t n = ::write(fd, record.data(), record.size());
+    const std::string text = NodeStamp() + record;
+    [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
     ::close(fd);
 }
 

@@ -123,6 +123,7 @@ class SerialPort : public ByteLink {
 
   private:
     std::string LineRecordPath() const;
+    std::string NodeStamp() const;
     int OpenFirstAvailable(int port);
     int OpenDevice(const std::string& path);
     bool Configure(int baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
