@@ -162,7 +162,25 @@ int CliSession::Run() {
     if (!options_.targets && !StartCapture())
         return kExitUsage;
     result_.Add("command", options_.command);
-    return (this->*found->second)();
+    const bool ownsStops =
+        options_.command == "download" || options_.command == "watch" || options_.poll_seconds;
+    if (ownsStops)
+        return (this->*found->second)();
+    return RunStoppable(found->second);
+}
+
+// A signal ends a one-shot command as a stop does: the transaction in hand
+// ends at once, and the port closes through the driver, which leaves what
+// the line still owes that request beside it for the next run. Ended by the
+// signal itself, the process would hand that late reply to whichever run
+// opens the line next, as the answer to its own request.
+int CliSession::RunStoppable(int (CliSession::*command)()) {
+    ProcessStopRequest().Clear();
+    const StopSignals signals;
+    const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
+    const int status = (this->*command)();
+    const int signal = ProcessStopRequest().Signal();
+    return signal != 0 ? ExitStatusForSignal(signal) : status;
 }
 
 // --save keeps the settings as a successful run leaves them (after detect:

@@ -34,6 +34,7 @@ class CliSession {
     int Run();
 
   private:
+    int RunStoppable(int (CliSession::*command)());
     int Test();
     int Clock();
     int Detect();

@@ -533,6 +533,36 @@ TEST_F(CliProgramTest, AFullDiskFailsTheRunThatWritesToIt) {
     umount(disk.c_str());
 }
 
+// A signal ends a run at once while its reply is owed; the next run on the
+// line waits that reply out instead of taking it for its own answer.
+TEST_F(CliProgramTest, ARunStoppedWhileItsReplyIsOwedHandsItToNoOtherRun) {
+    for (const auto& [mode, word] : {std::pair{sim::SerialMode::Rtu, "rtu"},
+                                     std::pair{sim::SerialMode::Ascii, "ascii"}}) {
+        sim::SimulatorOptions options = UnitOn(Route::RtuPty, 2);
+        options.unit.line.mode = mode;
+        sim::Simulator unit(options);
+        std::string error;
+        ASSERT_TRUE(unit.Start(&error) && unit.AddFault("delay=800,every=1", &error)) << error;
+        unit.SetRegister(100, 111);
+        unit.SetRegister(200, 222);
+        const std::vector<std::string> line = {"--device", unit.PtyPath(), "--baud", "19200",
+                                               "--mode",   word,           "--unit", "5",
+                                               "--timeout", "2",           "--type", "int16"};
+        const auto command = [&](std::vector<std::string> words) {
+            words.insert(words.begin(), line.begin(), line.end());
+            return words;
+        };
+        const CliRun stopped = Run(command({"read", "100"}), [](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            kill(pid, SIGTERM);
+        });
+        EXPECT_EQ(stopped.exit_code, 128 + SIGTERM) << word;
+        const CliRun next = Run(command({"read", "200"}));
+        EXPECT_EQ(next.exit_code, 0) << word << next.err;
+        EXPECT_EQ(next.out, "222\n") << word;
+    }
+}
+
 // test and read ask every unit at once, as a download flashes them, and say
 // what each answered; a unit that does not answer fails alone.
 TEST_F(CliProgramTest, FleetTestAndReadAskEveryUnit) {
