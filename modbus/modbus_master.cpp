@@ -593,8 +593,16 @@ ModbusMaster::Attempt ModbusMaster::AwaitReply(ByteLink& link, Framing framing,
                 AwaitQuietLine(link, deadline + FrameTime(link, characters));
                 return Attempt::Ambiguous;
             }
+            const Attempt taken = Take(framing, front, reply, first);
+            // Behind the answer, copies of it are repeats; the rest answers
+            // nothing asked.
+            while (stream.size() >= front.size() &&
+                   std::equal(front.begin(), front.end(), stream.begin())) {
+                Drop(std::span(stream).first(front.size()), kRepeat);
+                stream.erase(stream.begin(), stream.begin() + front.size());
+            }
             Drop(stream, kOtherRequest);
-            return Take(framing, front, reply, first);
+            return taken;
         }
         LinkInstant until = deadline;
         if (!stream.empty() && begun <= deadline)
