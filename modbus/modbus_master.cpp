@@ -469,6 +469,7 @@ int ModbusMaster::Probe(Framing framing, std::span<const uint8_t> data) {
     Data = data.data();
     framing_ = framing;
     seriesIds_.clear();
+    suspectedBefore_.clear();
     const Attempt result = RunAttempt();
     Data = nullptr;
     return result == Attempt::Answered ? 1 : 0;
