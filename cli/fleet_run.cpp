@@ -410,6 +410,8 @@ int RunFleetDownload(const CliOptions& options, const CommSettings& run_settings
     const auto units = ReadFleetUnits(options, run_settings, error);
     if (!units)
         return Refuse(error);
+    if (const std::string clash = LoaderAddressClash(*units); !clash.empty())
+        return Refuse("targets: " + clash);
     const std::string& image_path = options.arguments.front();
     // Read once for every unit and judged as a single download judges it.
     const LoadedImage image = LoadImage(image_path, options.sha256);

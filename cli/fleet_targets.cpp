@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "cli/messages.h"
+#include "download/loader.h"
 #include "modbus/frame_trace.h"
 
 namespace fc {
@@ -319,6 +320,22 @@ std::optional<std::vector<FleetUnit>> SettleUnits(
         units.push_back(std::move(unit));
     }
     return units;
+}
+
+std::string LoaderAddressClash(const std::vector<FleetUnit>& units) {
+    for (const FleetUnit& at_loader : units) {
+        if (at_loader.settings.UnitId != kLoaderUnitId)
+            continue;
+        for (const FleetUnit& other : units) {
+            if (&other != &at_loader && other.link_index == at_loader.link_index)
+                return LineError(other.line,
+                                 "shares its line (" + other.link + ") with line " +
+                                     std::to_string(at_loader.line) + "'s unit " +
+                                     std::to_string(kLoaderUnitId) +
+                                     ", which would take the loader's writes as its own");
+        }
+    }
+    return "";
 }
 
 }  // namespace fc

@@ -67,4 +67,10 @@ std::optional<std::vector<FleetUnit>> SettleUnits(
     const SettingsOverrides& run_overrides,
     const std::function<std::string(int port)>& device_for_port, std::string& error);
 
+// A download's refusal of units that share a line with one at the loader's
+// address: while any unit there is in download mode, the one at that address
+// would take the loader's writes (its speed, the sector buffer, the flash
+// command) as writes to its own registers. Empty when there is none.
+std::string LoaderAddressClash(const std::vector<FleetUnit>& units);
+
 }  // namespace fc

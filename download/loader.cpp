@@ -10,7 +10,7 @@ void ApplyLoaderSettings(CommSettings& settings) {
     settings.Parity = 0;
     settings.DataBits = 8;
     settings.StopBits = 0;
-    settings.UnitId = 1;
+    settings.UnitId = kLoaderUnitId;
 }
 
 }  // namespace fc

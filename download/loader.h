@@ -35,6 +35,9 @@ inline constexpr int kMaxStatusPolls = 5;
 inline constexpr int kLoaderFastBaudIndex = 5;
 inline constexpr int kLoaderSlowBaudIndex = 3;
 
+// A unit in download mode answers at this address, whatever its own.
+inline constexpr int kLoaderUnitId = 1;
+
 // The serial settings the loader answers under, set in memory only: the
 // profile keeps the user's own.
 void ApplyLoaderSettings(CommSettings& settings);

@@ -477,6 +477,8 @@ TEST_F(CliProgramTest, FleetRefusesADuplicateOrABadLineBeforeAnythingIsSent) {
          "line 2: reaches the same unit as line 1", download},
         {"--device " + unit.PtyPath() + "\n--baud 1234\n", "line 2: bad value for --baud",
          download},
+        {"--device " + unit.PtyPath() + " --unit 5\n--device " + link + " --unit 1\n",
+         "line 1: shares its line (serial " + unit.PtyPath() + ") with line 2's unit 1", download},
         {"--device " + unit.PtyPath() + "\n", download_messages::kImageDigestDiffers, swapped},
         {"--device " + unit.PtyPath() + " --save\n", "line 1: --save applies to the whole run",
          {"test"}},
