@@ -63,10 +63,12 @@ bool ConnectIp(ModbusMaster& master, const UnitProbe& probe) {
     uint8_t value[2];
     if (probe ? probe(master) : master.ReadRegisterBlock(kProbeRegister, value, 1) != 0)
         return true;
-    // The connection stays until Disconnect.
+    // The connection stays until Disconnect. A user who stopped the probe
+    // knows why it ended; the unit may well be there.
     links.LinkOpen = 0;
     links.LinkState = kLinkDown;
-    ShowConnectionError(master, connection_messages::kUnableToStablishConnection);
+    if (!master.StopRaised())
+        ShowConnectionError(master, connection_messages::kUnableToStablishConnection);
     return false;
 }
 

@@ -51,10 +51,16 @@ void DownloadPage::ShowProgressBar(bool shown) {
 
 // Over TCP the test asks the unit; a unit left in its loader answers only at
 // the loader's unit, is told about and passes, so Start Download can
-// recover it.
+// recover it. A silent unit holds the test for its attempts at every place a
+// loader may listen; Stop (or Escape) ends it there, as it ends a download.
 void DownloadPage::OnTestCommunication() {
     ModbusMaster& master = dialog_.Master();
-    if (Connect(master, [](ModbusMaster& m) { return ProbeUnitOrLoader(m); })) {
+    const StopButton::Armed stop(dialog_.OperationStop());
+    const ModbusMaster::StopScope stoppable(master, stop.Request());
+    const auto probe = [&stop](ModbusMaster& m) {
+        return ProbeUnitOrLoader(m, nullptr, stop.Request());
+    };
+    if (Connect(master, probe)) {
         NoteUnitAnswered(master, true);
         SetEnabled(ids::kTestCommunication, false);
         SetEnabled(ids::kBrowse, true);

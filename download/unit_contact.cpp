@@ -121,9 +121,9 @@ std::string LoaderFoundText(int value) {
 
 // A test only asks: the loader's settings are for the download that follows,
 // so the user's own are live again (the caller disconnects anyway).
-bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact) {
+bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact, const StopRequest* stop) {
     const CommSettings user = master.Settings();
-    const UnitContact found = ContactUnit(master);
+    const UnitContact found = ContactUnit(master, stop);
     if (contact != nullptr)
         *contact = found;
     if (found.found == UnitFound::Loader) {

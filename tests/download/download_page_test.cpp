@@ -312,6 +312,27 @@ TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {
     EXPECT_EQ(links.LinkState, kLinkDown);
 }
 
+// Stop ends a test that waits on a silent unit, with no box: the user knows
+// why it ended.
+TEST_F(DownloadPageTest, StopEndsATestOfASilentUnit) {
+    std::string error;
+    ASSERT_TRUE(sim_->AddFault("no-reply,every=1", &error)) << error;
+    // The waits of an operation hold timers back; a call posted to the
+    // window is carried out in them, as a click would be.
+    std::thread presser([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        QMetaObject::invokeMethod(dialog_.get(), [this] { Click(ids::kStopOperation); },
+                                  Qt::QueuedConnection);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    Click(ids::kTestCommunication);
+    presser.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(kTimeout));
+    EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{});
+    EXPECT_EQ(State(), kStart);
+    EXPECT_FALSE(dialog_->Control(ids::kStopOperation)->isEnabled());
+}
+
 TEST_F(DownloadPageTest, FileThatCannotBeOpenedSendsNothing) {
     Click(ids::kTestCommunication);
     choice_ = dir_.File("not-there.img");
