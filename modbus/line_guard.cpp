@@ -30,8 +30,8 @@ bool Same(std::span<const uint8_t> a, std::span<const uint8_t> b) {
 std::span<const uint8_t> ReplyKey(std::span<const uint8_t> request) {
     constexpr uint8_t kWriteCoils = 15, kWriteRegisters = 16;
     constexpr size_t kBlockHead = 6;  // unit, function, address, count
-    const bool block = request.size() > kBlockHead &&
-                       (request[1] == kWriteCoils || request[1] == kWriteRegisters);
+    const bool block =
+        request.size() > kBlockHead && (request[1] == kWriteCoils || request[1] == kWriteRegisters);
     return block ? request.first(kBlockHead) : request;
 }
 
@@ -78,7 +78,8 @@ void LineGuard::NoteAnswer(std::span<const uint8_t> request, std::span<const uin
                            LinkInstant at, microseconds answerTime) {
     Expire(at);
     const auto key = ReplyKey(request);
-    answers_.push_back({at, Bytes(key.begin(), key.end()), Bytes(reply.begin(), reply.end()), answerTime});
+    answers_.push_back(
+        {at, Bytes(key.begin(), key.end()), Bytes(reply.begin(), reply.end()), answerTime});
     if (answers_.size() > kAnswersKept)
         answers_.pop_front();
     slowest_ = std::max(slowest_, answerTime);
@@ -106,8 +107,8 @@ LinkInstant LineGuard::HoldUntil(std::span<const uint8_t> request, LinkInstant s
             slowest = std::max(slowest, answer.answerTime);
     if (slowest < microseconds{} && !timed_)
         return deadline;
-    return std::min(deadline, sent + 2 * (slowest < microseconds{} ? slowest_ : slowest) +
-                                  kAnswerMargin);
+    return std::min(deadline,
+                    sent + 2 * (slowest < microseconds{} ? slowest_ : slowest) + kAnswerMargin);
 }
 
 void LineGuard::NoteOwed(std::span<const uint8_t> request, LinkInstant sent,
