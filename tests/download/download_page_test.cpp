@@ -312,8 +312,7 @@ TEST_F(DownloadPageTest, UnitGoneBeforeTheStartIsUnableToCommunicate) {
     EXPECT_EQ(links.LinkState, kLinkDown);
 }
 
-// Stop ends a test that waits on a silent unit, with no box: the user knows
-// why it ended.
+// Stop ends a test that waits on a silent unit, and no box follows.
 TEST_F(DownloadPageTest, StopEndsATestOfASilentUnit) {
     std::string error;
     ASSERT_TRUE(sim_->AddFault("no-reply,every=1", &error)) << error;
@@ -330,7 +329,6 @@ TEST_F(DownloadPageTest, StopEndsATestOfASilentUnit) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(kTimeout));
     EXPECT_EQ(answerer_.Texts(), std::vector<std::string>{});
     EXPECT_EQ(State(), kStart);
-    EXPECT_FALSE(dialog_->Control(ids::kStopOperation)->isEnabled());
 }
 
 TEST_F(DownloadPageTest, FileThatCannotBeOpenedSendsNothing) {
