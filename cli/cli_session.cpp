@@ -77,6 +77,23 @@ int BadArgument(const char* what, const std::string& text) {
 std::string PollStamp(std::chrono::system_clock::time_point time) {
     return IsoLocalTime(time);
 }
+
+// For its life SIGINT, SIGTERM and SIGHUP raise the process's stop request,
+// cleared of any earlier one, instead of ending the process, and the
+// driver's waits end on it.
+class SignalStop {
+  public:
+    explicit SignalStop(ModbusMaster& master) : stoppable_(master, Cleared()) {}
+
+  private:
+    static const StopRequest* Cleared() {
+        ProcessStopRequest().Clear();
+        return &ProcessStopRequest();
+    }
+    const ModbusMaster::StopScope stoppable_;
+    const StopSignals signals_;
+};
+
 }  // namespace
 
 CliSession::CliSession(const CliOptions& options, TerminalUserInterface& ui, Profile& profile)
@@ -175,9 +192,7 @@ int CliSession::Run() {
 // signal itself, the process would hand that late reply to whichever run
 // opens the line next, as the answer to its own request.
 int CliSession::RunStoppable(int (CliSession::*command)()) {
-    ProcessStopRequest().Clear();
-    const StopSignals signals;
-    const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
+    const SignalStop stop(master_);
     const int status = (this->*command)();
     const int signal = ProcessStopRequest().Signal();
     return signal != 0 ? ExitStatusForSignal(signal) : status;
@@ -435,9 +450,7 @@ int CliSession::RepeatPolls(double seconds, const std::function<bool()>& poll) {
     // Ctrl-C (or SIGTERM, SIGHUP) ends polling at once: a poll that has its
     // answers prints its line, one still waiting on a silent unit is cut
     // short and says nothing of it.
-    ProcessStopRequest().Clear();
-    const StopSignals signals;
-    const ModbusMaster::StopScope stoppable(master_, &ProcessStopRequest());
+    const SignalStop stop(master_);
     const KeptRegisterConnection kept(master_);
     ui_.StopAsking();
     bool any_failed = false;
