@@ -57,10 +57,7 @@ void DownloadPage::OnTestCommunication() {
     ModbusMaster& master = dialog_.Master();
     const StopButton::Armed stop(dialog_.OperationStop());
     const ModbusMaster::StopScope stoppable(master, stop.Request());
-    const auto probe = [&stop](ModbusMaster& m) {
-        return ProbeUnitOrLoader(m, nullptr, stop.Request());
-    };
-    if (Connect(master, probe)) {
+    if (Connect(master, [](ModbusMaster& m) { return ProbeUnitOrLoader(m); })) {
         NoteUnitAnswered(master, true);
         SetEnabled(ids::kTestCommunication, false);
         SetEnabled(ids::kBrowse, true);

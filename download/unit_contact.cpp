@@ -20,8 +20,10 @@ namespace m = download_messages;
 
 namespace {
 
-bool Stopped(const StopRequest* stop) {
-    return stop != nullptr && stop->Raised();
+// The caller's stop, or the one the driver is under (a window's Stop, the
+// command line's signals): either ends the contact without a question.
+bool Stopped(const ModbusMaster& master, const StopRequest* stop) {
+    return master.StopRaised() || (stop != nullptr && stop->Raised());
 }
 
 bool QuietRead(ModbusMaster& master, int attempts, int& value, const StopRequest* stop) {
@@ -67,7 +69,7 @@ std::optional<UnitContact> SearchLoader(ModbusMaster& master, const CommSettings
             found = UnitContact{UnitFound::Loader, version};
             break;
         }
-        if (Stopped(stop))
+        if (Stopped(master, stop))
             break;
     }
     if (!found)
@@ -85,7 +87,7 @@ bool QuietReadRegister(ModbusMaster& master, int address, int attempts, int& val
                        const StopRequest* stop) {
     const ScopedValue<int16_t> one_attempt(master.Settings().Retry, -1);
     bool answered = false;
-    for (int i = 0; i < attempts && !answered && !Stopped(stop); ++i)
+    for (int i = 0; i < attempts && !answered && !Stopped(master, stop); ++i)
         answered = master.ReadRegister16(address, value) != 0;
     return answered;
 }
@@ -99,11 +101,11 @@ UnitContact ContactUnit(ModbusMaster& master, const StopRequest* stop) {
             return {value == 0 ? UnitFound::Application : UnitFound::Loader, value};
         // A search needs a line to search on: an open port, or a TCP
         // connection that the failed attempts could make again.
-        if (!Stopped(stop) && LinkCarriesRequests(master)) {
+        if (!Stopped(master, stop) && LinkCarriesRequests(master)) {
             if (const auto found = SearchLoader(master, user, stop))
                 return *found;
         }
-        if (Stopped(stop) || retry < 0 || !GateOpen(master))
+        if (Stopped(master, stop) || retry < 0 || !GateOpen(master))
             return {};
         const MessageBox box{modbus_messages::kUnableToConnect, "", MessageButtons::RetryCancel,
                              MessageIcon::Stop};
@@ -121,9 +123,9 @@ std::string LoaderFoundText(int value) {
 
 // A test only asks: the loader's settings are for the download that follows,
 // so the user's own are live again (the caller disconnects anyway).
-bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact, const StopRequest* stop) {
+bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact) {
     const CommSettings user = master.Settings();
-    const UnitContact found = ContactUnit(master, stop);
+    const UnitContact found = ContactUnit(master);
     if (contact != nullptr)
         *contact = found;
     if (found.found == UnitFound::Loader) {

@@ -53,8 +53,7 @@ bool QuietReadRegister(ModbusMaster& master, int address, int attempts, int& val
 // Connect's probe for a connection test: the contact above; a unit found in
 // its loader is told about and counts as answering, so the download that
 // recovers it can be started. The user's settings stay live.
-bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact = nullptr,
-                       const StopRequest* stop = nullptr);
+bool ProbeUnitOrLoader(ModbusMaster& master, UnitContact* contact = nullptr);
 
 // The live settings for the time an object lives: a download or a search
 // switches them to the loader's, and the user's own must be live again after
