@@ -55,8 +55,8 @@ bool ReopenAt(ModbusMaster& master, const CommSettings& settings);
 void OpenGateForLoader(ModbusMaster& master);
 
 // The link's state asked of the one place that writes it, so no caller
-// combines the flags itself. Whether a transaction would go through its transport's gate (it may still
-// find its port or socket gone).
+// combines the flags itself. Whether a transaction would go through its
+// transport's gate (it may still find its port or socket gone).
 bool GateOpen(ModbusMaster& master);
 // Whether the link as it stands carries requests: the gate open and the
 // port or the socket there.
