@@ -170,6 +170,15 @@ class WindowAliveTest : public ::testing::Test, protected TestWindow {
         dialog_.AdoptController(std::make_unique<DownloadPage>(
             dialog_, [path](const std::string&) { return path; }, DownloadHooks{}));
     }
+    // A 16-sector image chosen, ready to download, and the traffic window
+    // shown beside.
+    void ReadyWithTrafficShown() {
+        AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
+        Click(ids::kTestCommunication);
+        Click(ids::kBrowse);
+        dialog_.OnTraffic();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog_.Traffic()));
+    }
     QProgressBar& Progress() { return *dialog_.ControlAs<QProgressBar>(ids::kProgressBar); }
     // Runs `action` once, when the download is a quarter done.
     void AtAQuarter(std::function<void()> action) {
@@ -260,12 +269,8 @@ TEST_F(WindowAliveTest, CloseDuringAnOperationIsCarriedOutWhenItEnds) {
 // window: its Pause, clicked on the screen a quarter into the transfer,
 // pauses it at once.
 TEST_F(WindowAliveTest, TrafficWindowTakesInputDuringADownload) {
-    AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
-    Click(ids::kTestCommunication);
-    Click(ids::kBrowse);
-    dialog_.OnTraffic();
+    ASSERT_NO_FATAL_FAILURE(ReadyWithTrafficShown());
     TrafficWindow& traffic = dialog_.Traffic();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&traffic));
 
     std::optional<int> paused_at;
     QObject::connect(traffic.PauseButton(), &QPushButton::toggled,
@@ -398,12 +403,8 @@ TEST_F(WindowAliveTest, StalledDownloadSaysSoAndKeepsCounting) {
 // The traffic window's Save dialog, opened a quarter into a download, takes
 // a path typed whole (its completer pops up after the "/") and saves.
 TEST_F(WindowAliveTest, SaveDialogTakesTypingDuringADownload) {
-    AdoptDownloadOf(WriteFile(dir_.File("image.img"), TestImage(16)));
-    Click(ids::kTestCommunication);
-    Click(ids::kBrowse);
-    dialog_.OnTraffic();
+    ASSERT_NO_FATAL_FAILURE(ReadyWithTrafficShown());
     TrafficWindow& traffic = dialog_.Traffic();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&traffic));
     QPushButton* save = traffic.findChild<QPushButton*>(QStringLiteral("saveText"));
     ASSERT_NE(save, nullptr);
     const QPoint at = save->mapToGlobal(save->rect().center());
