@@ -295,12 +295,15 @@ void SetBuddies(std::span<const ControlSpec> rows, const ControlMap& controls) {
                 return row.x - label.x;
             return below ? 100000 + row.y - label.y : -1;
         };
+        int nearest = 0;
         for (const ControlSpec& row : rows) {
             if (row.page != label.page || IsFrame(row.kind) || !TakesFocus(row, controls))
                 continue;
             const int d = distance(row);
-            if (d >= 0 && (!buddy || d < distance(*buddy)))
+            if (d >= 0 && (!buddy || d < nearest)) {
                 buddy = &row;
+                nearest = d;
+            }
         }
         if (buddy)
             qobject_cast<QLabel*>(controls.at(label.id))->setBuddy(controls.at(buddy->id));
